@@ -1,0 +1,172 @@
+#include "script/FileUtil.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+
+#ifdef _WIN32
+#include <process.h>
+#define PELLDRIN_GETPID _getpid
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#define PELLDRIN_GETPID getpid
+#endif
+
+namespace pelldrin {
+
+namespace fs = std::filesystem;
+
+fs::path ToFsPath(std::string_view utf8Path) {
+    std::u8string u8(utf8Path.begin(), utf8Path.end());
+    return fs::path(u8);
+}
+
+std::string FromFsPath(const fs::path& path) {
+    const std::u8string u8 = path.u8string();
+    return std::string(u8.begin(), u8.end());
+}
+
+std::string CurrentFolder() {
+    std::string folder = FromFsPath(fs::current_path());
+    while (folder.size() > 1 && EndsWithSeparator(folder)) {
+        folder.pop_back();
+    }
+    return folder;
+}
+
+bool EndsWithSeparator(std::string_view path) {
+    return !path.empty() && kPathSeparators.find(path.back()) != std::string_view::npos;
+}
+
+std::string JoinPath(std::string_view folder, std::string_view name) {
+    std::string result(folder);
+    if (!result.empty() && !EndsWithSeparator(result)) {
+        result += kPathSeparator;
+    }
+    result += name;
+    return result;
+}
+
+std::string FolderOf(std::string_view path) {
+    const auto sep = path.find_last_of(kPathSeparators);
+    if (sep == std::string_view::npos) {
+        return {};
+    }
+    if (sep == 0) {
+        return std::string(path.substr(0, 1)); // the root folder
+    }
+    return std::string(path.substr(0, sep));
+}
+
+bool FileExists(std::string_view path) {
+    std::error_code ec;
+    return fs::exists(ToFsPath(path), ec);
+}
+
+std::string ReadWholeFile(std::string_view path) {
+    std::error_code ec;
+    if (fs::is_directory(ToFsPath(path), ec)) {
+        throw FileError("Cannot read \"" + std::string(path) + "\": it is a folder");
+    }
+    std::ifstream in(ToFsPath(path), std::ios::binary);
+    if (!in) {
+        throw FileError("Cannot open \"" + std::string(path) + "\": " + std::strerror(errno));
+    }
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        throw FileError("Cannot read \"" + std::string(path) + "\"");
+    }
+    return bytes;
+}
+
+namespace {
+
+std::string TempNameFor(std::string_view path) {
+    static std::atomic<unsigned> counter{0};
+    return std::string(path) + ".tmp" + std::to_string(PELLDRIN_GETPID()) + "_" +
+           std::to_string(counter.fetch_add(1));
+}
+
+#ifndef _WIN32
+// Writes all bytes to a new file and flushes them to the disk before the rename,
+// so that after a power loss the target is either the old or the new content.
+bool WriteAndSync(const std::string& tempPath, std::string_view bytes, int& error) {
+    const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = errno;
+        return false;
+    }
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            error = errno;
+            ::close(fd);
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd) != 0) {
+        error = errno;
+        ::close(fd);
+        return false;
+    }
+    if (::close(fd) != 0) {
+        error = errno;
+        return false;
+    }
+    return true;
+}
+#endif
+
+} // namespace
+
+void AtomicWriteFile(std::string_view path, std::string_view bytes) {
+    const std::string temp = TempNameFor(path);
+#ifndef _WIN32
+    int error = 0;
+    if (!WriteAndSync(temp, bytes, error)) {
+        ::unlink(temp.c_str());
+        throw FileError("Cannot write \"" + std::string(path) + "\": " + std::strerror(error));
+    }
+#else
+    {
+        std::ofstream out(ToFsPath(temp), std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.flush();
+        if (!out) {
+            out.close();
+            std::error_code ignored;
+            fs::remove(ToFsPath(temp), ignored);
+            throw FileError("Cannot write \"" + std::string(path) + "\"");
+        }
+    }
+#endif
+    std::error_code ec;
+    fs::rename(ToFsPath(temp), ToFsPath(path), ec);
+    if (ec) {
+        std::error_code ignored;
+        fs::remove(ToFsPath(temp), ignored);
+        throw FileError("Cannot replace \"" + std::string(path) + "\": " + ec.message());
+    }
+}
+
+void CreateFolders(std::string_view path) {
+    std::error_code ec;
+    const fs::path p = ToFsPath(path);
+    fs::create_directories(p, ec);
+    std::error_code probe;
+    if (ec || !fs::is_directory(p, probe)) {
+        throw FileError("Cannot create the folder \"" + std::string(path) +
+                        "\": " + (ec ? ec.message() : std::string("a file of that name exists")));
+    }
+}
+
+} // namespace pelldrin
