@@ -76,7 +76,19 @@ std::string ReadWholeFile(std::string_view path) {
     if (!in) {
         throw FileError("Cannot open \"" + std::string(path) + "\": " + std::strerror(errno));
     }
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Sized from the file so that a large file is read without regrowing the buffer;
+    // whatever is still there afterwards (a growing file) is appended.
+    std::string bytes;
+    const auto size = fs::file_size(ToFsPath(path), ec);
+    if (!ec && size > 0) {
+        bytes.resize(static_cast<std::size_t>(size));
+        in.read(bytes.data(), static_cast<std::streamsize>(size));
+        bytes.resize(static_cast<std::size_t>(in.gcount()));
+    }
+    if (!in.bad()) {
+        in.clear();
+        bytes.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     if (in.bad()) {
         throw FileError("Cannot read \"" + std::string(path) + "\"");
     }
