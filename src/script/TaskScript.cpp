@@ -1,0 +1,226 @@
+#include "script/TaskScript.h"
+
+#include "script/DirectiveFormat.h"
+#include "script/FileUtil.h"
+#include "script/SubtitleLength.h"
+#include "script/TextHelpers.h"
+
+#include <array>
+#include <filesystem>
+#include <vector>
+
+namespace pelldrin {
+
+namespace {
+
+constexpr std::size_t kTaskLineFields = 8;
+constexpr std::size_t kFormatField = 0;
+constexpr std::size_t kRateField = 1;
+constexpr std::size_t kSupField = 2;
+constexpr std::size_t kTemplateField = 4;
+constexpr std::size_t kStyleField = 6;
+
+// Track name for the SUP stream when the file name is not plain ASCII.
+constexpr const char* kUnknownTrackName = "Unknow";
+constexpr const char* kStyleFolderName = "srtstyle";
+constexpr const char* kLineEnd = "\r\n";
+
+constexpr std::array<VideoFormat, 5> kVideoFormats{{
+    {1920, 1080, "1080p", nullptr},
+    {1280, 720, "720p", nullptr},
+    {720, 480, "480p", nullptr},
+    {854, 480, "480i", "LanczosResize(720,480)"},
+    {1024, 576, "576i", "LanczosResize(720,576)"},
+}};
+
+constexpr std::array<FrameRate, 4> kFrameRates{{
+    {23.976, "23.976"},
+    {29.97, "29.97"},
+    {25.0, "25"},
+    {24.0, "24"},
+}};
+
+// A path goes into the script and the command line between double quotes, one
+// line each: a quote or a line break in it would end it early.
+void CheckCarriable(const char* what, const std::string& path) {
+    for (const char c : path) {
+        if (c == '"' || c == '\r' || c == '\n' || c == '\0') {
+            throw TaskScriptError(std::string("The ") + what + " \"" + path + "\" holds " +
+                                  (c == '"' ? "a double quote" : "a line break or zero byte") +
+                                  ", which the script and the command line cannot carry");
+        }
+    }
+}
+
+std::int64_t ReadNumberField(const std::vector<std::string>& fields, std::size_t index,
+                             const char* name) {
+    std::int64_t value = 0;
+    if (!TryParseInt(Trim(fields[index]), value)) {
+        throw TaskScriptError(std::string("The task's ") + name + " \"" + fields[index] +
+                              "\" is not a number");
+    }
+    return value;
+}
+
+bool HasBlank(const std::string& text) {
+    return text.find_first_of(" \t") != std::string::npos;
+}
+
+// Expands the template. A path or name with blanks is quoted so that it stays
+// one argument, unless the template already puts it between quotes.
+std::string ExpandCommandTemplate(const std::string& templ, const std::array<FormatArg, 4>& args) {
+    std::string out;
+    for (const TemplatePiece& piece : ParseDirectives(templ, args.size())) {
+        if (!piece.directive) {
+            out += piece.literal;
+            continue;
+        }
+        const FormatArg& arg = args[piece.directive->argIndex];
+        std::string text = FormatDirective(*piece.directive, arg);
+        const auto* value = std::get_if<std::string>(&arg);
+        const bool quotedByTemplate = !out.empty() && out.back() == '"';
+        if (value != nullptr && HasBlank(*value) && !quotedByTemplate) {
+            text = "\"" + text + "\"";
+        }
+        out += text;
+    }
+    return out;
+}
+
+std::string Quoted(const std::string& path) {
+    return "\"" + path + "\"";
+}
+
+// Replaces the style file beside an SRT subtitle. Every step may fail without
+// harm: the subtitle then renders with the plug-in's own style.
+void PrepareSrtStyle(const std::string& sourcePath, const std::string& styleFile,
+                     const std::string& currentFolder) {
+    const std::string target = StripExtension(sourcePath) + ".srt.style";
+    std::error_code ignored;
+    std::filesystem::remove(ToFsPath(target), ignored);
+    // Only a bare name from the style folder is copied, never a path elsewhere.
+    if (Trim(styleFile).empty() || FileNamePart(styleFile) != styleFile) {
+        return;
+    }
+    const std::string source = JoinPath(JoinPath(currentFolder, kStyleFolderName), styleFile);
+    try {
+        AtomicWriteFile(target, ReadWholeFile(source));
+    } catch (const FileError&) {
+        // A missing style source leaves no style file.
+    }
+}
+
+} // namespace
+
+std::optional<VideoFormat> VideoFormatFor(std::int64_t formatIndex) {
+    if (formatIndex < 0 || formatIndex >= static_cast<std::int64_t>(kVideoFormats.size())) {
+        return std::nullopt;
+    }
+    return kVideoFormats[static_cast<std::size_t>(formatIndex)];
+}
+
+std::optional<FrameRate> FrameRateFor(std::string_view rateIndex) {
+    for (std::size_t i = 0; i < kFrameRates.size(); ++i) {
+        if (rateIndex == std::to_string(i)) {
+            return kFrameRates[i];
+        }
+    }
+    return std::nullopt;
+}
+
+TaskScript BuildTaskScript(const std::string& sourcePath, const std::string& taskLine,
+                           const std::string& currentFolder, const std::string& converterPath,
+                           const std::string& pluginPath, const std::string& outputFolder) {
+    // Everything that can be checked is checked before any file is touched.
+    const auto fields = SplitByDelimiter(taskLine, '|');
+    if (fields.size() != kTaskLineFields) {
+        throw TaskScriptError("The task record \"" + taskLine + "\" has " +
+                              std::to_string(fields.size()) + " fields instead of 8");
+    }
+    const std::int64_t formatIndex = ReadNumberField(fields, kFormatField, "FormatIndex");
+    const auto format = VideoFormatFor(formatIndex);
+    if (!format) {
+        throw TaskScriptError("The task's FormatIndex " + std::to_string(formatIndex) +
+                              " is not a video format (0 to 4)");
+    }
+    const auto rate = FrameRateFor(fields[kRateField]);
+    if (!rate) {
+        throw TaskScriptError("The task's RateIndex \"" + fields[kRateField] +
+                              "\" is not a frame rate (0 to 3)");
+    }
+    const bool makeSup = ReadNumberField(fields, kSupField, "MakeSup") == 1;
+    const std::string& commandTemplate = fields[kTemplateField];
+    const std::string& styleFile = fields[kStyleField];
+
+    CheckCarriable("subtitle path", sourcePath);
+    CheckCarriable("current folder", currentFolder);
+    CheckCarriable("converter path", converterPath);
+    CheckCarriable("plug-in path", pluginPath);
+    CheckCarriable("output folder", outputFolder);
+    if (converterPath.empty()) {
+        throw TaskScriptError("No converter path is configured");
+    }
+    if (pluginPath.empty()) {
+        throw TaskScriptError("No plug-in path is configured");
+    }
+    if (Trim(outputFolder).empty()) {
+        throw TaskScriptError("No output folder is configured");
+    }
+
+    const std::string name = StripExtension(FileNamePart(sourcePath));
+    if (name.empty()) {
+        throw TaskScriptError("The subtitle file \"" + sourcePath +
+                              "\" has no name before its extension");
+    }
+    const std::string extension = FileExtension(sourcePath);
+    const bool isAss = SameTextN(extension, ".ass", 4) || SameTextN(extension, ".ssa", 4);
+    const bool isSrt = SameTextN(extension, ".srt", 4);
+
+    // A task folder always sits directly under the output folder, so tasks
+    // never nest; a relative output folder is taken from the current folder.
+    const std::string outputBase =
+        ToFsPath(outputFolder).is_absolute() ? outputFolder : JoinPath(currentFolder, outputFolder);
+    TaskScript result;
+    result.taskFolder = JoinPath(outputBase, name);
+    result.scriptPath = JoinPath(result.taskFolder, name + ".avs");
+    const std::string xmlPath = JoinPath(result.taskFolder, name + ".xml");
+    const std::string supPath = JoinPath(result.taskFolder, name + ".sup");
+
+    const std::string trackName =
+        makeSup && HasByteAbove128(name) ? std::string(kUnknownTrackName) : name;
+    const std::array<FormatArg, 4> args{currentFolder + converterPath, trackName,
+                                        std::string(format->label), std::string(rate->text)};
+    std::string command;
+    try {
+        command = ExpandCommandTemplate(commandTemplate, args);
+    } catch (const FormatError& e) {
+        throw TaskScriptError(std::string("The command template cannot be used: ") + e.what());
+    }
+    command += " -o " + Quoted(xmlPath);
+    if (makeSup) {
+        command += " -o " + Quoted(supPath);
+    }
+    command += " " + Quoted(result.scriptPath);
+    result.commandLine = std::move(command);
+
+    const std::int32_t frames =
+        CountSubtitleFrames(sourcePath, isAss ? skAssSsa : skSrt, rate->rate);
+
+    std::string script;
+    script += "LoadPlugin(" + Quoted(currentFolder + pluginPath) + ")" + kLineEnd;
+    script += "MaskSub(" + Quoted(sourcePath) + ", " + std::to_string(format->width) + ", " +
+              std::to_string(format->height) + ", " + rate->text + ", " + std::to_string(frames) +
+              ")" + kLineEnd;
+    if (format->extraLine != nullptr) {
+        script += std::string(format->extraLine) + kLineEnd;
+    }
+
+    CreateFolders(result.taskFolder);
+    if (isSrt) {
+        PrepareSrtStyle(sourcePath, styleFile, currentFolder);
+    }
+    AtomicWriteFile(result.scriptPath, script);
+    return result;
+}
+
+} // namespace pelldrin
