@@ -1,0 +1,226 @@
+#include "bdn/SubFile.h"
+
+#include "bdn/BdnDocument.h"
+#include "script/FileUtil.h"
+#include "script/TextHelpers.h"
+
+#include <cstring>
+#include <limits>
+
+namespace pelldrin {
+
+namespace {
+
+bool IsElement(pugi::xml_node node, const char* name) {
+    return node.type() == pugi::node_element && std::strcmp(node.name(), name) == 0;
+}
+
+// Reads the model out of one document; where names the element for error messages.
+class ModelReader {
+  public:
+    ModelReader(const BdnDocument& doc, TBDNFile& file) : doc_(doc), file_(file) {}
+
+    void ReadRoot(pugi::xml_node root) {
+        TBDNInfo& info = file_.Info;
+        info.Version = Text(root, "Version", "the root \"BDN\"");
+        info.XmlnsXsi = Text(root, "xmlns:xsi", "the root \"BDN\"");
+        info.SchemaLocation = Text(root, "xsi:noNamespaceSchemaLocation", "the root \"BDN\"");
+        for (pugi::xml_node child : root.children()) {
+            if (child.type() != pugi::node_element) {
+                continue;
+            }
+            if (IsElement(child, "Description")) {
+                ReadDescription(child);
+            }
+            // Sized after each child, so the count is known before a following event list.
+            file_.Events.resize(static_cast<std::size_t>(info.NumberofEvents));
+            if (IsElement(child, "Events")) {
+                ReadEventList(child);
+            }
+        }
+    }
+
+  private:
+    void ReadDescription(pugi::xml_node description) {
+        TBDNInfo& info = file_.Info;
+        for (pugi::xml_node d : description.children()) {
+            if (IsElement(d, "Name")) {
+                info.Title = Text(d, "Title", "\"Name\"");
+                info.Content = Text(d, "Content", "\"Name\"");
+            } else if (IsElement(d, "Language")) {
+                info.LanguageCode = Text(d, "Code", "\"Language\"");
+            } else if (IsElement(d, "Format")) {
+                info.VideoFormat = Text(d, "VideoFormat", "\"Format\"");
+                info.FrameRate = Text(d, "FrameRate", "\"Format\"");
+                info.DropFrame = Text(d, "DropFrame", "\"Format\"");
+            } else if (IsElement(d, "Events")) {
+                const char* where = "the summary \"Events\" in \"Description\"";
+                info.LastEventOutTC = Text(d, "LastEventOutTC", where);
+                info.FirstEventInTC = Text(d, "FirstEventInTC", where);
+                info.ContentInTC = Text(d, "ContentInTC", where);
+                info.ContentOutTC = Text(d, "ContentOutTC", where);
+                info.NumberofEvents = Count(d, where);
+                info.EventType = Text(d, "Type", where);
+            }
+        }
+    }
+
+    void ReadEventList(pugi::xml_node list) {
+        std::size_t e = 0;
+        for (pugi::xml_node event : list.children()) {
+            if (event.type() != pugi::node_element) {
+                continue;
+            }
+            const std::string where = "element \"" + std::string(event.name()) + "\" number " +
+                                      std::to_string(e + 1) + " in the event list";
+            if (e >= file_.Events.size()) {
+                FailBdn(doc_.path, "the event list holds more events than NumberofEvents (" +
+                                       std::to_string(file_.Info.NumberofEvents) + "): " + where);
+            }
+            TBDNEvents& target = file_.Events[e];
+            target.Forced = Text(event, "Forced", where);
+            target.InTC = Text(event, "InTC", where);
+            target.OutTC = Text(event, "OutTC", where);
+            for (pugi::xml_node graphic : event.children()) {
+                if (graphic.type() != pugi::node_element) {
+                    continue;
+                }
+                const std::string gWhere = "\"" + std::string(graphic.name()) + "\" of " + where;
+                const char* name = graphic.text().get();
+                if (*name == '\0') {
+                    FailBdn(doc_.path, gWhere + " names no image file");
+                }
+                target.GraphicFile = name;
+                target.Width = Int(graphic, "Width", gWhere);
+                target.Height = Int(graphic, "Height", gWhere);
+                target.X = Int(graphic, "X", gWhere);
+                target.Y = Int(graphic, "Y", gWhere);
+            }
+            ++e;
+        }
+    }
+
+    const char* Value(pugi::xml_node node, const char* name, std::string_view where) {
+        const pugi::xml_attribute attr = node.attribute(name);
+        if (!attr) {
+            FailBdn(doc_.path, std::string(where) + " has no attribute \"" + name + "\"");
+        }
+        return attr.value();
+    }
+
+    std::string Text(pugi::xml_node node, const char* name, std::string_view where) {
+        return Value(node, name, where);
+    }
+
+    std::int32_t Int(pugi::xml_node node, const char* name, std::string_view where) {
+        const char* text = Value(node, name, where);
+        std::int64_t value = 0;
+        if (!TryParseInt(text, value) || value < std::numeric_limits<std::int32_t>::min() ||
+            value > std::numeric_limits<std::int32_t>::max()) {
+            FailBdn(doc_.path, "attribute \"" + std::string(name) + "\" of " + std::string(where) +
+                                   " is not a decimal integer: \"" + text + "\"");
+        }
+        return static_cast<std::int32_t>(value);
+    }
+
+    // The event count sizes the event array, so it must be one the file could hold:
+    // not negative, and not more events than the file has bytes.
+    std::int32_t Count(pugi::xml_node node, std::string_view where) {
+        const std::int32_t count = Int(node, "NumberofEvents", where);
+        if (count < 0 || static_cast<std::uint64_t>(count) > doc_.bytes.size()) {
+            FailBdn(doc_.path, "attribute \"NumberofEvents\" of " + std::string(where) +
+                                   " is not a possible event count: " + std::to_string(count));
+        }
+        return count;
+    }
+
+    const BdnDocument& doc_;
+    TBDNFile& file_;
+};
+
+} // namespace
+
+void ReadBdnModel(const BdnDocument& doc, TBDNFile& file) {
+    ModelReader reader(doc, file);
+    for (pugi::xml_node node : doc.xml.children()) {
+        if (IsElement(node, "BDN")) {
+            reader.ReadRoot(node);
+        }
+    }
+}
+
+pugi::xml_node FindBdnSummary(const BdnDocument& doc) {
+    const pugi::xml_node root = doc.xml.document_element();
+    if (!root) {
+        FailBdn(doc.path, "the document has no root element");
+    }
+    const pugi::xml_node description = root.child("Description");
+    if (!description) {
+        FailBdn(doc.path,
+                "the root \"" + std::string(root.name()) + "\" has no \"Description\" element");
+    }
+    const pugi::xml_node summary = description.child("Events");
+    if (!summary) {
+        FailBdn(doc.path, "\"Description\" has no summary \"Events\" element");
+    }
+    return summary;
+}
+
+void WriteBdnHeaderValues(pugi::xml_node summary, const TBDNInfo& info) {
+    SetAttribute(summary, "LastEventOutTC", info.LastEventOutTC.c_str());
+    SetAttribute(summary, "ContentOutTC", info.ContentOutTC.c_str());
+    SetAttribute(summary, "NumberofEvents", std::to_string(info.NumberofEvents).c_str());
+}
+
+void LoadBDNFile(const std::string& path, TBDNFile& file) {
+    BdnDocument doc;
+    LoadBdnDocument(doc, path);
+    ReadBdnModel(doc, file);
+}
+
+namespace {
+
+// Builds the document that SaveBDNHeader starts from when no file exists yet.
+void BuildSkeleton(BdnDocument& doc, const TBDNInfo& info) {
+    pugi::xml_node decl = doc.xml.append_child(pugi::node_declaration);
+    decl.append_attribute("version") = "1.0";
+    decl.append_attribute("encoding") = "UTF-8";
+    pugi::xml_node root = doc.xml.append_child("BDN");
+    root.append_attribute("Version") = info.Version.c_str();
+    root.append_attribute("xmlns:xsi") = info.XmlnsXsi.c_str();
+    root.append_attribute("xsi:noNamespaceSchemaLocation") = info.SchemaLocation.c_str();
+    pugi::xml_node description = root.append_child("Description");
+    pugi::xml_node name = description.append_child("Name");
+    name.append_attribute("Title") = info.Title.c_str();
+    name.append_attribute("Content") = info.Content.c_str();
+    description.append_child("Language").append_attribute("Code") = info.LanguageCode.c_str();
+    pugi::xml_node format = description.append_child("Format");
+    format.append_attribute("VideoFormat") = info.VideoFormat.c_str();
+    format.append_attribute("FrameRate") = info.FrameRate.c_str();
+    format.append_attribute("DropFrame") = info.DropFrame.c_str();
+    pugi::xml_node summary = description.append_child("Events");
+    summary.append_attribute("LastEventOutTC") = info.LastEventOutTC.c_str();
+    summary.append_attribute("FirstEventInTC") = info.FirstEventInTC.c_str();
+    summary.append_attribute("ContentInTC") = info.ContentInTC.c_str();
+    summary.append_attribute("ContentOutTC") = info.ContentOutTC.c_str();
+    summary.append_attribute("NumberofEvents") = "0";
+    summary.append_attribute("Type") = info.EventType.c_str();
+    root.append_child("Events");
+}
+
+} // namespace
+
+void SaveBDNHeader(const std::string& path, const TBDNFile& file) {
+    BdnDocument doc;
+    if (FileExists(path)) {
+        LoadBdnDocument(doc, path);
+    } else {
+        // Built in memory and written once together with the header values.
+        doc.path = path;
+        BuildSkeleton(doc, file.Info);
+    }
+    WriteBdnHeaderValues(FindBdnSummary(doc), file.Info);
+    SaveBdnDocument(doc);
+}
+
+} // namespace pelldrin
