@@ -146,19 +146,6 @@ TEST_F(TaskScriptFixture, OutputFolderWithOrWithoutSeparatorAndSiblingTasks) {
     EXPECT_TRUE(fs::is_directory(rel.taskFolder));
 }
 
-TEST_F(TaskScriptFixture, RebuildingReplacesTheScriptAndLeavesNoTemporaryFile) {
-    const std::string source = Subtitle("movie.ass", kTenSecondsAss);
-    Build(source, Line("0", "0", "0"));
-    const TaskScript t = Build(source, Line("4", "2", "0"));
-    EXPECT_NE(test::ReadFile(t.scriptPath).find("LanczosResize(720,576)\r\n"), std::string::npos);
-    EXPECT_EQ(test::ReadFile(t.scriptPath).substr(0, 3), "Loa"); // no byte-order mark
-    int entries = 0;
-    for ([[maybe_unused]] const auto& e : fs::directory_iterator(t.taskFolder)) {
-        ++entries;
-    }
-    EXPECT_EQ(entries, 1);
-}
-
 TEST_F(TaskScriptFixture, SrtStyleStep) {
     fs::create_directories(JoinPath(cwd, "srtstyle"));
     test::WriteFile(JoinPath(JoinPath(cwd, "srtstyle"), "Big Font.style"), "style-bytes");
