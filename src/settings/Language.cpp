@@ -1,0 +1,244 @@
+#include "settings/Language.h"
+
+#include "script/FileUtil.h"
+#include "script/TextHelpers.h"
+#include "settings/ConfigStore.h"
+#include "settings/FileListing.h"
+
+#include <pugixml.hpp>
+
+#include <cstdio>
+#include <utility>
+
+namespace pelldrin {
+
+namespace {
+
+// The English texts, in key order; the shipped English.xml carries the same.
+const std::vector<std::pair<std::string, std::string>>& BuiltInMessages() {
+    static const std::vector<std::pair<std::string, std::string>> messages{
+        {"C001", "Only .ass, .ssa and .srt subtitle files can be added; this file was skipped."},
+        {"C002", "Unsupported file"},
+        {"C003", "The task list is empty. Drop subtitle files onto the window first."},
+        {"C004", "Nothing to convert"},
+        {"C005", "Conversion finished in %d second(s)."},
+        {"C006", "Done"},
+        {"C007", "A conversion is still running. Stop it and quit?"},
+        {"C008", "Please confirm"},
+        {"C009", "Stop the running conversion?"},
+        {"C010", "Converting, please wait..."},
+        {"C011", "Language"},
+        {"C012", "Choose the folder for the converted subtitles:"},
+        {"C013", "%d file(s) could not be converted; they stay in the list marked as failed."},
+        {"C014", "Some settings were missing from config.xml and take their defaults: %s"},
+        {"C015",
+         "config.xml does not name the converter (Path/Avs2bdnxml), so nothing can be converted."},
+        {"C016", "Pelldrin"},
+    };
+    return messages;
+}
+
+std::string Key(char letter, int number) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "%c%03d", letter, number);
+    return buffer;
+}
+
+// The Lang element of a loaded document; throws when the file is unusable.
+pugi::xml_node LoadElement(const std::string& file, const std::string& element,
+                           pugi::xml_document& doc) {
+    std::string bytes;
+    try {
+        bytes = ReadWholeFile(file);
+    } catch (const FileError& e) {
+        throw LanguageError(e.what());
+    }
+    const pugi::xml_parse_result result = doc.load_buffer(bytes.data(), bytes.size());
+    if (!result) {
+        throw LanguageError("\"" + file + "\" is not a valid XML file: " + result.description() +
+                            " at byte " + std::to_string(result.offset));
+    }
+    const pugi::xml_node root = doc.document_element();
+    const pugi::xml_node node = root ? root.child(element.c_str()) : pugi::xml_node();
+    if (!node) {
+        throw LanguageError("\"" + file + "\" has no " + element + " element");
+    }
+    return node;
+}
+
+} // namespace
+
+const std::vector<std::string>& CaptionKeys() {
+    static const std::vector<std::string> keys = [] {
+        std::vector<std::string> k;
+        for (int i = 1; i <= kCaptionCount; ++i) {
+            k.push_back(Key('L', i));
+        }
+        return k;
+    }();
+    return keys;
+}
+
+const std::vector<std::string>& MessageKeys() {
+    static const std::vector<std::string> keys = [] {
+        std::vector<std::string> k;
+        for (const auto& [key, text] : BuiltInMessages()) {
+            k.push_back(key);
+        }
+        return k;
+    }();
+    return keys;
+}
+
+std::optional<std::string> BuiltInMessage(const std::string& key) {
+    for (const auto& [k, text] : BuiltInMessages()) {
+        if (k == key) {
+            return text;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ReadXmlValue(const std::string& file, const std::string& element,
+                                        const std::string& attribute) {
+    pugi::xml_document doc;
+    const pugi::xml_attribute attr = LoadElement(file, element, doc).attribute(attribute.c_str());
+    if (!attr) {
+        return std::nullopt;
+    }
+    return std::string(attr.value());
+}
+
+LanguageTexts LoadLanguageTexts(const std::string& file) {
+    // One parse for all slots, so they cannot come from two versions of the file.
+    pugi::xml_document doc;
+    const pugi::xml_node lang = LoadElement(file, kLanguageElement, doc);
+    auto required = [&](const std::string& key) {
+        const pugi::xml_attribute attr = lang.attribute(key.c_str());
+        if (!attr) {
+            throw LanguageError("\"" + file + "\" has no " + key + " text");
+        }
+        return std::string(attr.value());
+    };
+
+    LanguageTexts texts;
+    texts.Name = required("Name");
+    if (Trim(texts.Name).empty()) {
+        throw LanguageError("\"" + file + "\" has an empty Name");
+    }
+    for (const std::string& key : CaptionKeys()) {
+        texts.Captions[key] = required(key);
+    }
+    const auto& messageKeys = MessageKeys();
+    for (std::size_t i = 0; i < messageKeys.size(); ++i) {
+        const std::string& key = messageKeys[i];
+        if (i < static_cast<std::size_t>(kRequiredMessageCount)) {
+            texts.Messages[key] = required(key);
+        } else if (const pugi::xml_attribute attr = lang.attribute(key.c_str())) {
+            texts.Messages[key] = attr.value();
+        }
+    }
+    return texts;
+}
+
+void ApplyCaptions(const LanguageTexts& texts, ICaptionTarget& target) {
+    for (const std::string& key : CaptionKeys()) {
+        const auto it = texts.Captions.find(key);
+        if (it != texts.Captions.end()) {
+            target.SetCaption(key, it->second);
+        }
+    }
+}
+
+void ApplyLanguage(const std::string& file, LanguageTexts& slots, ICaptionTarget& target) {
+    LanguageTexts loaded = LoadLanguageTexts(file);
+    slots = std::move(loaded);
+    ApplyCaptions(slots, target);
+}
+
+std::string MessageText(const LanguageTexts& slots, const std::string& key) {
+    const auto it = slots.Messages.find(key);
+    if (it != slots.Messages.end()) {
+        return it->second;
+    }
+    return BuiltInMessage(key).value_or(key);
+}
+
+std::string FormatMessageText(const LanguageTexts& slots, const std::string& key,
+                              std::span<const FormatArg> args) {
+    try {
+        return ExpandDirectives(MessageText(slots, key), args);
+    } catch (const FormatError&) {
+        const auto english = BuiltInMessage(key);
+        if (!english) {
+            throw;
+        }
+        return ExpandDirectives(*english, args);
+    }
+}
+
+std::string LanguageFolder() {
+    return JoinPath(CurrentFolder(), kLanguageFolderName);
+}
+
+LanguageMenu BuildLanguageMenu(const std::string& langFolder, const std::string& defaultLanguage,
+                               LanguageTexts& slots, ICaptionTarget& target,
+                               std::ostream& warnings) {
+    LanguageMenu menu;
+    std::optional<LanguageTexts> chosen;
+    for (const std::string& file : ListFiles(langFolder, kLanguageMask)) {
+        LanguageTexts texts;
+        try {
+            texts = LoadLanguageTexts(file);
+        } catch (const LanguageError& e) {
+            warnings << "Pelldrin: skipping a language file: " << e.what() << '\n';
+            continue;
+        }
+        menu.entries.push_back({texts.Name, file});
+        // When several files carry the saved name, the last one wins.
+        if (texts.Name == defaultLanguage) {
+            menu.caption = texts.Messages["C011"];
+            menu.applied = menu.entries.size() - 1;
+            chosen = std::move(texts);
+        }
+    }
+    if (chosen) {
+        slots = std::move(*chosen);
+        ApplyCaptions(slots, target);
+    }
+    return menu;
+}
+
+LanguageMenu BuildLanguageMenu(const std::string& defaultLanguage, LanguageTexts& slots,
+                               ICaptionTarget& target) {
+    return BuildLanguageMenu(LanguageFolder(), defaultLanguage, slots, target);
+}
+
+bool SwitchLanguage(LanguageMenu& menu, std::size_t index, const std::string& configPath,
+                    LanguageTexts& slots, ICaptionTarget& target, std::ostream& warnings) {
+    if (index >= menu.entries.size()) {
+        return false;
+    }
+    LanguageMenuEntry& entry = menu.entries[index];
+    LanguageTexts loaded;
+    try {
+        loaded = LoadLanguageTexts(entry.file);
+    } catch (const LanguageError& e) {
+        warnings << "Pelldrin: cannot switch language: " << e.what() << '\n';
+        return false;
+    }
+    // The name now in the file is the one the next start will look for.
+    entry.name = loaded.Name;
+    WriteConfigValue(configPath, "Config", "DefLang", loaded.Name);
+    slots = std::move(loaded);
+    menu.applied = index;
+    ApplyCaptions(slots, target);
+    return true;
+}
+
+bool SwitchLanguage(LanguageMenu& menu, std::size_t index, LanguageTexts& slots,
+                    ICaptionTarget& target) {
+    return SwitchLanguage(menu, index, ConfigPath(), slots, target);
+}
+
+} // namespace pelldrin
