@@ -1,0 +1,125 @@
+#include "PgsPalette.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace pelldrin::pgs {
+
+namespace {
+
+std::uint8_t ClampRound(double v, int lo, int hi) {
+    const double r = std::floor(v + 0.5);
+    return static_cast<std::uint8_t>(std::clamp(static_cast<int>(r), lo, hi));
+}
+
+std::uint32_t Key(YCbCrA c) {
+    return (std::uint32_t{c.y} << 24) | (std::uint32_t{c.cr} << 16) | (std::uint32_t{c.cb} << 8) |
+           c.a;
+}
+
+int Distance(YCbCrA a, YCbCrA b) {
+    const int dy = a.y - b.y, dr = a.cr - b.cr, db = a.cb - b.cb, da = a.a - b.a;
+    return dy * dy + dr * dr + db * db + da * da;
+}
+
+} // namespace
+
+YCbCrA ToYCbCr(Rgba color, ColorMatrix matrix) {
+    if (color.a == 0) {
+        return {16, 128, 128, 0};
+    }
+    const double kr = matrix == ColorMatrix::Bt709 ? 0.2126 : 0.299;
+    const double kb = matrix == ColorMatrix::Bt709 ? 0.0722 : 0.114;
+    const double kg = 1.0 - kr - kb;
+    const double r = color.r, g = color.g, b = color.b;
+    const double luma = kr * r + kg * g + kb * b; // 0..255
+    YCbCrA out{};
+    out.y = ClampRound(16.0 + luma * 219.0 / 255.0, 16, 235);
+    out.cb = ClampRound(128.0 + (b - luma) / (2.0 * (1.0 - kb)) * 224.0 / 255.0, 16, 240);
+    out.cr = ClampRound(128.0 + (r - luma) / (2.0 * (1.0 - kr)) * 224.0 / 255.0, 16, 240);
+    out.a = color.a;
+    return out;
+}
+
+PaletteMap BuildPaletteMap(const std::vector<Rgba>& palette, ColorMatrix matrix,
+                           const std::vector<const IndexedObject*>& objects) {
+    const std::size_t count = std::min<std::size_t>(palette.size(), 256);
+    std::vector<YCbCrA> converted(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        converted[i] = ToYCbCr(palette[i], matrix);
+    }
+
+    // Which input entries take part; all of them unless the colours do not fit.
+    std::array<bool, 256> used{};
+    std::fill(used.begin(), used.begin() + static_cast<std::ptrdiff_t>(count), true);
+
+    auto assign = [&](PaletteMap& map) {
+        map.remap.fill(kUndefinedIndex);
+        map.entries.assign(1, YCbCrA{16, 128, 128, 0});
+        // Small open-addressing table from colour to written index.
+        std::array<std::uint32_t, 512> keys{};
+        std::array<std::uint8_t, 512> values{};
+        std::array<bool, 512> taken{};
+        for (std::size_t i = 0; i < count; ++i) {
+            const YCbCrA c = converted[i];
+            if (c.a == 0 || !used[i]) {
+                map.remap[i] = kTransparentIndex; // unused entries never reach the image
+                continue;
+            }
+            const std::uint32_t key = Key(c);
+            std::size_t slot = (key * 2654435761u) >> 23;
+            while (taken[slot] && keys[slot] != key) {
+                slot = (slot + 1) & 511;
+            }
+            if (!taken[slot]) {
+                taken[slot] = true;
+                keys[slot] = key;
+                values[slot] = static_cast<std::uint8_t>(map.entries.size() & 0xFF);
+                map.entries.push_back(c);
+            }
+            map.remap[i] = values[slot];
+        }
+    };
+
+    PaletteMap map;
+    assign(map);
+    if (static_cast<int>(map.entries.size()) - 1 <= kMaxVisibleColors) {
+        return map;
+    }
+
+    // Too many colours: only those the images use count.
+    used.fill(false);
+    for (const IndexedObject* object : objects) {
+        for (const std::uint8_t p : object->pixels) {
+            used[p] = true;
+        }
+    }
+    assign(map);
+    // Still too many: merge the closest pair of colours until they fit.
+    while (static_cast<int>(map.entries.size()) - 1 > kMaxVisibleColors) {
+        std::size_t keep = 1, drop = 2;
+        int best = Distance(map.entries[1], map.entries[2]);
+        for (std::size_t a = 1; a < map.entries.size(); ++a) {
+            for (std::size_t b = a + 1; b < map.entries.size(); ++b) {
+                const int d = Distance(map.entries[a], map.entries[b]);
+                if (d < best) {
+                    best = d;
+                    keep = a;
+                    drop = b;
+                }
+            }
+        }
+        map.entries.erase(map.entries.begin() + static_cast<std::ptrdiff_t>(drop));
+        for (std::size_t i = 0; i < count; ++i) {
+            std::uint16_t& r = map.remap[i];
+            if (r == drop) {
+                r = static_cast<std::uint16_t>(keep);
+            } else if (r > drop && r != kUndefinedIndex) {
+                --r;
+            }
+        }
+    }
+    return map;
+}
+
+} // namespace pelldrin::pgs

@@ -1,0 +1,64 @@
+// Writes a Presentation Graphic Stream (.sup) from indexed subtitle images and their times.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace pelldrin::pgs {
+
+struct Rgba {
+    std::uint8_t r, g, b, a; // straight (not premultiplied) alpha
+};
+
+// One object of a display set: palette indices, row-major, width*height bytes.
+struct IndexedObject {
+    int x = 0, y = 0, width = 0, height = 0; // position on the video frame
+    std::vector<std::uint8_t> pixels;
+};
+
+// One subtitle event: shown from inFrame (inclusive) to outFrame (exclusive).
+struct SupEvent {
+    std::int64_t inFrame = 0, outFrame = 0;
+    bool forced = false;
+    std::vector<Rgba> palette;          // at most 256 entries, shared by the objects
+    std::vector<IndexedObject> objects; // 1 or 2 (the -b 1 split gives two)
+};
+
+enum class ColorMatrix { Bt601, Bt709 };
+
+struct StreamInfo {
+    int width = 1920, height = 1080;         // the video frame
+    int rateNum = 24000, rateDen = 1001;     // exact frame rate, e.g. 24000/1001 for 23.976
+    ColorMatrix matrix = ColorMatrix::Bt709; // Bt601 for 480 and 576 formats
+};
+
+// An event that cannot be written within the decoder's limits, or a misuse of the writer.
+class SupError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+class SupWriter {
+  public:
+    // Throws SupError when the frame size or rate cannot be carried by the stream.
+    SupWriter(std::string path, StreamInfo info);
+    ~SupWriter();
+    SupWriter(const SupWriter&) = delete;
+    SupWriter& operator=(const SupWriter&) = delete;
+
+    // Events come in time order and do not overlap (one may start at the frame the previous
+    // one ends). Throws SupError naming the event (its number and in-time) when it cannot be
+    // written within the decoder's limits; the stream is then not written at all.
+    void Add(const SupEvent& event);
+    // Writes the whole stream atomically (temporary file + rename).
+    void Finish();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+} // namespace pelldrin::pgs
