@@ -1,0 +1,66 @@
+// Finds the frames whose picture changes and turns them into shown images.
+#pragma once
+
+#include "render/RgbaImage.h"
+#include "render/SubtitleTrack.h"
+
+#include <ass/ass.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace pelldrin::render {
+
+// Frame n is shown at exactly n * den / num seconds. libass takes whole
+// milliseconds; frame n is drawn at the floor of its time, which shows exactly the
+// events whose whole-millisecond span holds the frame's exact time.
+struct FrameClock {
+    std::int64_t num = 24;
+    std::int64_t den = 1;
+
+    std::int64_t MsOfFrame(std::int64_t frame) const { return frame * 1000 * den / num; }
+    // The first frame whose time is at or after ms.
+    std::int64_t FirstFrameAtOrAfter(std::int64_t ms) const;
+};
+
+// A run of frames [begin, end) in which the same events show; animated when one
+// of them can change from frame to frame.
+struct Span {
+    std::int64_t begin = 0;
+    std::int64_t end = 0;
+    bool animated = false;
+};
+
+// The spans of the clip (frames [0, frames)) in which at least one event shows.
+std::vector<Span> PlanSpans(const std::vector<EventTiming>& events, const FrameClock& clock,
+                            std::int64_t frames);
+
+// One picture and the frames [in, out) that show it.
+struct ShownImage {
+    std::int64_t in = 0;
+    std::int64_t out = 0;
+    std::shared_ptr<const RgbaImage> image;
+};
+
+// How libass draws into the output frame.
+struct FrameGeometry {
+    int width = 1920; // the output frame
+    int height = 1080;
+    int renderWidth = 1920; // the picture before an anamorphic squeeze to width
+    int renderHeight = 1080;
+};
+
+// Sets up a libass renderer for the geometry (fonts through fontconfig).
+ASS_Renderer* CreateRenderer(ASS_Library* library, const FrameGeometry& geometry);
+
+// Draws only the frames where something can change and reports one ShownImage per
+// maximal run of frames with the same non-empty picture, in time order. With crop
+// off, pictures fill the whole frame. progress(framesDone) is called as it goes.
+void ScanFrames(ASS_Renderer* renderer, ASS_Track* track, const FrameGeometry& geometry,
+                const FrameClock& clock, std::int64_t frames, bool crop,
+                const std::function<void(ShownImage&&)>& onImage,
+                const std::function<void(std::int64_t)>& progress);
+
+} // namespace pelldrin::render

@@ -1,0 +1,314 @@
+#include "render/Palette.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace pelldrin::render {
+
+namespace {
+
+constexpr int kMaxVisible = 255; // entry 0 is the transparent one
+
+// Open-addressing table from packed RGBA to a pixel count and, later, an index.
+class ColorTable {
+  public:
+    explicit ColorTable(std::size_t expected) {
+        std::size_t capacity = 1024;
+        while (capacity < expected * 2 && capacity < (std::size_t{1} << 24)) {
+            capacity <<= 1;
+        }
+        Resize(capacity);
+    }
+
+    // The slot of key, inserted with count 0 when new.
+    std::size_t Find(std::uint32_t key) {
+        std::size_t slot = Hash(key) & mask_;
+        while (used_[slot]) {
+            if (keys_[slot] == key) {
+                return slot;
+            }
+            slot = (slot + 1) & mask_;
+        }
+        used_[slot] = 1;
+        keys_[slot] = key;
+        counts_[slot] = 0;
+        ++size_;
+        if (size_ * 2 > keys_.size()) {
+            Grow();
+            return Find(key);
+        }
+        return slot;
+    }
+
+    std::size_t Size() const { return size_; }
+    std::size_t Capacity() const { return keys_.size(); }
+    bool Used(std::size_t slot) const { return used_[slot] != 0; }
+    std::uint32_t Key(std::size_t slot) const { return keys_[slot]; }
+    std::uint32_t& Count(std::size_t slot) { return counts_[slot]; }
+
+  private:
+    static std::size_t Hash(std::uint32_t key) {
+        return static_cast<std::size_t>((key * 0x9E3779B1u) ^ (key >> 15));
+    }
+    void Resize(std::size_t capacity) {
+        keys_.assign(capacity, 0);
+        counts_.assign(capacity, 0);
+        used_.assign(capacity, 0);
+        mask_ = capacity - 1;
+        size_ = 0;
+    }
+    void Grow() {
+        std::vector<std::uint32_t> keys = std::move(keys_);
+        std::vector<std::uint32_t> counts = std::move(counts_);
+        std::vector<std::uint8_t> used = std::move(used_);
+        Resize(keys.size() * 2);
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            if (used[i]) {
+                std::size_t slot = Hash(keys[i]) & mask_;
+                while (used_[slot]) {
+                    slot = (slot + 1) & mask_;
+                }
+                used_[slot] = 1;
+                keys_[slot] = keys[i];
+                counts_[slot] = counts[i];
+                ++size_;
+            }
+        }
+    }
+
+    std::vector<std::uint32_t> keys_;
+    std::vector<std::uint32_t> counts_;
+    std::vector<std::uint8_t> used_;
+    std::size_t mask_ = 0;
+    std::size_t size_ = 0;
+};
+
+inline std::uint32_t Pack(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+// A distinct colour with its weight, in alpha-weighted coordinates.
+struct Entry {
+    std::array<int, 4> v; // premultiplied r, g, b, and a
+    std::uint32_t count;
+    std::uint32_t slot;
+};
+
+struct Box {
+    std::size_t begin, end;
+    int axis = 0;
+    double score = 0; // weighted squared spread along axis
+};
+
+void Measure(const std::vector<Entry>& entries, Box& box) {
+    double sum[4] = {0, 0, 0, 0};
+    double sq[4] = {0, 0, 0, 0};
+    double weight = 0;
+    for (std::size_t i = box.begin; i < box.end; ++i) {
+        const double w = entries[i].count;
+        weight += w;
+        for (int c = 0; c < 4; ++c) {
+            sum[c] += w * entries[i].v[c];
+            sq[c] += w * entries[i].v[c] * entries[i].v[c];
+        }
+    }
+    box.score = -1;
+    if (box.end - box.begin < 2) {
+        return;
+    }
+    for (int c = 0; c < 4; ++c) {
+        const double spread = sq[c] - sum[c] * sum[c] / weight;
+        if (spread > box.score) {
+            box.score = spread;
+            box.axis = c;
+        }
+    }
+}
+
+PaletteColor Average(const std::vector<Entry>& entries, const Box& box) {
+    double sum[4] = {0, 0, 0, 0};
+    double weight = 0;
+    for (std::size_t i = box.begin; i < box.end; ++i) {
+        const double w = entries[i].count;
+        weight += w;
+        for (int c = 0; c < 4; ++c) {
+            sum[c] += w * entries[i].v[c];
+        }
+    }
+    const double a = sum[3] / weight;
+    PaletteColor color;
+    color.a = static_cast<std::uint8_t>(std::clamp(a + 0.5, 1.0, 255.0));
+    const double scale = 255.0 / std::max(a, 1.0);
+    color.r = static_cast<std::uint8_t>(std::clamp(sum[0] / weight * scale + 0.5, 0.0, 255.0));
+    color.g = static_cast<std::uint8_t>(std::clamp(sum[1] / weight * scale + 0.5, 0.0, 255.0));
+    color.b = static_cast<std::uint8_t>(std::clamp(sum[2] / weight * scale + 0.5, 0.0, 255.0));
+    return color;
+}
+
+// Median cut: splits the box with the most spread at its weighted median until
+// there are `colors` boxes or no box can be split.
+std::vector<Box> MedianCut(std::vector<Entry>& entries, int colors) {
+    std::vector<Box> boxes;
+    boxes.push_back({0, entries.size()});
+    Measure(entries, boxes[0]);
+    while (static_cast<int>(boxes.size()) < colors) {
+        auto worst = std::max_element(boxes.begin(), boxes.end(),
+                                      [](const Box& a, const Box& b) { return a.score < b.score; });
+        if (worst->score <= 0) {
+            break;
+        }
+        Box box = *worst;
+        const int axis = box.axis;
+        std::sort(entries.begin() + static_cast<std::ptrdiff_t>(box.begin),
+                  entries.begin() + static_cast<std::ptrdiff_t>(box.end),
+                  [axis](const Entry& a, const Entry& b) { return a.v[axis] < b.v[axis]; });
+        std::uint64_t total = 0;
+        for (std::size_t i = box.begin; i < box.end; ++i) {
+            total += entries[i].count;
+        }
+        std::uint64_t running = 0;
+        std::size_t cut = box.begin + 1;
+        for (std::size_t i = box.begin; i + 1 < box.end; ++i) {
+            running += entries[i].count;
+            cut = i + 1;
+            if (running * 2 >= total) {
+                break;
+            }
+        }
+        Box low{box.begin, cut};
+        Box high{cut, box.end};
+        Measure(entries, low);
+        Measure(entries, high);
+        *worst = low;
+        boxes.push_back(high);
+    }
+    return boxes;
+}
+
+} // namespace
+
+IndexedImage QuantizeImage(const RgbaImage& image) {
+    IndexedImage out;
+    out.x = image.x;
+    out.y = image.y;
+    out.width = image.width;
+    out.height = image.height;
+    out.palette.push_back(PaletteColor{});
+    const std::size_t count = static_cast<std::size_t>(image.width) * image.height;
+    out.indices.assign(count, 0);
+    if (count == 0) {
+        return out;
+    }
+
+    ColorTable table(1024);
+    const std::uint8_t* p = image.pixels.data();
+    std::uint32_t lastKey = 0;
+    std::size_t lastSlot = 0;
+    bool haveLast = false;
+    for (std::size_t i = 0; i < count; ++i, p += 4) {
+        if (p[3] == 0) {
+            continue;
+        }
+        const std::uint32_t key = Pack(p);
+        if (!haveLast || key != lastKey) {
+            lastSlot = table.Find(key);
+            lastKey = key;
+            haveLast = true;
+        }
+        ++table.Count(lastSlot);
+    }
+    if (table.Size() == 0) {
+        return out;
+    }
+
+    std::vector<Entry> entries;
+    entries.reserve(table.Size());
+    for (std::size_t slot = 0; slot < table.Capacity(); ++slot) {
+        if (!table.Used(slot)) {
+            continue;
+        }
+        const std::uint32_t key = table.Key(slot);
+        const int r = key & 0xFF;
+        const int g = (key >> 8) & 0xFF;
+        const int b = (key >> 16) & 0xFF;
+        const int a = static_cast<int>(key >> 24);
+        entries.push_back(
+            {{r * a, g * a, b * a, a * 255}, table.Count(slot), static_cast<std::uint32_t>(slot)});
+    }
+
+    std::vector<PaletteColor> colors;
+    std::vector<std::uint8_t> colorOfEntry(entries.size());
+    if (entries.size() <= static_cast<std::size_t>(kMaxVisible)) {
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const std::uint32_t key = table.Key(entries[i].slot);
+            colors.push_back({static_cast<std::uint8_t>(key & 0xFF),
+                              static_cast<std::uint8_t>((key >> 8) & 0xFF),
+                              static_cast<std::uint8_t>((key >> 16) & 0xFF),
+                              static_cast<std::uint8_t>(key >> 24)});
+            colorOfEntry[i] = static_cast<std::uint8_t>(i);
+        }
+    } else {
+        const auto boxes = MedianCut(entries, kMaxVisible);
+        for (std::size_t b = 0; b < boxes.size(); ++b) {
+            colors.push_back(Average(entries, boxes[b]));
+            for (std::size_t i = boxes[b].begin; i < boxes[b].end; ++i) {
+                colorOfEntry[i] = static_cast<std::uint8_t>(b);
+            }
+        }
+    }
+
+    // Translucent entries first, so the PNG transparency chunk stays short.
+    std::vector<std::uint8_t> order(colors.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = static_cast<std::uint8_t>(i);
+    }
+    std::stable_sort(order.begin(), order.end(), [&](std::uint8_t a, std::uint8_t b) {
+        return (colors[a].a == 255) < (colors[b].a == 255);
+    });
+    std::array<std::uint8_t, 256> finalIndex{};
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        finalIndex[order[i]] = static_cast<std::uint8_t>(i + 1);
+        out.palette.push_back(colors[order[i]]);
+    }
+    // The count field now carries each distinct colour's palette index.
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        table.Count(entries[i].slot) = finalIndex[colorOfEntry[i]];
+    }
+
+    p = image.pixels.data();
+    haveLast = false;
+    std::uint8_t lastIndex = 0;
+    for (std::size_t i = 0; i < count; ++i, p += 4) {
+        if (p[3] == 0) {
+            continue;
+        }
+        const std::uint32_t key = Pack(p);
+        if (!haveLast || key != lastKey) {
+            lastIndex = static_cast<std::uint8_t>(table.Count(table.Find(key)));
+            lastKey = key;
+            haveLast = true;
+        }
+        out.indices[i] = lastIndex;
+    }
+    return out;
+}
+
+IndexedImage CutIndexed(const IndexedImage& image, int left, int top, int right, int bottom) {
+    IndexedImage out;
+    out.x = image.x + left;
+    out.y = image.y + top;
+    out.width = right - left;
+    out.height = bottom - top;
+    out.palette = image.palette;
+    out.indices.resize(static_cast<std::size_t>(out.width) * out.height);
+    for (int row = 0; row < out.height; ++row) {
+        std::memcpy(out.indices.data() + static_cast<std::size_t>(row) * out.width,
+                    image.indices.data() + static_cast<std::size_t>(top + row) * image.width + left,
+                    static_cast<std::size_t>(out.width));
+    }
+    return out;
+}
+
+} // namespace pelldrin::render

@@ -1,0 +1,32 @@
+// Reduces an RGBA picture to at most 256 colours for palette PNGs and PGS.
+#pragma once
+
+#include "render/RgbaImage.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace pelldrin::render {
+
+// A palette entry, straight alpha.
+struct PaletteColor {
+    std::uint8_t r = 0, g = 0, b = 0, a = 0;
+    friend bool operator==(const PaletteColor&, const PaletteColor&) = default;
+};
+
+// A picture as palette indices. Entry 0 is fully transparent and only fully
+// transparent pixels use it; entries that are not opaque come before opaque ones.
+struct IndexedImage {
+    int x = 0, y = 0, width = 0, height = 0;
+    std::vector<PaletteColor> palette; // 1 to 256 entries
+    std::vector<std::uint8_t> indices; // width * height, row-major
+};
+
+// Quantizes the image. A picture with at most 255 visible colours keeps them
+// exactly; otherwise a median cut over alpha-weighted colours picks 255.
+IndexedImage QuantizeImage(const RgbaImage& image);
+
+// The part [top, bottom) x [left, right) of an indexed picture, same palette.
+IndexedImage CutIndexed(const IndexedImage& image, int left, int top, int right, int bottom);
+
+} // namespace pelldrin::render

@@ -1,0 +1,125 @@
+#include "render/RgbaImage.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace pelldrin::render {
+
+namespace {
+
+bool RowVisible(const RgbaImage& image, int row, int left, int right) {
+    const std::uint8_t* p = image.Row(row);
+    for (int x = left; x < right; ++x) {
+        if (p[x * 4 + 3] != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The visible box of the rows [top,bottom); empty when they hold no visible pixel.
+PixelRect VisibleBox(const RgbaImage& image, int top, int bottom) {
+    while (top < bottom && !RowVisible(image, top, 0, image.width)) {
+        ++top;
+    }
+    while (bottom > top && !RowVisible(image, bottom - 1, 0, image.width)) {
+        --bottom;
+    }
+    if (top == bottom) {
+        return PixelRect{};
+    }
+    int left = image.width;
+    int right = 0;
+    for (int row = top; row < bottom; ++row) {
+        const std::uint8_t* p = image.Row(row);
+        int x = 0;
+        while (x < left && p[x * 4 + 3] == 0) {
+            ++x;
+        }
+        left = std::min(left, x);
+        int r = image.width;
+        while (r > right && p[(r - 1) * 4 + 3] == 0) {
+            --r;
+        }
+        right = std::max(right, r);
+    }
+    return PixelRect{left, top, right, bottom};
+}
+
+} // namespace
+
+RgbaImage CropToVisible(const RgbaImage& image) {
+    if (image.Empty()) {
+        return RgbaImage{};
+    }
+    const PixelRect box = VisibleBox(image, 0, image.height);
+    if (box.left >= box.right) {
+        return RgbaImage{};
+    }
+    if (box == PixelRect{0, 0, image.width, image.height}) {
+        return image;
+    }
+    return CutImage(image, box);
+}
+
+RgbaImage CutImage(const RgbaImage& image, const PixelRect& rect) {
+    RgbaImage out;
+    out.x = image.x + rect.left;
+    out.y = image.y + rect.top;
+    out.width = rect.right - rect.left;
+    out.height = rect.bottom - rect.top;
+    out.pixels.resize(static_cast<std::size_t>(out.width) * out.height * 4);
+    for (int row = 0; row < out.height; ++row) {
+        std::memcpy(out.Row(row), image.Row(rect.top + row) + rect.left * 4,
+                    static_cast<std::size_t>(out.width) * 4);
+    }
+    return out;
+}
+
+bool FindSplit(const RgbaImage& image, int minGap, PixelRect& top, PixelRect& bottom) {
+    int bestStart = 0;
+    int bestLength = 0;
+    int runStart = -1;
+    bool seenVisible = false;
+    for (int row = 0; row < image.height; ++row) {
+        if (RowVisible(image, row, 0, image.width)) {
+            if (runStart >= 0 && seenVisible && row - runStart > bestLength) {
+                bestStart = runStart;
+                bestLength = row - runStart;
+            }
+            runStart = -1;
+            seenVisible = true;
+        } else if (runStart < 0) {
+            runStart = row;
+        }
+    }
+    if (bestLength < minGap || bestLength == 0) {
+        return false;
+    }
+    top = VisibleBox(image, 0, bestStart);
+    bottom = VisibleBox(image, bestStart + bestLength, image.height);
+    return top.left < top.right && bottom.left < bottom.right;
+}
+
+RgbaImage PlaceOnFrame(const RgbaImage& image, int frameWidth, int frameHeight) {
+    RgbaImage out;
+    out.width = frameWidth;
+    out.height = frameHeight;
+    out.pixels.assign(static_cast<std::size_t>(frameWidth) * frameHeight * 4, 0);
+    for (int row = 0; row < image.height; ++row) {
+        const int y = image.y + row;
+        if (y < 0 || y >= frameHeight) {
+            continue;
+        }
+        const int x0 = std::max(0, image.x);
+        const int x1 = std::min(frameWidth, image.x + image.width);
+        if (x0 >= x1) {
+            continue;
+        }
+        std::memcpy(out.Row(y) + x0 * 4, image.Row(row) + (x0 - image.x) * 4,
+                    static_cast<std::size_t>(x1 - x0) * 4);
+    }
+    return out;
+}
+
+} // namespace pelldrin::render
