@@ -113,8 +113,8 @@ void ChooseSaveEncoding(BdnDocument& doc, const ByteOrder& sniffed, pugi::xml_en
         doc.saveEncoding = pugi::encoding_utf8;
         doc.writeBom = false;
     } else {
-        FailBdn(doc.path, "the declared encoding \"" + std::string(attr.value()) +
-                              "\" cannot be read or written by this program");
+        FailBdn(doc.path, Cat({"the declared encoding \"", attr.value(),
+                               "\" cannot be read or written by this program"}));
     }
 }
 
@@ -131,8 +131,21 @@ class StringWriter : public pugi::xml_writer {
 
 } // namespace
 
+std::string Cat(std::initializer_list<std::string_view> parts) {
+    std::size_t size = 0;
+    for (const std::string_view part : parts) {
+        size += part.size();
+    }
+    std::string out;
+    out.reserve(size);
+    for (const std::string_view part : parts) {
+        out += part;
+    }
+    return out;
+}
+
 void FailBdn(std::string_view path, std::string_view what) {
-    throw BdnError("BDN file \"" + std::string(path) + "\": " + std::string(what));
+    throw BdnError(Cat({"BDN file \"", path, "\": ", what}));
 }
 
 void LoadBdnDocument(BdnDocument& doc, const std::string& path) {
@@ -147,8 +160,8 @@ void LoadBdnDocument(BdnDocument& doc, const std::string& path) {
     const pugi::xml_parse_result result =
         doc.xml.load_buffer_inplace(doc.bytes.data(), doc.bytes.size(), kParseOptions);
     if (!result) {
-        FailBdn(path, "not well-formed XML at byte " + std::to_string(result.offset) + ": " +
-                          result.description());
+        FailBdn(path, Cat({"not well-formed XML at byte ", std::to_string(result.offset), ": ",
+                           result.description()}));
     }
     ChooseSaveEncoding(doc, sniffed, result.encoding);
 }

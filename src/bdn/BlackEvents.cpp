@@ -28,7 +28,11 @@ bool ParseField(std::string_view text, std::int64_t& value) {
 }
 
 std::string TwoDigits(std::int64_t value) {
-    return value < 10 ? "0" + std::to_string(value) : std::to_string(value);
+    std::string text = std::to_string(value);
+    if (value < 10) {
+        text.insert(text.begin(), '0');
+    }
+    return text;
 }
 
 // Appends one blank event to the event list, attributes in the order the format writes them.
@@ -49,7 +53,7 @@ void AppendBlankEvent(pugi::xml_node list, const std::string& inTC, const std::s
 
 std::string AddFrames(std::string_view timecode, int frames, int base) {
     if (base < 1) {
-        throw BdnError("frame base " + std::to_string(base) + " is below 1");
+        throw BdnError(Cat({"frame base ", std::to_string(base), " is below 1"}));
     }
     if (frames < 0) {
         throw BdnError("cannot add a negative number of frames");
@@ -58,7 +62,7 @@ std::string AddFrames(std::string_view timecode, int frames, int base) {
     std::int64_t f[4] = {};
     if (pieces.size() != 4 || !ParseField(pieces[0], f[0]) || !ParseField(pieces[1], f[1]) ||
         !ParseField(pieces[2], f[2]) || !ParseField(pieces[3], f[3])) {
-        throw BdnError("\"" + std::string(timecode) + "\" is not a timecode HH:MM:SS:FF");
+        throw BdnError(Cat({"\"", timecode, "\" is not a timecode HH:MM:SS:FF"}));
     }
     std::int64_t hours = f[0], minutes = f[1], seconds = f[2], frame = f[3] + frames;
     seconds += frame / base;
@@ -67,8 +71,8 @@ std::string AddFrames(std::string_view timecode, int frames, int base) {
     seconds %= 60;
     hours += minutes / 60;
     minutes %= 60;
-    return TwoDigits(hours) + ":" + TwoDigits(minutes) + ":" + TwoDigits(seconds) + ":" +
-           TwoDigits(frame);
+    return Cat({TwoDigits(hours), ":", TwoDigits(minutes), ":", TwoDigits(seconds), ":",
+                TwoDigits(frame)});
 }
 
 int FrameBase(std::string_view frameRate) {
@@ -78,15 +82,15 @@ int FrameBase(std::string_view frameRate) {
         pieces.size() == 1 ||
         (pieces.size() == 2 && pieces[1].find_first_not_of("0123456789") == std::string::npos);
     if (pieces.size() > 2 || !fractionOk || !ParseField(pieces[0], whole)) {
-        throw BdnError("frame rate \"" + std::string(frameRate) + "\" is not a decimal number");
+        throw BdnError(Cat({"frame rate \"", frameRate, "\" is not a decimal number"}));
     }
     // Timecodes count whole frames at the nominal rate: 23.976 counts 0 to 23 like 24.
     if (pieces.size() == 2 && pieces[1].find_first_not_of('0') != std::string::npos) {
         ++whole;
     }
     if (whole < 1 || whole > std::numeric_limits<int>::max()) {
-        throw BdnError("frame rate \"" + std::string(frameRate) + "\" gives the frame base " +
-                       std::to_string(whole) + ", which is below 1 or too large");
+        throw BdnError(Cat({"frame rate \"", frameRate, "\" gives the frame base ",
+                            std::to_string(whole), ", which is below 1 or too large"}));
     }
     return static_cast<int>(whole);
 }
@@ -98,8 +102,8 @@ std::string_view BlankEventImage() {
 void SaveResourceToFile(std::string_view name, std::string_view type,
                         const std::string& targetPath) {
     if (name != "PNG" || type != "PNGFILE") {
-        throw BdnError("no resource \"" + std::string(name) + "\" of type \"" + std::string(type) +
-                       "\" is carried in the program");
+        throw BdnError(
+            Cat({"no resource \"", name, "\" of type \"", type, "\" is carried in the program"}));
     }
     try {
         AtomicWriteFile(targetPath, BlankEventImage());
@@ -145,15 +149,14 @@ void AddBlackEvents(const std::string& xmlPath, int mode) {
         try {
             base = FrameBase(file.Info.FrameRate);
         } catch (const BdnError& e) {
-            FailBdn(xmlPath, std::string("attribute \"FrameRate\" of \"Format\": ") + e.what());
+            FailBdn(xmlPath, Cat({"attribute \"FrameRate\" of \"Format\": ", e.what()}));
         }
         try {
             endIn = AddFrames(file.Info.LastEventOutTC, kBlankFrames, base);
             endOut = AddFrames(endIn, kBlankFrames, base);
         } catch (const BdnError& e) {
             FailBdn(xmlPath,
-                    std::string("attribute \"LastEventOutTC\" of the summary \"Events\": ") +
-                        e.what());
+                    Cat({"attribute \"LastEventOutTC\" of the summary \"Events\": ", e.what()}));
         }
     }
 

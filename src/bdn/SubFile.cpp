@@ -15,16 +15,18 @@ bool IsElement(pugi::xml_node node, const char* name) {
     return node.type() == pugi::node_element && std::strcmp(node.name(), name) == 0;
 }
 
-// Reads the model out of one document; where names the element for error messages.
+// Reads the model out of one document. Each read names its element through a callable
+// that builds the text only when an error needs it.
 class ModelReader {
   public:
     ModelReader(const BdnDocument& doc, TBDNFile& file) : doc_(doc), file_(file) {}
 
     void ReadRoot(pugi::xml_node root) {
         TBDNInfo& info = file_.Info;
-        info.Version = Text(root, "Version", "the root \"BDN\"");
-        info.XmlnsXsi = Text(root, "xmlns:xsi", "the root \"BDN\"");
-        info.SchemaLocation = Text(root, "xsi:noNamespaceSchemaLocation", "the root \"BDN\"");
+        const auto where = [] { return std::string("the root \"BDN\""); };
+        info.Version = Value(root, "Version", where);
+        info.XmlnsXsi = Value(root, "xmlns:xsi", where);
+        info.SchemaLocation = Value(root, "xsi:noNamespaceSchemaLocation", where);
         for (pugi::xml_node child : root.children()) {
             if (child.type() != pugi::node_element) {
                 continue;
@@ -44,23 +46,26 @@ class ModelReader {
     void ReadDescription(pugi::xml_node description) {
         TBDNInfo& info = file_.Info;
         for (pugi::xml_node d : description.children()) {
+            const auto where = [d] { return Cat({"\"", d.name(), "\" in \"Description\""}); };
             if (IsElement(d, "Name")) {
-                info.Title = Text(d, "Title", "\"Name\"");
-                info.Content = Text(d, "Content", "\"Name\"");
+                info.Title = Value(d, "Title", where);
+                info.Content = Value(d, "Content", where);
             } else if (IsElement(d, "Language")) {
-                info.LanguageCode = Text(d, "Code", "\"Language\"");
+                info.LanguageCode = Value(d, "Code", where);
             } else if (IsElement(d, "Format")) {
-                info.VideoFormat = Text(d, "VideoFormat", "\"Format\"");
-                info.FrameRate = Text(d, "FrameRate", "\"Format\"");
-                info.DropFrame = Text(d, "DropFrame", "\"Format\"");
+                info.VideoFormat = Value(d, "VideoFormat", where);
+                info.FrameRate = Value(d, "FrameRate", where);
+                info.DropFrame = Value(d, "DropFrame", where);
             } else if (IsElement(d, "Events")) {
-                const char* where = "the summary \"Events\" in \"Description\"";
-                info.LastEventOutTC = Text(d, "LastEventOutTC", where);
-                info.FirstEventInTC = Text(d, "FirstEventInTC", where);
-                info.ContentInTC = Text(d, "ContentInTC", where);
-                info.ContentOutTC = Text(d, "ContentOutTC", where);
-                info.NumberofEvents = Count(d, where);
-                info.EventType = Text(d, "Type", where);
+                const auto summary = [] {
+                    return std::string("the summary \"Events\" in \"Description\"");
+                };
+                info.LastEventOutTC = Value(d, "LastEventOutTC", summary);
+                info.FirstEventInTC = Value(d, "FirstEventInTC", summary);
+                info.ContentInTC = Value(d, "ContentInTC", summary);
+                info.ContentOutTC = Value(d, "ContentOutTC", summary);
+                info.NumberofEvents = Count(d, summary);
+                info.EventType = Value(d, "Type", summary);
             }
         }
     }
@@ -71,24 +76,29 @@ class ModelReader {
             if (event.type() != pugi::node_element) {
                 continue;
             }
-            const std::string where = "element \"" + std::string(event.name()) + "\" number " +
-                                      std::to_string(e + 1) + " in the event list";
+            const auto where = [event, e] {
+                return Cat({"element \"", event.name(), "\" number ", std::to_string(e + 1),
+                            " in the event list"});
+            };
             if (e >= file_.Events.size()) {
-                FailBdn(doc_.path, "the event list holds more events than NumberofEvents (" +
-                                       std::to_string(file_.Info.NumberofEvents) + "): " + where);
+                FailBdn(doc_.path,
+                        Cat({"the event list holds more events than NumberofEvents (",
+                             std::to_string(file_.Info.NumberofEvents), "): ", where()}));
             }
             TBDNEvents& target = file_.Events[e];
-            target.Forced = Text(event, "Forced", where);
-            target.InTC = Text(event, "InTC", where);
-            target.OutTC = Text(event, "OutTC", where);
+            target.Forced = Value(event, "Forced", where);
+            target.InTC = Value(event, "InTC", where);
+            target.OutTC = Value(event, "OutTC", where);
             for (pugi::xml_node graphic : event.children()) {
                 if (graphic.type() != pugi::node_element) {
                     continue;
                 }
-                const std::string gWhere = "\"" + std::string(graphic.name()) + "\" of " + where;
+                const auto gWhere = [graphic, &where] {
+                    return Cat({"\"", graphic.name(), "\" of ", where()});
+                };
                 const char* name = graphic.text().get();
                 if (*name == '\0') {
-                    FailBdn(doc_.path, gWhere + " names no image file");
+                    FailBdn(doc_.path, Cat({gWhere(), " names no image file"}));
                 }
                 target.GraphicFile = name;
                 target.Width = Int(graphic, "Width", gWhere);
@@ -100,36 +110,34 @@ class ModelReader {
         }
     }
 
-    const char* Value(pugi::xml_node node, const char* name, std::string_view where) {
+    template <class Where>
+    const char* Value(pugi::xml_node node, const char* name, const Where& where) {
         const pugi::xml_attribute attr = node.attribute(name);
         if (!attr) {
-            FailBdn(doc_.path, std::string(where) + " has no attribute \"" + name + "\"");
+            FailBdn(doc_.path, Cat({where(), " has no attribute \"", name, "\""}));
         }
         return attr.value();
     }
 
-    std::string Text(pugi::xml_node node, const char* name, std::string_view where) {
-        return Value(node, name, where);
-    }
-
-    std::int32_t Int(pugi::xml_node node, const char* name, std::string_view where) {
+    template <class Where>
+    std::int32_t Int(pugi::xml_node node, const char* name, const Where& where) {
         const char* text = Value(node, name, where);
         std::int64_t value = 0;
         if (!TryParseInt(text, value) || value < std::numeric_limits<std::int32_t>::min() ||
             value > std::numeric_limits<std::int32_t>::max()) {
-            FailBdn(doc_.path, "attribute \"" + std::string(name) + "\" of " + std::string(where) +
-                                   " is not a decimal integer: \"" + text + "\"");
+            FailBdn(doc_.path, Cat({"attribute \"", name, "\" of ", where(),
+                                    " is not a decimal integer: \"", text, "\""}));
         }
         return static_cast<std::int32_t>(value);
     }
 
     // The event count sizes the event array, so it must be one the file could hold:
     // not negative, and not more events than the file has bytes.
-    std::int32_t Count(pugi::xml_node node, std::string_view where) {
+    template <class Where> std::int32_t Count(pugi::xml_node node, const Where& where) {
         const std::int32_t count = Int(node, "NumberofEvents", where);
         if (count < 0 || static_cast<std::uint64_t>(count) > doc_.bytes.size()) {
-            FailBdn(doc_.path, "attribute \"NumberofEvents\" of " + std::string(where) +
-                                   " is not a possible event count: " + std::to_string(count));
+            FailBdn(doc_.path, Cat({"attribute \"NumberofEvents\" of ", where(),
+                                    " is not a possible event count: ", std::to_string(count)}));
         }
         return count;
     }
@@ -156,8 +164,7 @@ pugi::xml_node FindBdnSummary(const BdnDocument& doc) {
     }
     const pugi::xml_node description = root.child("Description");
     if (!description) {
-        FailBdn(doc.path,
-                "the root \"" + std::string(root.name()) + "\" has no \"Description\" element");
+        FailBdn(doc.path, Cat({"the root \"", root.name(), "\" has no \"Description\" element"}));
     }
     const pugi::xml_node summary = description.child("Events");
     if (!summary) {
