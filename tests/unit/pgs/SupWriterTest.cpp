@@ -274,8 +274,8 @@ TEST_F(SupWriterTest, DisplaySetsTimesAndPixelsSurviveDecoding) {
 
 TEST_F(SupWriterTest, TimesFollowTheExactRate) {
     // 29.97 and 59.94 run slightly slow; a frame late in a long film still lands on itself.
-    for (const auto& [num, den] :
-         {std::pair{30000, 1001}, std::pair{60000, 1001}, std::pair{25, 1}, std::pair{24, 1}}) {
+    for (const auto& [num, den] : {std::pair{24000, 1001}, std::pair{30000, 1001},
+                                   std::pair{60000, 1001}, std::pair{25, 1}, std::pair{24, 1}}) {
         SCOPED_TRACE(std::to_string(num) + "/" + std::to_string(den));
         StreamInfo info;
         info.rateNum = num;
@@ -414,13 +414,14 @@ TEST_F(SupWriterTest, SmallAndOverlappingImagesStillShowExactly) {
 
 TEST_F(SupWriterTest, FullPaletteFitsTheWrittenIndices) {
     StreamInfo info;
-    // 256 opaque colours, all in use: pairs 2k and 2k+1 differ by one level, so merging the
-    // closest colours stays within the tolerance.
+    // 256 distinct opaque colours, all in use: pairs 2k and 2k+1 differ by four levels of
+    // green, so merging the closest colours stays near the input.
     std::vector<Rgba> palette;
     for (int i = 0; i < 256; ++i) {
         const int k = i / 2;
-        palette.push_back({static_cast<std::uint8_t>(k * 2), static_cast<std::uint8_t>(255 - k * 2),
-                           static_cast<std::uint8_t>(((k * 64) & 0xFF) + i % 2), 255});
+        palette.push_back({static_cast<std::uint8_t>(k * 2),
+                           static_cast<std::uint8_t>((k * 4) % 251 + (i % 2) * 4),
+                           static_cast<std::uint8_t>((k * 64) & 0xFF), 255});
     }
     IndexedObject o{50, 50, 256, 40, {}};
     for (int y = 0; y < 40; ++y) {
@@ -434,7 +435,7 @@ TEST_F(SupWriterTest, FullPaletteFitsTheWrittenIndices) {
     CheckStructure(bytes, info);
     const std::vector<DecodedSet> sets = DecodeSup(path);
     ASSERT_EQ(sets.size(), 2u);
-    EXPECT_TRUE(SamePicture(Expected(e, info), Decoded(sets[0], info), info.width, 4));
+    EXPECT_TRUE(SamePicture(Expected(e, info), Decoded(sets[0], info), info.width, 6));
 }
 
 TEST_F(SupWriterTest, ImagesBeyondTheDecodersLimitsAreRefusedAndNothingIsWritten) {

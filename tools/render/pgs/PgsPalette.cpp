@@ -58,7 +58,7 @@ PaletteMap BuildPaletteMap(const std::vector<Rgba>& palette, ColorMatrix matrix,
         map.entries.assign(1, YCbCrA{16, 128, 128, 0});
         // Small open-addressing table from colour to written index.
         std::array<std::uint32_t, 512> keys{};
-        std::array<std::uint8_t, 512> values{};
+        std::array<std::uint16_t, 512> values{};
         std::array<bool, 512> taken{};
         for (std::size_t i = 0; i < count; ++i) {
             const YCbCrA c = converted[i];
@@ -74,7 +74,7 @@ PaletteMap BuildPaletteMap(const std::vector<Rgba>& palette, ColorMatrix matrix,
             if (!taken[slot]) {
                 taken[slot] = true;
                 keys[slot] = key;
-                values[slot] = static_cast<std::uint8_t>(map.entries.size() & 0xFF);
+                values[slot] = static_cast<std::uint16_t>(map.entries.size());
                 map.entries.push_back(c);
             }
             map.remap[i] = values[slot];

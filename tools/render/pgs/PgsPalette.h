@@ -19,7 +19,7 @@ struct YCbCrA {
 inline constexpr int kTransparentIndex = 0;
 inline constexpr int kMaxVisibleColors = 254;
 // Marks an input index that the palette does not define.
-inline constexpr std::uint16_t kUndefinedIndex = 0x100;
+inline constexpr std::uint16_t kUndefinedIndex = 0xFFFF;
 
 // One RGBA colour as limited-range YCbCr (Y 16..235, Cb/Cr 16..240) under the given matrix.
 YCbCrA ToYCbCr(Rgba color, ColorMatrix matrix);
