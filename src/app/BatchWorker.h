@@ -1,0 +1,122 @@
+// Runs the task queue from its head to its end on a worker thread: per task the
+// script, the converter with its progress, the blank events, and the removal of
+// the finished task. The window reaches it only through TBatchRun, and it
+// reaches the window only through IBatchHost.
+#pragma once
+
+#include "app/TaskQueue.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace pelldrin {
+
+// What the worker tells the window. Every call comes from the worker's
+// thread; an implementation must not block (the window queues them onto its
+// own thread).
+class IBatchHost {
+  public:
+    virtual ~IBatchHost() = default;
+    // The total bar: tasks tried so far out of the count taken at the start.
+    virtual void SetTotalProgress(int position, int maximum) = 0;
+    // The current file's bar, from the converter's progress lines.
+    virtual void SetCurrentProgress(int position, int maximum) = 0;
+    // A task's conversion begins.
+    virtual void TaskStarted(std::uint64_t taskId) = 0;
+    // A task was converted and has been removed from the queue.
+    virtual void TaskFinished(std::uint64_t taskId) = 0;
+    // A task could not be converted; it stays queued, marked failed with the reason.
+    virtual void TaskFailed(std::uint64_t taskId, const std::string& reason) = 0;
+    // Running (true) or idle (false); idle is the worker's last call of a run.
+    virtual void RunStateChanged(bool running) = 0;
+    // A message for the user about the run, such as a refused priority change;
+    // the run goes on.
+    virtual void RunMessage(const std::string& message) = 0;
+};
+
+// Everything a run needs besides the queue, read once at the start.
+struct RunInputs {
+    std::string currentFolder;  // the program's folder; tool paths are relative to it
+    std::string converterPath;  // begins with a separator
+    std::string pluginPath;
+    std::string outputFolder;   // ends with a separator
+    int priorityIndex = 0;
+};
+
+// The tool paths from the configuration; nullopt and a reason when either is missing.
+struct ToolPaths {
+    std::string converterPath;
+    std::string pluginPath;
+};
+std::optional<ToolPaths> ReadToolPaths(const std::string& configPath, std::string& reason);
+
+// The BDN XML path that the converter writes for a script.
+std::string BdnXmlPathFor(const std::string& scriptPath);
+
+// The blank-event mode for a task's flags: 0 none, 1 first, 2 end, 3 both.
+int BlackEventMode(const std::string& firstBlack, const std::string& endBlack);
+
+// The end-of-run notice: elapsed seconds and the number of tasks that failed.
+struct RunNotice {
+    int elapsedTicks = 0;
+    int failedTasks = 0;
+};
+
+class TBatchRun {
+  public:
+    TBatchRun(TaskQueue& queue, IBatchHost& host);
+    ~TBatchRun(); // asks a running worker to stop and waits for it
+    TBatchRun(const TBatchRun&) = delete;
+    TBatchRun& operator=(const TBatchRun&) = delete;
+
+    enum class StartResult { Started, EmptyQueue, AlreadyRunning };
+    // Starts a worker for the queue; the window switches to running first.
+    StartResult Start(const RunInputs& inputs);
+
+    // Asks the worker to stop; it ends the converter at its next poll.
+    void RequestStop();
+    // Asks the worker to stop and waits at most `limit` for its thread to end.
+    bool StopAndWait(std::chrono::milliseconds limit);
+
+    // The one-second tick: counts the run's seconds; once the run has ended it
+    // gives the notice (once) and the window switches its timer off.
+    std::optional<RunNotice> Tick();
+
+    bool BatchRunning() const { return batchRunning_.load(); }
+    bool StopRequested() const { return stopRequested_.load(); }
+    int ElapsedTicks() const { return elapsedTicks_.load(); }
+    // The folder of the task being converted (or the last one).
+    std::string CurrentTaskFolder() const;
+
+    // How long the worker waits between two polls of the converter.
+    static constexpr std::chrono::milliseconds kPollInterval{100};
+
+  private:
+    void Worker(RunInputs inputs, int maximum);
+    enum class TaskOutcome { Done, Failed, Stopped };
+    TaskOutcome RunTask(const TaskEntry& task, const RunInputs& inputs, std::string& reason);
+    bool WaitPoll(); // true when a stop was requested
+    void JoinFinishedWorker();
+
+    TaskQueue& queue_;
+    IBatchHost& host_;
+    std::thread worker_;
+    std::atomic<bool> batchRunning_{false};
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<int> elapsedTicks_{0};
+    std::atomic<int> failedTasks_{0};
+    bool noticePending_ = false; // only the window's thread touches it
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    bool workerDone_ = true;
+    std::string currentTaskFolder_;
+};
+
+} // namespace pelldrin

@@ -1,0 +1,728 @@
+#include "app/MainForm.h"
+
+#include "script/FileUtil.h"
+#include "script/TextHelpers.h"
+#include "settings/FileListing.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QScreen>
+#include <QStyle>
+#include <QSystemTrayIcon>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace pelldrin {
+
+namespace {
+
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+std::string S(const QString& text) {
+    return text.toStdString();
+}
+
+constexpr int kQuitWaitMs = 10000; // longest wait for the converter to end when quitting
+
+} // namespace
+
+// Carries the worker's reports onto the window's thread; never blocks the worker.
+class TMainform::Host : public IBatchHost {
+  public:
+    explicit Host(TMainform& form) : form_(form) {}
+
+    void SetTotalProgress(int position, int maximum) override {
+        Post([this, position, maximum] {
+            form_.progbar->setMaximum(std::max(maximum, 1));
+            form_.progbar->setValue(position);
+        });
+    }
+    void SetCurrentProgress(int position, int maximum) override {
+        Post([this, position, maximum] {
+            form_.cprogbar->setMaximum(std::max(maximum, 1));
+            form_.cprogbar->setValue(std::clamp(position, 0, std::max(maximum, 1)));
+        });
+    }
+    void TaskStarted(std::uint64_t id) override {
+        Post([this, id] {
+            if (auto* item = form_.RowOf(id)) {
+                form_.MarkRow(item, false, {});
+                form_.tasklist->scrollToItem(item);
+            }
+        });
+    }
+    void TaskFinished(std::uint64_t id) override {
+        Post([this, id] { delete form_.RowOf(id); });
+    }
+    void TaskFailed(std::uint64_t id, const std::string& reason) override {
+        Post([this, id, reason] {
+            if (auto* item = form_.RowOf(id)) {
+                form_.MarkRow(item, true, reason);
+            }
+        });
+    }
+    void RunStateChanged(bool running) override {
+        Post([this, running] { form_.SetRunning(running); });
+    }
+    void RunMessage(const std::string& message) override {
+        Post([this, message] { form_.dialogs_->ShowError(message, form_.Msg("C016")); });
+    }
+
+  private:
+    template <typename F> void Post(F&& f) {
+        if (QThread::currentThread() == form_.thread()) {
+            f();
+        } else {
+            QMetaObject::invokeMethod(&form_, std::forward<F>(f), Qt::QueuedConnection);
+        }
+    }
+    TMainform& form_;
+};
+
+TMainform::TMainform(std::string programFolder, IDialogs* dialogs, QWidget* parent)
+    : QMainWindow(parent), programFolder_(std::move(programFolder)) {
+    if (!dialogs) {
+        ownDialogs_ = std::make_unique<QtDialogs>(this);
+        dialogs = ownDialogs_.get();
+    }
+    dialogs_ = dialogs;
+    host_ = std::make_unique<Host>(*this);
+    run_ = std::make_unique<TBatchRun>(queue_, *host_);
+
+    setObjectName("Mainform");
+    setWindowTitle(QString("Pelldrin_") + kProgramVersion);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setAcceptDrops(true);
+    QFont font;
+    font.setFamilies({"宋体", "SimSun", "WenQuanYi Micro Hei", "Noto Sans CJK SC"});
+    font.setPointSize(9);
+    setFont(font);
+
+    BuildControls();
+    LoadStartupState();
+    FixSize();
+}
+
+TMainform::~TMainform() {
+    // The worker reports to this window: end it before the controls go.
+    run_->StopAndWait(std::chrono::milliseconds(kQuitWaitMs));
+    run_.reset();
+}
+
+std::string TMainform::ConfigFile() const {
+    return JoinPath(programFolder_, kConfigFileName);
+}
+
+void TMainform::BuildControls() {
+    auto* central = new QWidget(this);
+    central->setObjectName("client");
+    setCentralWidget(central);
+    auto* top = new QVBoxLayout(central);
+    top->setContentsMargins(6, 6, 6, 6);
+    top->setSpacing(5);
+
+    auto named = [](auto* widget, const char* name) {
+        widget->setObjectName(name);
+        return widget;
+    };
+
+    // Output folder row.
+    TntPanel1 = named(new QFrame(central), "TntPanel1");
+    auto* pathRow = new QHBoxLayout(TntPanel1);
+    pathRow->setContentsMargins(0, 0, 0, 0);
+    Pathlabel = named(new QLabel("L001", TntPanel1), "Pathlabel");
+    Pathedit = named(new QLineEdit("/", TntPanel1), "Pathedit");
+    Pathedit->setReadOnly(true);
+    browsebtn = named(new QPushButton("L002", TntPanel1), "browsebtn");
+    pathRow->addWidget(Pathlabel);
+    pathRow->addWidget(Pathedit, 1);
+    pathRow->addWidget(browsebtn);
+    top->addWidget(TntPanel1);
+
+    // Task list with its popup menu.
+    tasklist = named(new QListWidget(central), "tasklist");
+    tasklist->setSelectionMode(QAbstractItemView::SingleSelection);
+    tasklist->setContextMenuPolicy(Qt::CustomContextMenu);
+    tasklist->setTextElideMode(Qt::ElideMiddle);
+    tasklist->setMinimumHeight(110);
+    pmenu1 = named(new QMenu(tasklist), "pmenu1");
+    deltaskm = named(pmenu1->addAction("L016"), "deltaskm");
+    Clm = named(pmenu1->addAction("L017"), "Clm");
+    top->addWidget(tasklist, 1);
+
+    // The two progress frames.
+    TntGroupBox1 = named(new QGroupBox(central), "TntGroupBox1");
+    auto* currentRow = new QHBoxLayout(TntGroupBox1);
+    currentRow->setContentsMargins(6, 4, 6, 4);
+    TntLabel1 = named(new QLabel("当前进度", TntGroupBox1), "TntLabel1");
+    cprogbar = named(new QProgressBar(TntGroupBox1), "cprogbar");
+    cprogbar->setValue(0);
+    currentRow->addWidget(TntLabel1);
+    currentRow->addWidget(cprogbar, 1);
+    top->addWidget(TntGroupBox1);
+
+    TntGroupBox2 = named(new QGroupBox(central), "TntGroupBox2");
+    auto* totalRow = new QHBoxLayout(TntGroupBox2);
+    totalRow->setContentsMargins(6, 4, 6, 4);
+    Proglabel = named(new QLabel("L003", TntGroupBox2), "Proglabel");
+    progbar = named(new QProgressBar(TntGroupBox2), "progbar");
+    progbar->setValue(0);
+    totalRow->addWidget(Proglabel);
+    totalRow->addWidget(progbar, 1);
+    top->addWidget(TntGroupBox2);
+
+    // Settings for new and selected tasks (left) and run options (right).
+    auto* groups = new QHBoxLayout();
+    group1 = named(new QGroupBox("L004", central), "group1");
+    auto* g1 = new QGridLayout(group1);
+    g1->setContentsMargins(6, 4, 6, 4);
+    g1->setVerticalSpacing(3);
+    fblabel = named(new QLabel("L005", group1), "fblabel");
+    lbox = named(new QComboBox(group1), "lbox");
+    lbox->addItems({"1080P", "720P", "480p", "480i", "576i"});
+    Srtlabel = named(new QLabel("L010", group1), "Srtlabel");
+    stylebox = named(new QComboBox(group1), "stylebox");
+    Fpslabel = named(new QLabel("L006", group1), "Fpslabel");
+    FPSbox = named(new QComboBox(group1), "FPSbox");
+    FPSbox->addItems({"23.976", "29.970", "25", "24"});
+    ensupbox = named(new QCheckBox("L007", group1), "ensupbox");
+    ensupbox->setChecked(true);
+    EnEndBlack = named(new QCheckBox("L009", group1), "EnEndBlack");
+    EnEndBlack->setChecked(true);
+    EnFirstBlack = named(new QCheckBox("L008", group1), "EnFirstBlack");
+    EnFirstBlack->setChecked(true);
+    Cmdlabel = named(new QLabel("L009", group1), "Cmdlabel");
+    Cmdedit = named(new QLineEdit(kDefaultCommandTemplate, group1), "Cmdedit");
+    Cmdedit->setCursorPosition(0);
+    // "|" separates the fields of a task record, so the template may not hold one.
+    Cmdedit->setValidator(
+        new QRegularExpressionValidator(QRegularExpression("[^|]*"), Cmdedit));
+    int row = 0;
+    g1->addWidget(fblabel, row, 0);
+    g1->addWidget(lbox, row++, 1);
+    g1->addWidget(Srtlabel, row, 0);
+    g1->addWidget(stylebox, row++, 1);
+    g1->addWidget(Fpslabel, row, 0);
+    g1->addWidget(FPSbox, row++, 1);
+    g1->addWidget(ensupbox, row++, 0, 1, 2);
+    g1->addWidget(EnEndBlack, row++, 0, 1, 2);
+    g1->addWidget(EnFirstBlack, row++, 0, 1, 2);
+    g1->addWidget(Cmdlabel, row++, 0, 1, 2);
+    g1->addWidget(Cmdedit, row++, 0, 1, 2);
+    g1->setColumnStretch(1, 1);
+
+    Group2 = named(new QGroupBox("L011", central), "Group2");
+    auto* g2 = new QVBoxLayout(Group2);
+    g2->setContentsMargins(6, 4, 6, 4);
+    closetc = named(new QCheckBox("L012", Group2), "closetc");
+    closetc->setChecked(true);
+    Proghlabel = named(new QLabel("L013", Group2), "Proghlabel");
+    plvbox = named(new QComboBox(Group2), "plvbox");
+    plvbox->addItems({"Normal", "Lower", "Higher", "Realtime(Warning)"});
+    g2->addWidget(closetc);
+    g2->addWidget(Proghlabel);
+    g2->addWidget(plvbox);
+    g2->addStretch(1);
+    groups->addWidget(group1, 1);
+    groups->addWidget(Group2, 1);
+    top->addLayout(groups);
+
+    // Start and stop.
+    auto* buttons = new QHBoxLayout();
+    actbtn = named(new QPushButton("L014", central), "actbtn");
+    brkbtn = named(new QPushButton("L015", central), "brkbtn");
+    brkbtn->setEnabled(false);
+    buttons->addWidget(actbtn);
+    buttons->addWidget(brkbtn);
+    top->addLayout(buttons);
+
+    mainmenu = menuBar();
+    mainmenu->setObjectName("mainmenu");
+    Timer1 = named(new QTimer(this), "Timer1");
+    Timer1->setInterval(1000);
+
+    iconpop = named(new QMenu(this), "iconpop");
+    showm = named(iconpop->addAction("L010"), "showm");
+    iconpop->addSeparator();
+    quitm = named(iconpop->addAction("L011"), "quitm");
+
+    // User actions only: showing a task's values never writes them back.
+    connect(actbtn, &QPushButton::clicked, this, &TMainform::actbtnClick);
+    connect(brkbtn, &QPushButton::clicked, this, &TMainform::brkbtnClick);
+    connect(Timer1, &QTimer::timeout, this, &TMainform::Timer1Timer);
+    connect(tasklist, &QListWidget::itemSelectionChanged, this, &TMainform::tasklistClick);
+    connect(tasklist, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        deltaskm->setEnabled(tasklist->currentItem() != nullptr);
+        pmenu1->popup(tasklist->viewport()->mapToGlobal(pos));
+    });
+    connect(lbox, &QComboBox::activated, this, &TMainform::lboxChange);
+    connect(FPSbox, &QComboBox::activated, this, &TMainform::FPSboxChange);
+    connect(ensupbox, &QCheckBox::clicked, this, &TMainform::ensupboxClick);
+    connect(EnFirstBlack, &QCheckBox::clicked, this, &TMainform::EnFirstBlackClick);
+    connect(Cmdedit, &QLineEdit::textEdited, this, &TMainform::CmdeditChange);
+    connect(stylebox, &QComboBox::activated, this, &TMainform::styleboxChange);
+    connect(EnEndBlack, &QCheckBox::clicked, this, &TMainform::EnEndBlackClick);
+    connect(deltaskm, &QAction::triggered, this, &TMainform::deltaskmClick);
+    connect(Clm, &QAction::triggered, this, &TMainform::ClmClick);
+    connect(plvbox, &QComboBox::activated, this, &TMainform::plvboxChange);
+    connect(closetc, &QCheckBox::clicked, this, &TMainform::closetcClick);
+    connect(browsebtn, &QPushButton::clicked, this, &TMainform::browsebtnClick);
+    connect(Pathedit, &QLineEdit::textChanged, this, &TMainform::PatheditChange);
+    connect(showm, &QAction::triggered, this, &TMainform::showmClick);
+    connect(quitm, &QAction::triggered, this, &TMainform::quitmClick);
+}
+
+void TMainform::FixSize() {
+    // The least size that shows every caption whole, and no less than the
+    // window's designed client area of 323 by 475.
+    centralWidget()->setMinimumSize(323, 475);
+    adjustSize();
+    setFixedSize(sizeHint().expandedTo(size()));
+    if (const QScreen* screen = this->screen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - rect().center());
+    }
+}
+
+void TMainform::LoadStartupState() {
+    settings_ = LoadSettings(ConfigFile(), programFolder_);
+    BuildLanguageMenu();
+    {
+        const QSignalBlocker block(Pathedit);
+        Pathedit->setText(Q(settings_.OutputFolder));
+    }
+    SetupTray();
+    ListStyles();
+    closetc->setChecked(settings_.CloseToTray == 1);
+    if (settings_.PriorityIndex >= 0 && settings_.PriorityIndex < plvbox->count()) {
+        plvbox->setCurrentIndex(settings_.PriorityIndex);
+    }
+    if (!settings_.missing.empty()) {
+        std::string list;
+        for (const auto& key : settings_.missing) {
+            list += (list.empty() ? "" : ", ") + key;
+        }
+        // Shown once the window is up, so the message has its owner on screen.
+        QTimer::singleShot(0, this, [this, list] {
+            dialogs_->ShowError(Format("C014", {list}), Msg("C016"));
+        });
+    }
+}
+
+std::string TMainform::Msg(const std::string& key) const {
+    return MessageText(texts_, key);
+}
+
+std::string TMainform::Format(const std::string& key, std::vector<FormatArg> args) const {
+    return FormatMessageText(texts_, key, args);
+}
+
+void TMainform::SetCaption(const std::string& key, const std::string& text) {
+    static const std::map<std::string, const char*> controls = {
+        {"L001", "Pathlabel"}, {"L002", "browsebtn"},  {"L003", "Proglabel"},
+        {"L004", "group1"},    {"L005", "fblabel"},    {"L006", "Fpslabel"},
+        {"L007", "ensupbox"},  {"L008", "EnFirstBlack"}, {"L009", "Cmdlabel"},
+        {"L010", "Srtlabel"},  {"L011", "Group2"},     {"L012", "closetc"},
+        {"L013", "Proghlabel"}, {"L014", "actbtn"},    {"L015", "brkbtn"},
+        {"L016", "deltaskm"},  {"L017", "Clm"},        {"L018", "showm"},
+        {"L019", "quitm"},     {"L020", "EnEndBlack"}};
+    const auto it = controls.find(key);
+    if (it == controls.end()) {
+        return;
+    }
+    const QString caption = Q(text);
+    QObject* target = findChild<QObject*>(it->second);
+    if (auto* label = qobject_cast<QLabel*>(target)) {
+        label->setText(caption);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(target)) {
+        button->setText(caption);
+    } else if (auto* group = qobject_cast<QGroupBox*>(target)) {
+        group->setTitle(caption);
+    } else if (auto* action = qobject_cast<QAction*>(target)) {
+        action->setText(caption);
+    }
+}
+
+void TMainform::BuildLanguageMenu() {
+    Captions captions(*this);
+    menu_ = pelldrin::BuildLanguageMenu(JoinPath(programFolder_, kLanguageFolderName),
+                                        settings_.DefaultLanguage, texts_, captions);
+    if (menu_.Empty()) {
+        return; // no language files: the layout captions stay
+    }
+    languageMenu = mainmenu->addMenu(Q(menu_.caption));
+    languageMenu->setObjectName("languageMenu");
+    for (std::size_t i = 0; i < menu_.entries.size(); ++i) {
+        QAction* item = languageMenu->addAction(Q(menu_.entries[i].name));
+        item->setObjectName(Q("language" + std::to_string(i)));
+        item->setToolTip(Q(menu_.entries[i].file));
+        item->setStatusTip(Q(menu_.entries[i].file));
+        connect(item, &QAction::triggered, this, [this, i] { LanguageClick(static_cast<int>(i)); });
+    }
+}
+
+void TMainform::LanguageClick(int entry) {
+    Captions captions(*this);
+    SwitchLanguage(menu_, static_cast<std::size_t>(entry), ConfigFile(), texts_, captions);
+}
+
+void TMainform::ListStyles() {
+    stylebox->clear();
+    stylebox->addItem(QString()); // no style
+    for (const std::string& path : ListFiles(JoinPath(programFolder_, "srtstyle"), "*.style")) {
+        stylebox->addItem(Q(FileNamePart(path)));
+    }
+    stylebox->setCurrentIndex(0);
+}
+
+bool TMainform::HasTray() const {
+    return trayIcon != nullptr && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TMainform::SetupTray() {
+    trayIcon = new QSystemTrayIcon(windowIcon(), this);
+    trayIcon->setObjectName("trayIcon");
+    trayIcon->setToolTip("Pelldrin");
+    trayIcon->setContextMenu(iconpop);
+    connect(trayIcon, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger) {
+                    ToggleShown();
+                }
+            });
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        trayIcon->show();
+    }
+}
+
+void TMainform::ToggleShown() {
+    if (isVisible()) {
+        hide();
+    } else {
+        showNormal();
+        raise();
+        activateWindow();
+    }
+}
+
+void TMainform::SetRunning(bool running) {
+    for (QWidget* w : std::initializer_list<QWidget*>{actbtn, Pathedit, browsebtn, tasklist,
+                                                      group1, Group2}) {
+        w->setEnabled(!running);
+    }
+    brkbtn->setEnabled(running);
+}
+
+TaskControls TMainform::CurrentControls() const {
+    TaskControls c;
+    c.formatIndex = lbox->currentIndex();
+    c.rateIndex = FPSbox->currentIndex();
+    c.makeSup = ensupbox->isChecked();
+    c.firstBlack = EnFirstBlack->isChecked();
+    c.commandTemplate = S(Cmdedit->text());
+    c.styleFile = S(stylebox->currentText());
+    c.endBlack = EnEndBlack->isChecked();
+    return c;
+}
+
+void TMainform::AddRow(const TaskEntry& entry) {
+    auto* item = new QListWidgetItem(Q(entry.path), tasklist);
+    item->setData(Qt::UserRole, QVariant::fromValue<qulonglong>(entry.id));
+    item->setToolTip(Q(entry.path));
+}
+
+QListWidgetItem* TMainform::RowOf(std::uint64_t id) const {
+    for (int i = 0; i < tasklist->count(); ++i) {
+        QListWidgetItem* item = tasklist->item(i);
+        if (item->data(Qt::UserRole).toULongLong() == id) {
+            return item;
+        }
+    }
+    return nullptr;
+}
+
+void TMainform::MarkRow(QListWidgetItem* item, bool failed, const std::string& reason) {
+    if (failed) {
+        item->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
+        item->setForeground(QColor(170, 0, 0));
+        item->setToolTip(Q(reason));
+    } else {
+        item->setIcon(QIcon());
+        item->setForeground(palette().color(QPalette::Text));
+        item->setToolTip(item->text());
+    }
+}
+
+void TMainform::AddDroppedFiles(const QStringList& paths) {
+    const TaskControls controls = CurrentControls();
+    for (const QString& file : paths) {
+        const std::string path = S(file);
+        const std::string ext = FileExtension(path);
+        const bool accepted = !path.empty() && (SameTextN(ext, ".ass", 4) ||
+                                                SameTextN(ext, ".ssa", 4) ||
+                                                SameTextN(ext, ".srt", 4));
+        if (!accepted) {
+            dialogs_->ShowError(Msg("C001"), Msg("C002"));
+            continue;
+        }
+        try {
+            const auto index = queue_.AppendNew(path, controls);
+            if (auto entry = queue_.Get(index)) {
+                AddRow(*entry);
+            }
+        } catch (const std::exception& e) {
+            dialogs_->ShowError(e.what(), Msg("C016"));
+        }
+    }
+}
+
+void TMainform::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+    }
+}
+
+void TMainform::dropEvent(QDropEvent* event) {
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        paths << (url.isLocalFile() ? url.toLocalFile() : url.toString());
+    }
+    event->acceptProposedAction();
+    AddDroppedFiles(paths);
+}
+
+std::optional<std::size_t> TMainform::SelectedTask() const {
+    const QListWidgetItem* item = tasklist->currentItem();
+    if (tasklist->count() == 0 || !item || !item->isSelected()) {
+        return std::nullopt;
+    }
+    return queue_.IndexOf(item->data(Qt::UserRole).toULongLong());
+}
+
+void TMainform::SetSelectedField(int field, const std::string& value) {
+    if (const auto index = SelectedTask()) {
+        try {
+            queue_.SetField(*index, field, value);
+        } catch (const std::exception& e) {
+            dialogs_->ShowError(e.what(), Msg("C016"));
+        }
+    }
+}
+
+void TMainform::tasklistClick() {
+    const auto index = SelectedTask();
+    if (!index) {
+        return;
+    }
+    const auto entry = queue_.Get(*index);
+    if (!entry) {
+        return;
+    }
+    auto field = [&](int k) { return TaskLineField(entry->taskLine, k); };
+    std::int64_t number = 0;
+    if (TryParseInt(field(FormatIndex), number)) {
+        lbox->setCurrentIndex(static_cast<int>(number));
+    }
+    if (TryParseInt(field(RateIndex), number)) {
+        FPSbox->setCurrentIndex(static_cast<int>(number));
+    }
+    ensupbox->setChecked(field(MakeSup) == "1");
+    EnFirstBlack->setChecked(field(FirstBlack) == "1");
+    Cmdedit->setText(Q(field(CommandTemplate)));
+    Cmdedit->setCursorPosition(0);
+    const int style = stylebox->findText(Q(field(StyleFile)), Qt::MatchExactly);
+    stylebox->setCurrentIndex(style); // -1 (no selection) when the style is not listed
+    EnEndBlack->setChecked(field(EndBlack) == "1");
+}
+
+void TMainform::lboxChange() {
+    SetSelectedField(FormatIndex, std::to_string(lbox->currentIndex()));
+}
+
+void TMainform::FPSboxChange() {
+    SetSelectedField(RateIndex, std::to_string(FPSbox->currentIndex()));
+}
+
+void TMainform::ensupboxClick() {
+    SetSelectedField(MakeSup, ensupbox->isChecked() ? "1" : "0");
+}
+
+void TMainform::EnFirstBlackClick() {
+    SetSelectedField(FirstBlack, EnFirstBlack->isChecked() ? "1" : "0");
+}
+
+void TMainform::CmdeditChange() {
+    SetSelectedField(CommandTemplate, S(Cmdedit->text()));
+}
+
+void TMainform::styleboxChange() {
+    SetSelectedField(StyleFile, S(stylebox->currentText()));
+}
+
+void TMainform::EnEndBlackClick() {
+    SetSelectedField(EndBlack, EnEndBlack->isChecked() ? "1" : "0");
+}
+
+void TMainform::deltaskmClick() {
+    QListWidgetItem* item = tasklist->currentItem();
+    if (!item || !item->isSelected()) {
+        return;
+    }
+    if (const auto index = queue_.IndexOf(item->data(Qt::UserRole).toULongLong())) {
+        queue_.Remove(*index);
+    }
+    delete item;
+}
+
+void TMainform::ClmClick() {
+    queue_.Clear();
+    tasklist->clear();
+}
+
+void TMainform::plvboxChange() {
+    WriteConfigValue(ConfigFile(), "Config", "ProcessPriority", plvbox->currentIndex());
+    const Settings reread = LoadSettings(ConfigFile(), programFolder_);
+    settings_.OutputFolder = reread.OutputFolder;
+    settings_.CloseToTray = reread.CloseToTray;
+    settings_.DefaultLanguage = reread.DefaultLanguage;
+    // The runner takes the list's position even when the file could not be written.
+    settings_.PriorityIndex = plvbox->currentIndex();
+}
+
+void TMainform::closetcClick() {
+    WriteConfigValue(ConfigFile(), "Config", "CloseTrayicon", closetc->isChecked() ? "1" : "0");
+}
+
+void TMainform::browsebtnClick() {
+    std::string folder = dialogs_->ChooseFolder("/", Msg("C012"));
+    if (folder.empty()) {
+        return;
+    }
+    if (!EndsWithSeparator(folder)) {
+        folder += kPathSeparator;
+    }
+    Pathedit->setText(Q(folder));
+}
+
+void TMainform::PatheditChange() {
+    settings_.OutputFolder = S(Pathedit->text());
+    WriteConfigValue(ConfigFile(), "Path", "Output", settings_.OutputFolder);
+}
+
+void TMainform::actbtnClick() {
+    std::string reason;
+    const auto tools = ReadToolPaths(ConfigFile(), reason);
+    if (!tools) {
+        dialogs_->ShowError(Msg("C015") + "\n" + reason, Msg("C016"));
+        return;
+    }
+    RunInputs inputs;
+    inputs.currentFolder = programFolder_;
+    inputs.converterPath = tools->converterPath;
+    inputs.pluginPath = tools->pluginPath;
+    inputs.outputFolder = settings_.OutputFolder;
+    inputs.priorityIndex = plvbox->currentIndex();
+    switch (run_->Start(inputs)) {
+    case TBatchRun::StartResult::EmptyQueue:
+        dialogs_->ShowError(Msg("C003"), Msg("C004"));
+        return;
+    case TBatchRun::StartResult::AlreadyRunning:
+        return;
+    case TBatchRun::StartResult::Started:
+        Timer1->start();
+        return;
+    }
+}
+
+void TMainform::brkbtnClick() {
+    if (dialogs_->AskYesNo(Msg("C009"), Msg("C008"))) {
+        run_->RequestStop();
+    }
+}
+
+void TMainform::Timer1Timer() {
+    const auto notice = run_->Tick();
+    if (!notice) {
+        return;
+    }
+    Timer1->stop();
+    std::string text = Format("C005", {std::int64_t{notice->elapsedTicks}});
+    if (notice->failedTasks > 0) {
+        text += "\n" + Format("C013", {std::int64_t{notice->failedTasks}});
+    }
+    dialogs_->ShowInfo(text, Msg("C006"));
+    progbar->setValue(0);
+    cprogbar->setValue(0);
+}
+
+void TMainform::showmClick() {
+    ToggleShown();
+}
+
+void TMainform::quitmClick() {
+    if (run_->BatchRunning()) {
+        if (!dialogs_->AskYesNo(Msg("C007"), Msg("C008"))) {
+            return;
+        }
+        // The converter must not outlive the program: stop it before closing.
+        run_->StopAndWait(std::chrono::milliseconds(kQuitWaitMs));
+    }
+    quitting_ = true;
+    close();
+}
+
+void TMainform::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && closetc->isChecked() &&
+        HasTray()) {
+        // Hidden to the tray rather than minimised; only possible with a tray to
+        // bring it back from.
+        QTimer::singleShot(0, this, [this] {
+            setWindowState(windowState() & ~Qt::WindowMinimized);
+            hide();
+        });
+    }
+}
+
+void TMainform::closeEvent(QCloseEvent* event) {
+    if (!quitting_ && run_->BatchRunning()) {
+        // Closing during a run keeps the run going; the window comes back from the tray.
+        event->ignore();
+        if (HasTray()) {
+            hide();
+        } else {
+            showMinimized();
+        }
+        return;
+    }
+    if (trayIcon) {
+        trayIcon->hide();
+    }
+    event->accept();
+    QApplication::quit();
+}
+
+} // namespace pelldrin

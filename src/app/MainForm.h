@@ -1,0 +1,170 @@
+// The program's one window: output folder, task list, progress, per-task
+// settings, run options, start and stop, the language menu and the tray icon.
+#pragma once
+
+#include "app/BatchWorker.h"
+#include "app/Dialogs.h"
+#include "app/TaskQueue.h"
+#include "settings/ConfigStore.h"
+#include "settings/Language.h"
+
+#include <QMainWindow>
+
+#include <map>
+#include <memory>
+#include <string>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QListWidgetItem;
+class QMenu;
+class QMenuBar;
+class QProgressBar;
+class QPushButton;
+class QSystemTrayIcon;
+class QTimer;
+
+namespace pelldrin {
+
+inline constexpr const char* kProgramVersion = "0.3.4.109";
+
+class TMainform : public QMainWindow {
+    Q_OBJECT
+
+  public:
+    // programFolder is the folder the program runs in (config.xml, lang/,
+    // srtstyle/); dialogs answers every message box and the folder chooser.
+    TMainform(std::string programFolder, IDialogs* dialogs = nullptr, QWidget* parent = nullptr);
+    ~TMainform() override;
+
+    // Queues the accepted files among paths, in order; every rejected file gets its own message.
+    void AddDroppedFiles(const QStringList& paths);
+
+    TaskQueue& Queue() { return queue_; }
+    TBatchRun& Run() { return *run_; }
+    const Settings& CurrentSettings() const { return settings_; }
+    // The text of a message slot, with the built-in English text where the language file has none.
+    std::string Msg(const std::string& key) const;
+    bool HasTray() const;
+
+    // Handlers, named after their controls.
+    void actbtnClick();
+    void brkbtnClick();
+    void Timer1Timer();
+    void tasklistClick();
+    void lboxChange();
+    void FPSboxChange();
+    void ensupboxClick();
+    void EnFirstBlackClick();
+    void CmdeditChange();
+    void styleboxChange();
+    void EnEndBlackClick();
+    void deltaskmClick();
+    void ClmClick();
+    void plvboxChange();
+    void closetcClick();
+    void browsebtnClick();
+    void PatheditChange();
+    void showmClick();
+    void quitmClick();
+    // A click on a language menu item: saves and applies that language.
+    void LanguageClick(int entry);
+
+  protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    class Host;
+    friend class Host;
+
+    void BuildControls();
+    void FixSize();
+    void LoadStartupState();
+    void BuildLanguageMenu();
+    void ListStyles();
+    void SetupTray();
+    void SetCaption(const std::string& key, const std::string& text);
+    // Puts language captions onto the controls.
+    struct Captions : ICaptionTarget {
+        explicit Captions(TMainform& f) : form(f) {}
+        void SetCaption(const std::string& key, const std::string& text) override {
+            form.SetCaption(key, text);
+        }
+        TMainform& form;
+    };
+    std::string Format(const std::string& key, std::vector<FormatArg> args) const;
+    void SetRunning(bool running);
+    TaskControls CurrentControls() const;
+    // The queue index of the selected row, if a row is selected.
+    std::optional<std::size_t> SelectedTask() const;
+    void SetSelectedField(int field, const std::string& value);
+    QListWidgetItem* RowOf(std::uint64_t id) const;
+    void AddRow(const TaskEntry& entry);
+    void MarkRow(QListWidgetItem* item, bool failed, const std::string& reason);
+    void ToggleShown();
+    std::string ConfigFile() const;
+
+    std::string programFolder_;
+    std::unique_ptr<IDialogs> ownDialogs_;
+    IDialogs* dialogs_;
+    Settings settings_;
+    TaskQueue queue_;
+    std::unique_ptr<Host> host_;
+    std::unique_ptr<TBatchRun> run_;
+    LanguageTexts texts_;
+    LanguageMenu menu_;
+    bool quitting_ = false;
+
+  public:
+    // Controls, named as the window's layout names them (also their objectName).
+    QFrame* TntPanel1 = nullptr;
+    QLabel* Pathlabel = nullptr;
+    QLineEdit* Pathedit = nullptr;
+    QPushButton* browsebtn = nullptr;
+    QListWidget* tasklist = nullptr;
+    QGroupBox* TntGroupBox1 = nullptr;
+    QLabel* TntLabel1 = nullptr;
+    QProgressBar* cprogbar = nullptr;
+    QGroupBox* TntGroupBox2 = nullptr;
+    QLabel* Proglabel = nullptr;
+    QProgressBar* progbar = nullptr;
+    QGroupBox* group1 = nullptr;
+    QLabel* fblabel = nullptr;
+    QComboBox* lbox = nullptr;
+    QLabel* Srtlabel = nullptr;
+    QComboBox* stylebox = nullptr;
+    QLabel* Fpslabel = nullptr;
+    QComboBox* FPSbox = nullptr;
+    QCheckBox* ensupbox = nullptr;
+    QCheckBox* EnEndBlack = nullptr;
+    QCheckBox* EnFirstBlack = nullptr;
+    QLabel* Cmdlabel = nullptr;
+    QLineEdit* Cmdedit = nullptr;
+    QGroupBox* Group2 = nullptr;
+    QCheckBox* closetc = nullptr;
+    QLabel* Proghlabel = nullptr;
+    QComboBox* plvbox = nullptr;
+    QPushButton* actbtn = nullptr;
+    QPushButton* brkbtn = nullptr;
+    QMenu* pmenu1 = nullptr;
+    QAction* deltaskm = nullptr;
+    QAction* Clm = nullptr;
+    QMenu* iconpop = nullptr;
+    QAction* showm = nullptr;
+    QAction* quitm = nullptr;
+    QMenuBar* mainmenu = nullptr;
+    QMenu* languageMenu = nullptr;
+    QTimer* Timer1 = nullptr;
+    QSystemTrayIcon* trayIcon = nullptr;
+};
+
+} // namespace pelldrin

@@ -1,0 +1,18 @@
+// Pelldrin: starts the window in the program's current folder.
+#include "app/MainForm.h"
+#include "script/FileUtil.h"
+
+#include <QApplication>
+#include <QIcon>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Pelldrin");
+    QApplication::setApplicationVersion(pelldrin::kProgramVersion);
+    QApplication::setWindowIcon(QIcon(":/pelldrin.png"));
+    // The window may live in the tray alone; only closing it or quitting ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    pelldrin::TMainform form(pelldrin::CurrentFolder());
+    form.show();
+    return QApplication::exec();
+}

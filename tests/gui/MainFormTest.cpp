@@ -1,0 +1,375 @@
+// The window under the offscreen platform: drops, per-task controls, runs with
+// the fake converter, stop, tray toggle, folder choice, languages.
+#include "app/MainForm.h"
+#include "script/FileUtil.h"
+#include "settings/ConfigStore.h"
+#include "support/TempDir.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <deque>
+
+using namespace pelldrin;
+
+namespace {
+
+// Answers the window's questions as a test scripts them, and records every box.
+class FakeDialogs : public IDialogs {
+  public:
+    void ShowError(const std::string& text, const std::string& caption) override {
+        errors.push_back(caption + ": " + text);
+    }
+    void ShowInfo(const std::string& text, const std::string& caption) override {
+        infos.push_back(caption + ": " + text);
+    }
+    bool AskYesNo(const std::string& text, const std::string& caption) override {
+        questions.push_back(caption + ": " + text);
+        const bool answer = answers.empty() ? false : answers.front();
+        if (!answers.empty()) {
+            answers.pop_front();
+        }
+        return answer;
+    }
+    std::string ChooseFolder(const std::string& initialFolder, const std::string&) override {
+        chooserOpenedAt.push_back(initialFolder);
+        return folderAnswer;
+    }
+    std::vector<std::string> errors, infos, questions, chooserOpenedAt;
+    std::deque<bool> answers;
+    std::string folderAnswer;
+};
+
+const char* kEnglish = R"(<?xml version="1.0" encoding="UTF-8"?>
+<Language><Lang Name="English" L001="Output:" L002="Browse" L003="Total" L004="Settings"
+ L005="Format" L006="Rate" L007="SUP" L008="First" L009="Template" L010="Style" L011="Options"
+ L012="Tray" L013="Priority" L014="Start" L015="Stop" L016="Delete" L017="Clear" L018="Show"
+ L019="Quit" L020="End" C001="bad file" C002="Drop" C003="queue empty" C004="Start"
+ C005="done in %d s" C006="Finished" C007="quit?" C008="Confirm" C009="stop?" C010="x"
+ C011="Language" C012="Choose" C013="%d failed" C014="missing: %s" C015="no converter"
+ C016="Pelldrin"/></Language>
+)";
+
+class MainFormTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<test::TempDir> dir;
+    std::unique_ptr<FakeDialogs> dialogs;
+
+    std::string Program() const { return dir->File("prog"); }
+
+    void WriteConfig(const std::string& converter = "/fake_converter") {
+        test::WriteFile(dir->File("prog/config.xml"),
+                        "<?xml version=\"1.0\"?>\n<Pelldrin>\n  <Path Output=\"" +
+                            dir->File("out") + "\" Avs2bdnxml=\"" + converter +
+                            "\" VSFilter=\"/plugin\" />\n  <Config DefLang=\"English\" "
+                            "ProcessPriority=\"0\" CloseTrayicon=\"1\" />\n</Pelldrin>\n");
+    }
+
+    QString Subtitle(const std::string& name) {
+        const std::string path = dir->File(name);
+        test::WriteFile(path, "1\n00:00:01,000 --> 00:00:02,000\nHi\n");
+        return QString::fromStdString(path);
+    }
+
+    std::unique_ptr<TMainform> MakeForm() {
+        return std::make_unique<TMainform>(Program(), dialogs.get());
+    }
+
+  private slots:
+    void init() {
+        dir = std::make_unique<test::TempDir>();
+        dialogs = std::make_unique<FakeDialogs>();
+        CreateFolders(dir->File("prog/lang"));
+        CreateFolders(dir->File("prog/srtstyle"));
+        test::WriteFile(dir->File("prog/lang/English.xml"), kEnglish);
+        test::WriteFile(dir->File("prog/srtstyle/big.style"), "x");
+        test::WriteFile(dir->File("prog/srtstyle/small.style"), "x");
+        std::filesystem::create_symlink(FAKE_CONVERTER, dir->File("prog/fake_converter"));
+        WriteConfig();
+    }
+    void cleanup() {
+        dialogs.reset();
+        dir.reset();
+    }
+
+    void startsWithTheSavedSettingsAndLanguage() {
+        auto form = MakeForm();
+        QCOMPARE(form->windowTitle(), QString("Pelldrin_0.3.4.109"));
+        QCOMPARE(form->Pathedit->text().toStdString(), dir->File("out") + "/");
+        QCOMPARE(form->actbtn->text(), QString("Start"));
+        QCOMPARE(form->EnEndBlack->text(), QString("End"));
+        QVERIFY(form->closetc->isChecked());
+        QVERIFY(!form->brkbtn->isEnabled());
+        QVERIFY(form->languageMenu != nullptr);
+        QCOMPARE(form->languageMenu->title(), QString("Language"));
+        QCOMPARE(form->stylebox->count(), 3); // no style, big, small
+        QCOMPARE(form->stylebox->itemText(1), QString("big.style"));
+        QVERIFY(form->width() >= 323);
+        QVERIFY(dialogs->errors.empty());
+    }
+
+    void aMissingConfigurationIsNamedOnceAndDefaultsApply() {
+        std::filesystem::remove(dir->File("prog/config.xml"));
+        auto form = MakeForm();
+        QTRY_COMPARE(dialogs->errors.size(), size_t(1));
+        QVERIFY(dialogs->errors[0].find("Path/Output") != std::string::npos);
+        QCOMPARE(form->Pathedit->text().toStdString(), Program() + "/output/");
+        QVERIFY(form->closetc->isChecked());
+        QCOMPARE(form->plvbox->currentIndex(), 0);
+        // Without a saved language the layout captions stay.
+        QCOMPARE(form->actbtn->text(), QString("L014"));
+    }
+
+    void dropsAcceptByExtensionInOrder() {
+        auto form = MakeForm();
+        form->AddDroppedFiles({"/subs/A.ASS", "/subs/b.Srt", "/subs/c.txt", "/subs/d.assx"});
+        QCOMPARE(form->tasklist->count(), 3);
+        QCOMPARE(form->tasklist->item(0)->text(), QString("/subs/A.ASS"));
+        QCOMPARE(form->tasklist->item(1)->text(), QString("/subs/b.Srt"));
+        QCOMPARE(form->Queue().Count(), size_t(3));
+        QCOMPARE(dialogs->errors.size(), size_t(1));
+        QCOMPARE(dialogs->errors[0], std::string("Drop: bad file"));
+        // A long path is never cut short.
+        const QString longPath = "/" + QString(600, 'x') + ".srt";
+        form->AddDroppedFiles({longPath});
+        QCOMPARE(form->Queue().Get(3)->path, longPath.toStdString());
+    }
+
+    void controlsChangeOnlyTheSelectedTask() {
+        auto form = MakeForm();
+        form->AddDroppedFiles({"/s/one.ass"});
+        // No selection: the change only affects later drops.
+        form->ensupbox->setChecked(false);
+        form->ensupboxClick();
+        QCOMPARE(form->Queue().GetField(0, MakeSup), std::string("1"));
+        form->stylebox->setCurrentIndex(2);
+        form->AddDroppedFiles({"/s/two.srt"});
+        QCOMPARE(form->Queue().GetField(1, MakeSup), std::string("0"));
+        QCOMPARE(form->Queue().GetField(1, StyleFile), std::string("small.style"));
+
+        // Selecting the first task shows its own values, including no style.
+        form->tasklist->setCurrentRow(0);
+        QVERIFY(form->ensupbox->isChecked());
+        QCOMPARE(form->stylebox->currentText(), QString());
+        form->lbox->setCurrentIndex(4);
+        form->lboxChange();
+        form->EnEndBlack->setChecked(false);
+        form->EnEndBlackClick();
+        QCOMPARE(form->Queue().GetField(0, FormatIndex), std::string("4"));
+        QCOMPARE(form->Queue().GetField(0, EndBlack), std::string("0"));
+        QCOMPARE(form->Queue().GetField(1, FormatIndex), std::string("0"));
+        QCOMPARE(form->Queue().GetField(1, EndBlack), std::string("1"));
+
+        form->tasklist->setCurrentRow(1);
+        QCOMPARE(form->stylebox->currentText(), QString("small.style"));
+        QVERIFY(form->EnEndBlack->isChecked());
+        QCOMPARE(form->lbox->currentIndex(), 0);
+    }
+
+    void theTemplateRefusesABar() {
+        auto form = MakeForm();
+        form->AddDroppedFiles({"/s/one.ass"});
+        form->tasklist->setCurrentRow(0);
+        form->Cmdedit->clear();
+        QTest::keyClicks(form->Cmdedit, "%0:s|x");
+        QCOMPARE(form->Cmdedit->text(), QString("%0:sx"));
+        QCOMPARE(form->Queue().GetField(0, CommandTemplate), std::string("%0:sx"));
+    }
+
+    void deleteAndClearKeepRowsAndRecordsTogether() {
+        auto form = MakeForm();
+        form->AddDroppedFiles({"/s/a_1.ass", "/s/b_2.ass", "/s/c_3.ass"});
+        form->tasklist->setCurrentRow(1);
+        form->deltaskmClick();
+        QCOMPARE(form->tasklist->count(), 2);
+        QCOMPARE(form->Queue().Get(1)->path, std::string("/s/c_3.ass"));
+        QCOMPARE(form->Queue().GetField(1, NameTag), std::string("3"));
+        form->ClmClick();
+        QCOMPARE(form->tasklist->count(), 0);
+        form->AddDroppedFiles({"/s/d_4.srt"});
+        QCOMPARE(form->tasklist->count(), 1);
+        QCOMPARE(form->Queue().Count(), size_t(1));
+        QCOMPARE(form->Queue().GetField(0, NameTag), std::string("4"));
+    }
+
+    void startWithAnEmptyQueueSaysSo() {
+        auto form = MakeForm();
+        form->actbtnClick();
+        QCOMPARE(dialogs->errors.size(), size_t(1));
+        QCOMPARE(dialogs->errors[0], std::string("Start: queue empty"));
+        QVERIFY(form->actbtn->isEnabled());
+        QVERIFY(!form->Timer1->isActive());
+    }
+
+    void aMissingConverterPathKeepsTheWindowIdle() {
+        test::WriteFile(dir->File("prog/config.xml"),
+                        "<c><Path Output=\"/o\"/><Config DefLang=\"English\"/></c>");
+        auto form = MakeForm();
+        QTRY_COMPARE(dialogs->errors.size(), size_t(1)); // the missing settings
+        form->AddDroppedFiles({Subtitle("a.srt")});
+        form->actbtnClick();
+        QCOMPARE(dialogs->errors.size(), size_t(2));
+        QVERIFY(dialogs->errors[1].find("no converter") != std::string::npos);
+        QVERIFY(!form->Run().BatchRunning());
+        QVERIFY(form->actbtn->isEnabled());
+    }
+
+    void aThreeTaskRunEndsWithTheNotice() {
+        auto form = MakeForm();
+        form->AddDroppedFiles(
+            {(Subtitle("one.srt")), (Subtitle("two.srt")),
+             (Subtitle("three.srt"))});
+        form->actbtnClick();
+        QVERIFY(!form->actbtn->isEnabled());
+        QVERIFY(form->brkbtn->isEnabled());
+        QVERIFY(!form->group1->isEnabled());
+        QVERIFY(!form->tasklist->isEnabled());
+        QVERIFY(form->Timer1->isActive());
+        QCOMPARE(form->progbar->maximum(), 3);
+        QTRY_VERIFY_WITH_TIMEOUT(!dialogs->infos.empty(), 30000);
+        QVERIFY(dialogs->infos[0].rfind("Finished: done in ", 0) == 0);
+        QCOMPARE(form->tasklist->count(), 0);
+        QCOMPARE(form->Queue().Count(), size_t(0));
+        QVERIFY(form->actbtn->isEnabled());
+        QVERIFY(!form->brkbtn->isEnabled());
+        QVERIFY(!form->Timer1->isActive());
+        QCOMPARE(form->progbar->value(), 0);
+        QVERIFY(FileExists(dir->File("out/two/two.xml")));
+        QVERIFY(FileExists(dir->File("out/two/0.png")));
+    }
+
+    void aFailedTaskStaysMarkedWithItsReason() {
+        auto form = MakeForm();
+        form->AddDroppedFiles({(Subtitle("good.srt"))});
+        form->Cmdedit->setText("%0:s --behave=exit:4");
+        form->AddDroppedFiles({(Subtitle("bad.srt"))});
+        form->actbtnClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!dialogs->infos.empty(), 30000);
+        QVERIFY(dialogs->infos[0].find("1 failed") != std::string::npos);
+        QCOMPARE(form->tasklist->count(), 1);
+        QListWidgetItem* row = form->tasklist->item(0);
+        QCOMPARE(row->text().toStdString(), dir->File("bad.srt"));
+        QVERIFY(!row->icon().isNull());
+        QVERIFY(row->toolTip().contains("exit status 4"));
+    }
+
+    void stopAnsweredNoThenYes() {
+        auto form = MakeForm();
+        form->Cmdedit->setText("%0:s --behave=hang");
+        form->AddDroppedFiles({(Subtitle("a.srt")),
+                               (Subtitle("b.srt"))});
+        form->actbtnClick();
+        QTest::qWait(300);
+        dialogs->answers = {false};
+        form->brkbtnClick();
+        QTest::qWait(300);
+        QVERIFY(form->Run().BatchRunning());
+        dialogs->answers = {true};
+        form->brkbtnClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!dialogs->infos.empty(), 15000);
+        QCOMPARE(dialogs->questions.size(), size_t(2));
+        QCOMPARE(dialogs->questions[0], std::string("Confirm: stop?"));
+        QCOMPARE(form->tasklist->count(), 2); // the stopped task stays first
+        QCOMPARE(form->tasklist->item(0)->text().toStdString(), dir->File("a.srt"));
+        QVERIFY(form->tasklist->item(0)->icon().isNull());
+        QCOMPARE(form->progbar->value(), 0);
+        QVERIFY(form->actbtn->isEnabled());
+    }
+
+    void closingDuringARunKeepsItGoing() {
+        auto form = MakeForm();
+        form->show();
+        form->Cmdedit->setText("%0:s --behave=slow:600");
+        form->AddDroppedFiles({(Subtitle("a.srt"))});
+        form->actbtnClick();
+        form->close();
+        QVERIFY(form->Run().BatchRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(!dialogs->infos.empty(), 15000); // the notice still comes
+        QCOMPARE(form->Queue().Count(), size_t(0));
+    }
+
+    void quitDuringARunAsksAndStopsTheConverter() {
+        auto form = MakeForm();
+        form->Cmdedit->setText("%0:s --behave=hang");
+        form->AddDroppedFiles({(Subtitle("a.srt"))});
+        form->actbtnClick();
+        QTest::qWait(300);
+        dialogs->answers = {false};
+        form->quitmClick();
+        QVERIFY(form->Run().BatchRunning());
+        dialogs->answers = {true};
+        form->quitmClick();
+        QVERIFY(!form->Run().BatchRunning());
+        QCOMPARE(dialogs->questions[1], std::string("Confirm: quit?"));
+    }
+
+    void showToggles() {
+        auto form = MakeForm();
+        form->show();
+        QVERIFY(form->isVisible());
+        form->showmClick();
+        QVERIFY(!form->isVisible());
+        form->showmClick();
+        QVERIFY(form->isVisible());
+    }
+
+    void theFolderChooserSetsTheOutputFolder() {
+        auto form = MakeForm();
+        dialogs->folderAnswer = "";
+        form->browsebtnClick();
+        QCOMPARE(form->Pathedit->text().toStdString(), dir->File("out") + "/");
+        QCOMPARE(dialogs->chooserOpenedAt.back(), std::string("/"));
+        dialogs->folderAnswer = "/";
+        form->browsebtnClick();
+        QCOMPARE(form->Pathedit->text(), QString("/"));
+        dialogs->folderAnswer = dir->File("elsewhere");
+        form->browsebtnClick();
+        QCOMPARE(form->Pathedit->text().toStdString(), dir->File("elsewhere") + "/");
+        QCOMPARE(form->CurrentSettings().OutputFolder, dir->File("elsewhere") + "/");
+        QCOMPARE(ReadConfigValue(dir->File("prog/config.xml"), "Path", "Output").value(),
+                 dir->File("elsewhere") + "/");
+    }
+
+    void runOptionsAreWrittenThrough() {
+        auto form = MakeForm();
+        form->plvbox->setCurrentIndex(2);
+        form->plvboxChange();
+        form->closetc->setChecked(false);
+        form->closetcClick();
+        const std::string config = dir->File("prog/config.xml");
+        QCOMPARE(ReadConfigValue(config, "Config", "ProcessPriority").value(), std::string("2"));
+        QCOMPARE(ReadConfigValue(config, "Config", "CloseTrayicon").value(), std::string("0"));
+        QCOMPARE(form->CurrentSettings().PriorityIndex, 2);
+    }
+
+    void theLanguageSwitchAppliesAtOnceAndIsSaved() {
+        std::string german = kEnglish;
+        german.replace(german.find("Name=\"English\""), 14, "Name=\"Deutsch\"");
+        german.replace(german.find("L014=\"Start\""), 12, "L014=\"Los\"");
+        test::WriteFile(dir->File("prog/lang/Deutsch.xml"), german);
+        auto form = MakeForm();
+        const auto items = form->languageMenu->actions();
+        QCOMPARE(items.size(), 2);
+        QCOMPARE(items[0]->text(), QString("Deutsch")); // sorted by file name
+        items[0]->trigger();
+        QCOMPARE(form->actbtn->text(), QString("Los"));
+        QCOMPARE(ReadConfigValue(dir->File("prog/config.xml"), "Config", "DefLang").value(),
+                 std::string("Deutsch"));
+    }
+};
+
+} // namespace
+
+QTEST_MAIN(MainFormTest)
+#include "MainFormTest.moc"

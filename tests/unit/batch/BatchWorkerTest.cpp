@@ -1,0 +1,394 @@
+#include "app/BatchWorker.h"
+#include "script/FileUtil.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+#include <pugixml.hpp>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+using namespace pelldrin;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Records what the worker tells the window; lets a test act on the worker's thread.
+class RecordingHost : public IBatchHost {
+  public:
+    void SetTotalProgress(int position, int maximum) override {
+        std::lock_guard lock(mutex_);
+        totals.emplace_back(position, maximum);
+    }
+    void SetCurrentProgress(int position, int maximum) override {
+        std::lock_guard lock(mutex_);
+        lastCurrent = {position, maximum};
+        if (maximum == 200) {
+            sawConverterProgress = true;
+        }
+    }
+    void TaskStarted(std::uint64_t id) override {
+        std::function<void(std::uint64_t)> hook;
+        {
+            std::lock_guard lock(mutex_);
+            started.push_back(id);
+            hook = onStarted;
+        }
+        if (hook) {
+            hook(id);
+        }
+    }
+    void TaskFinished(std::uint64_t id) override {
+        std::function<void(std::uint64_t)> hook;
+        {
+            std::lock_guard lock(mutex_);
+            finished.push_back(id);
+            hook = onFinished;
+        }
+        if (hook) {
+            hook(id);
+        }
+    }
+    void TaskFailed(std::uint64_t id, const std::string& reason) override {
+        std::lock_guard lock(mutex_);
+        failed.emplace_back(id, reason);
+    }
+    void RunStateChanged(bool running) override {
+        {
+            std::lock_guard lock(mutex_);
+            states.push_back(running);
+        }
+        changed_.notify_all();
+    }
+    void RunMessage(const std::string& message) override {
+        std::lock_guard lock(mutex_);
+        messages.push_back(message);
+    }
+
+    // Waits until the worker has switched back to idle `runs` times.
+    bool WaitForIdle(int runs = 1, std::chrono::seconds limit = 30s) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, limit, [&] {
+            return std::count(states.begin(), states.end(), false) >= runs;
+        });
+    }
+
+    std::vector<std::pair<int, int>> totals;
+    std::pair<int, int> lastCurrent{-1, -1};
+    bool sawConverterProgress = false;
+    std::vector<std::uint64_t> started, finished;
+    std::vector<std::pair<std::uint64_t, std::string>> failed;
+    std::vector<bool> states;
+    std::vector<std::string> messages;
+    std::function<void(std::uint64_t)> onStarted, onFinished;
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+};
+
+int CountEvents(const std::string& xmlPath) {
+    pugi::xml_document doc;
+    if (!doc.load_file(xmlPath.c_str())) {
+        return -1;
+    }
+    int n = 0;
+    for ([[maybe_unused]] auto e : doc.child("BDN").child("Events").children("Event")) {
+        ++n;
+    }
+    return n;
+}
+
+struct BatchFixture : ::testing::Test {
+    test::TempDir dir;
+    TaskQueue queue;
+    RecordingHost host;
+    RunInputs inputs;
+
+    BatchFixture() {
+        inputs.currentFolder = "";
+        inputs.converterPath = FAKE_CONVERTER;
+        inputs.pluginPath = "/plugin";
+        inputs.outputFolder = dir.File("out") + "/";
+    }
+
+    // Queues a subtitle file whose task runs the fake converter with `behave`.
+    std::uint64_t AddTask(const std::string& name, const std::string& behave = "ok",
+                          bool firstBlack = false, bool endBlack = false) {
+        const std::string path = dir.File(name + ".ass");
+        test::WriteFile(path, "[Events]\nDialogue: 0,0:00:01.00,0:00:04.00,Default,,0,0,0,,Hi\n");
+        TaskControls c;
+        c.commandTemplate = "%0:s --behave=" + behave + " -t %1:s -v %2:s -f %3:s";
+        c.makeSup = false;
+        c.firstBlack = firstBlack;
+        c.endBlack = endBlack;
+        const auto index = queue.AppendNew(path, c);
+        return queue.Get(index)->id;
+    }
+
+    std::string XmlOf(const std::string& name) const {
+        return dir.File("out/" + name + "/" + name + ".xml");
+    }
+};
+
+} // namespace
+
+TEST(BatchHelpers, ModesAndPaths) {
+    EXPECT_EQ(BlackEventMode("0", "0"), 0);
+    EXPECT_EQ(BlackEventMode("1", "0"), 1);
+    EXPECT_EQ(BlackEventMode("0", "1"), 2);
+    EXPECT_EQ(BlackEventMode("1", "1"), 3);
+    EXPECT_EQ(BlackEventMode("2", "true"), 0); // only "1" is set
+    EXPECT_EQ(BdnXmlPathFor("/out/ep.01/ep.01.avs"), "/out/ep.01/ep.01.xml");
+}
+
+TEST(BatchHelpers, ToolPathsComeFromTheConfiguration) {
+    test::TempDir dir;
+    const std::string config = dir.File("config.xml");
+    std::string reason;
+    EXPECT_FALSE(ReadToolPaths(config, reason));
+    EXPECT_NE(reason.find("config.xml"), std::string::npos);
+    test::WriteFile(config, "<c><Path Avs2bdnxml=\"/conv\"/></c>");
+    EXPECT_FALSE(ReadToolPaths(config, reason));
+    EXPECT_NE(reason.find("VSFilter"), std::string::npos);
+    test::WriteFile(config, "<c><Path Avs2bdnxml=\"/conv\" VSFilter=\"\"/></c>");
+    const auto paths = ReadToolPaths(config, reason);
+    ASSERT_TRUE(paths);
+    EXPECT_EQ(paths->converterPath, "/conv");
+    EXPECT_EQ(paths->pluginPath, "");
+}
+
+TEST_F(BatchFixture, StartWithAnEmptyQueueChangesNothing) {
+    TBatchRun run(queue, host);
+    EXPECT_EQ(run.Start(inputs), TBatchRun::StartResult::EmptyQueue);
+    EXPECT_FALSE(run.BatchRunning());
+    EXPECT_TRUE(host.states.empty());
+    EXPECT_FALSE(run.Tick().has_value());
+}
+
+TEST_F(BatchFixture, ThreeTasksEndToEndWithEveryBlankEventMode) {
+    AddTask("none", "ok", false, false);
+    AddTask("first", "ok", true, false);
+    AddTask("end", "ok", false, true);
+    AddTask("both", "ok", true, true);
+    TBatchRun run(queue, host);
+    ASSERT_EQ(run.Start(inputs), TBatchRun::StartResult::Started);
+    EXPECT_TRUE(run.BatchRunning());
+    ASSERT_TRUE(host.WaitForIdle());
+    EXPECT_FALSE(run.BatchRunning());
+
+    EXPECT_EQ(queue.Count(), 0u);
+    EXPECT_EQ(host.totals, (std::vector<std::pair<int, int>>{{0, 4}, {1, 4}, {2, 4}, {3, 4},
+                                                              {4, 4}, {4, 4}}));
+    EXPECT_EQ(host.states, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(host.sawConverterProgress);
+    EXPECT_TRUE(host.failed.empty());
+    EXPECT_EQ(CountEvents(XmlOf("none")), 3);
+    EXPECT_FALSE(FileExists(dir.File("out/none/0.png")));
+    EXPECT_EQ(CountEvents(XmlOf("first")), 4);
+    EXPECT_EQ(CountEvents(XmlOf("end")), 4);
+    EXPECT_EQ(CountEvents(XmlOf("both")), 5);
+    EXPECT_TRUE(FileExists(dir.File("out/both/0.png")));
+    EXPECT_EQ(run.CurrentTaskFolder(), dir.File("out/both"));
+
+    const auto notice = run.Tick();
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(notice->elapsedTicks, 1);
+    EXPECT_EQ(notice->failedTasks, 0);
+    EXPECT_FALSE(run.Tick()); // the notice comes once
+}
+
+TEST_F(BatchFixture, TicksCountWhileTheRunGoesOn) {
+    AddTask("slow", "slow:400");
+    TBatchRun run(queue, host);
+    run.Start(inputs);
+    EXPECT_FALSE(run.Tick()); // still running
+    EXPECT_FALSE(run.Tick());
+    ASSERT_TRUE(host.WaitForIdle());
+    const auto notice = run.Tick();
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(notice->elapsedTicks, 3);
+}
+
+TEST_F(BatchFixture, FilesAddedDuringTheRunAreConvertedInTheSameRun) {
+    AddTask("a", "slow:300");
+    TBatchRun run(queue, host);
+    bool added = false;
+    host.onStarted = [&](std::uint64_t) {
+        if (!added) {
+            added = true;
+            AddTask("late");
+        }
+    };
+    run.Start(inputs);
+    ASSERT_TRUE(host.WaitForIdle());
+    EXPECT_EQ(queue.Count(), 0u);
+    EXPECT_EQ(host.finished.size(), 2u);
+    EXPECT_EQ(CountEvents(XmlOf("late")), 3);
+    // The maximum keeps the count taken at the start; the bar stays full.
+    EXPECT_EQ(host.totals.back(), std::make_pair(1, 1));
+    for (const auto& [position, maximum] : host.totals) {
+        EXPECT_LE(position, maximum);
+    }
+}
+
+TEST_F(BatchFixture, StopDuringTheSecondTaskKeepsItAndAllAfterIt) {
+    AddTask("one");
+    const auto second = AddTask("two", "hang");
+    const auto third = AddTask("three");
+    TBatchRun run(queue, host);
+    host.onStarted = [&](std::uint64_t id) {
+        if (id == second) {
+            std::thread([&run] {
+                std::this_thread::sleep_for(200ms);
+                run.RequestStop();
+            }).detach();
+        }
+    };
+    run.Start(inputs);
+    ASSERT_TRUE(host.WaitForIdle());
+    ASSERT_EQ(queue.Count(), 2u);
+    EXPECT_EQ(queue.Get(0)->id, second);
+    EXPECT_EQ(queue.Get(1)->id, third);
+    EXPECT_FALSE(queue.Get(0)->failed);
+    EXPECT_EQ(host.totals.back(), std::make_pair(0, 3));
+    EXPECT_EQ(host.lastCurrent.first, 0);
+    EXPECT_TRUE(run.Tick().has_value()); // the notice follows a stop too
+
+    // A new start converts the stopped task from the beginning.
+    host.onStarted = nullptr;
+    queue.SetField(0, CommandTemplate, "%0:s -t %1:s");
+    const auto startsBefore = host.started.size();
+    ASSERT_EQ(run.Start(inputs), TBatchRun::StartResult::Started);
+    EXPECT_FALSE(run.StopRequested());
+    ASSERT_TRUE(host.WaitForIdle(2));
+    EXPECT_EQ(host.started[startsBefore], second);
+    EXPECT_EQ(queue.Count(), 0u);
+}
+
+TEST_F(BatchFixture, StopBetweenTwoTasksStopsTheNextRightAfterItStarts) {
+    const auto first = AddTask("one");
+    const auto second = AddTask("two");
+    TBatchRun run(queue, host);
+    host.onFinished = [&](std::uint64_t id) {
+        if (id == first) {
+            run.RequestStop();
+        }
+    };
+    run.Start(inputs);
+    ASSERT_TRUE(host.WaitForIdle());
+    ASSERT_EQ(queue.Count(), 1u);
+    EXPECT_EQ(queue.Get(0)->id, second);
+    EXPECT_FALSE(FileExists(XmlOf("two")));
+}
+
+TEST_F(BatchFixture, StopAfterTheLastConverterEndedChangesNothing) {
+    const auto only = AddTask("one");
+    TBatchRun run(queue, host);
+    host.onFinished = [&](std::uint64_t id) {
+        if (id == only) {
+            run.RequestStop();
+        }
+    };
+    run.Start(inputs);
+    ASSERT_TRUE(host.WaitForIdle());
+    EXPECT_EQ(queue.Count(), 0u);
+    EXPECT_EQ(host.totals.back(), std::make_pair(1, 1));
+    AddTask("next");
+    host.onFinished = nullptr;
+    run.Start(inputs);
+    EXPECT_FALSE(run.StopRequested()); // the next start clears the request
+    ASSERT_TRUE(host.WaitForIdle(2));
+    EXPECT_EQ(queue.Count(), 0u);
+}
+
+TEST_F(BatchFixture, FailedTasksStayMarkedAndTheOthersComplete) {
+    AddTask("good1");
+    const auto bad = AddTask("bad", "exit:3");
+    const auto crash = AddTask("crash", "crash");
+    const auto noxml = AddTask("noxml", "noxml");
+    const auto badxml = AddTask("badxml", "badxml", true, true);
+    AddTask("good2");
+    TBatchRun run(queue, host);
+    run.Start(inputs);
+    ASSERT_TRUE(host.WaitForIdle());
+
+    ASSERT_EQ(queue.Count(), 4u);
+    const auto tasks = queue.Snapshot();
+    EXPECT_EQ(tasks[0].id, bad);
+    EXPECT_EQ(tasks[1].id, crash);
+    EXPECT_EQ(tasks[2].id, noxml);
+    EXPECT_EQ(tasks[3].id, badxml);
+    for (const auto& t : tasks) {
+        EXPECT_TRUE(t.failed);
+        EXPECT_FALSE(t.failureReason.empty());
+    }
+    EXPECT_NE(tasks[0].failureReason.find("exit status 3"), std::string::npos)
+        << tasks[0].failureReason;
+    EXPECT_NE(tasks[0].failureReason.find("failing on purpose"), std::string::npos)
+        << tasks[0].failureReason;
+    EXPECT_NE(tasks[1].failureReason.find("signal"), std::string::npos) << tasks[1].failureReason;
+    EXPECT_NE(tasks[2].failureReason.find("no BDN XML"), std::string::npos);
+    EXPECT_NE(tasks[3].failureReason.find("badxml.xml"), std::string::npos)
+        << tasks[3].failureReason;
+    EXPECT_EQ(host.failed.size(), 4u);
+    EXPECT_EQ(host.totals.back(), std::make_pair(6, 6));
+    const auto notice = run.Tick();
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(notice->failedTasks, 4);
+
+    // A new start tries the failed tasks again; the fixed one completes.
+    queue.SetField(0, CommandTemplate, "%0:s -t %1:s");
+    run.Start(inputs);
+    ASSERT_TRUE(host.WaitForIdle(2));
+    EXPECT_EQ(queue.Count(), 3u);
+    EXPECT_EQ(run.Tick()->failedTasks, 3);
+}
+
+TEST_F(BatchFixture, AMissingConverterFailsEachTaskWithAReason) {
+    AddTask("a");
+    AddTask("b");
+    inputs.converterPath = dir.File("no-such-converter");
+    TBatchRun run(queue, host);
+    run.Start(inputs);
+    ASSERT_TRUE(host.WaitForIdle());
+    ASSERT_EQ(queue.Count(), 2u);
+    EXPECT_NE(queue.Get(0)->failureReason.find("doesn't exist."), std::string::npos)
+        << queue.Get(0)->failureReason;
+}
+
+TEST_F(BatchFixture, ABuildFailureFailsOnlyThatTask) {
+    AddTask("ok1");
+    const auto gone = AddTask("gone");
+    std::filesystem::remove(dir.File("gone.ass"));
+    AddTask("ok2");
+    TBatchRun run(queue, host);
+    run.Start(inputs);
+    ASSERT_TRUE(host.WaitForIdle());
+    ASSERT_EQ(queue.Count(), 1u);
+    EXPECT_EQ(queue.Get(0)->id, gone);
+    EXPECT_NE(queue.Get(0)->failureReason.find("gone.ass"), std::string::npos);
+}
+
+TEST_F(BatchFixture, StopAndWaitEndsAHangingConverterWithinItsBound) {
+    AddTask("stuck", "hang");
+    TBatchRun run(queue, host);
+    std::uint64_t startedId = 0;
+    std::mutex m;
+    std::condition_variable cv;
+    host.onStarted = [&](std::uint64_t id) {
+        std::lock_guard lock(m);
+        startedId = id;
+        cv.notify_all();
+    };
+    run.Start(inputs);
+    {
+        std::unique_lock lock(m);
+        cv.wait_for(lock, 10s, [&] { return startedId != 0; });
+    }
+    std::this_thread::sleep_for(200ms);
+    EXPECT_TRUE(run.StopAndWait(10s));
+    EXPECT_FALSE(run.BatchRunning());
+    EXPECT_EQ(queue.Count(), 1u);
+}
