@@ -6,8 +6,18 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <optional>
+
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace pelldrin::pgs {
 
@@ -88,12 +98,105 @@ Rect Union(const Rect& a, const Rect& b) {
     return {x, y, std::max(a.x + a.w, b.x + b.w) - x, std::max(a.y + a.h, b.y + b.h) - y};
 }
 
+// The stream goes to a temporary file beside the target as it grows, so that a long film
+// does not sit in memory, and is renamed over the target only when it is complete.
+class TempStreamFile {
+  public:
+    explicit TempStreamFile(std::string target) : target_(std::move(target)) {}
+    ~TempStreamFile() { Discard(); }
+    TempStreamFile(const TempStreamFile&) = delete;
+    TempStreamFile& operator=(const TempStreamFile&) = delete;
+
+    void Write(const std::string& bytes) {
+        if (file_ == nullptr) {
+            Open();
+        }
+        if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+            Fail("Cannot write \"");
+        }
+    }
+
+    // Flushes the file to the disk and renames it over the target.
+    void Commit() {
+        if (file_ == nullptr) {
+            Open(); // an empty stream is still a stream
+        }
+        bool ok = std::fflush(file_) == 0;
+#ifndef _WIN32
+        ok = ok && ::fsync(::fileno(file_)) == 0;
+#endif
+        const int error = errno;
+        ok = std::fclose(file_) == 0 && ok;
+        file_ = nullptr;
+        if (!ok) {
+            errno = error;
+            Fail("Cannot write \"");
+        }
+        std::error_code ec;
+        std::filesystem::rename(ToFsPath(temp_), ToFsPath(target_), ec);
+        if (ec) {
+            Discard();
+            throw FileError("Cannot replace \"" + target_ + "\": " + ec.message());
+        }
+        temp_.clear();
+    }
+
+    // Removes the temporary file, if any.
+    void Discard() {
+        if (file_ != nullptr) {
+            std::fclose(file_);
+            file_ = nullptr;
+        }
+        if (!temp_.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove(ToFsPath(temp_), ignored);
+            temp_.clear();
+        }
+    }
+
+  private:
+    void Open() {
+        static std::atomic<unsigned> counter{0};
+#ifdef _WIN32
+        const int pid = _getpid();
+#else
+        const int pid = static_cast<int>(::getpid());
+#endif
+        temp_ = target_ + ".tmp" + std::to_string(pid) + "_" + std::to_string(counter++);
+#ifdef _WIN32
+        file_ = _wfopen(ToFsPath(temp_).c_str(), L"wb");
+#else
+        file_ = std::fopen(temp_.c_str(), "wb");
+#endif
+        if (file_ == nullptr) {
+            const int error = errno;
+            temp_.clear();
+            errno = error;
+            Fail("Cannot create \"");
+        }
+    }
+
+    [[noreturn]] void Fail(const char* what) {
+        const std::string cause = std::strerror(errno);
+        Discard();
+        throw FileError(what + target_ + "\": " + cause);
+    }
+
+    std::string target_;
+    std::string temp_;
+    std::FILE* file_ = nullptr;
+};
+
+// Bytes collected before they go to the file.
+constexpr std::size_t kFlushBytes = 1 << 20;
+
 } // namespace
 
 struct SupWriter::State {
     std::string path;
     StreamInfo info;
-    std::string stream;
+    std::string stream; // not yet in the file
+    std::optional<TempStreamFile> file;
     std::int64_t eventNumber = 0;
     std::int64_t lastOutFrame = 0;
     unsigned compositionNumber = 0;
@@ -147,8 +250,10 @@ SupWriter::SupWriter(std::string path, StreamInfo info) : state_(std::make_uniqu
                        std::to_string(info.rateNum) + "/" + std::to_string(info.rateDen) +
                        " is not a usable rate");
     }
+    state_->file.emplace(path);
     state_->path = std::move(path);
     state_->info = info;
+    state_->stream.reserve(kFlushBytes + (1 << 16));
 }
 
 SupWriter::~SupWriter() = default;
@@ -159,7 +264,7 @@ void SupWriter::Add(const SupEvent& event) {
         throw SupError("Cannot write \"" + s.path + "\": an event came after the stream ended");
     }
     if (s.failed) {
-        throw SupError("Cannot write \"" + s.path + "\": an earlier event failed");
+        throw SupError("Cannot write \"" + s.path + "\": it was abandoned after an earlier error");
     }
     ++s.eventNumber;
     try {
@@ -167,15 +272,24 @@ void SupWriter::Add(const SupEvent& event) {
     } catch (...) {
         s.failed = true;
         s.stream.clear();
-        s.stream.shrink_to_fit();
+        s.file.reset();
         throw;
+    }
+    if (s.stream.size() >= kFlushBytes) {
+        try {
+            s.file->Write(s.stream);
+        } catch (...) {
+            s.failed = true;
+            throw;
+        }
+        s.stream.clear();
     }
 }
 
 void SupWriter::Finish() {
     State& s = *state_;
     if (s.failed) {
-        throw SupError("Cannot write \"" + s.path + "\": an earlier event failed");
+        throw SupError("Cannot write \"" + s.path + "\": it was abandoned after an earlier error");
     }
     if (s.finished) {
         return;
@@ -184,7 +298,13 @@ void SupWriter::Finish() {
         s.WriteClear(*s.pendingClear);
         s.pendingClear.reset();
     }
-    AtomicWriteFile(s.path, s.stream);
+    try {
+        s.file->Write(s.stream);
+        s.file->Commit();
+    } catch (...) {
+        s.failed = true;
+        throw;
+    }
     s.finished = true;
     s.stream.clear();
     s.stream.shrink_to_fit();
