@@ -60,9 +60,18 @@ class TMainform::Host : public IBatchHost {
         });
     }
     void SetCurrentProgress(int position, int maximum) override {
-        Post([this, position, maximum] {
-            form_.cprogbar->setMaximum(std::max(maximum, 1));
-            form_.cprogbar->setValue(std::clamp(position, 0, std::max(maximum, 1)));
+        // A converter may print thousands of progress lines a second: keep the
+        // latest value and post at most one update at a time.
+        currentPosition_.store(position);
+        currentMaximum_.store(maximum);
+        if (currentPending_.exchange(true)) {
+            return;
+        }
+        Post([this] {
+            currentPending_.store(false);
+            const int maximum = std::max(currentMaximum_.load(), 1);
+            form_.cprogbar->setMaximum(maximum);
+            form_.cprogbar->setValue(std::clamp(currentPosition_.load(), 0, maximum));
         });
     }
     void TaskStarted(std::uint64_t id) override {
@@ -87,7 +96,14 @@ class TMainform::Host : public IBatchHost {
         Post([this, running] { form_.SetRunning(running); });
     }
     void RunMessage(const std::string& message) override {
-        Post([this, message] { form_.dialogs_->ShowError(message, form_.Msg("C016")); });
+        Post([this, message] {
+            // A refused priority would otherwise ask once per task.
+            if (message == form_.lastRunMessage_) {
+                return;
+            }
+            form_.lastRunMessage_ = message;
+            form_.dialogs_->ShowError(message, form_.Msg("C016"));
+        });
     }
 
   private:
@@ -99,6 +115,9 @@ class TMainform::Host : public IBatchHost {
         }
     }
     TMainform& form_;
+    std::atomic<int> currentPosition_{0};
+    std::atomic<int> currentMaximum_{1};
+    std::atomic<bool> currentPending_{false};
 };
 
 TMainform::TMainform(std::string programFolder, IDialogs* dialogs, QWidget* parent)
@@ -639,6 +658,7 @@ void TMainform::actbtnClick() {
         dialogs_->ShowError(Msg("C015") + "\n" + reason, Msg("C016"));
         return;
     }
+    lastRunMessage_.clear();
     RunInputs inputs;
     inputs.currentFolder = programFolder_;
     inputs.converterPath = tools->converterPath;

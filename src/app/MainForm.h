@@ -123,6 +123,7 @@ class TMainform : public QMainWindow {
     LanguageTexts texts_;
     LanguageMenu menu_;
     bool quitting_ = false;
+    std::string lastRunMessage_; // the run's last message, shown once per run
 
   public:
     // Controls, named as the window's layout names them (also their objectName).
