@@ -67,10 +67,11 @@ ASS_Renderer* CreateRenderer(ASS_Library* library, const FrameGeometry& geometry
     }
     ass_set_frame_size(renderer, geometry.width, geometry.height);
     ass_set_storage_size(renderer, geometry.width, geometry.height);
-    // An anamorphic frame is the wide picture squeezed to width: pixels are wider than tall.
+    // An anamorphic frame is the wide picture squeezed to the frame's width: libass
+    // scales everything horizontally by this factor.
     ass_set_pixel_aspect(renderer,
-                         static_cast<double>(geometry.renderWidth) * geometry.height /
-                             (static_cast<double>(geometry.width) * geometry.renderHeight));
+                         static_cast<double>(geometry.width) * geometry.renderHeight /
+                             (static_cast<double>(geometry.renderWidth) * geometry.height));
     ass_set_fonts(renderer, nullptr, "DejaVu Sans", ASS_FONTPROVIDER_AUTODETECT, nullptr, 1);
     // Modest caches keep a long film within a small, steady amount of memory.
     ass_set_cache_limits(renderer, 2000, 48);

@@ -137,13 +137,13 @@ PaletteColor Average(const std::vector<Entry>& entries, const Box& box) {
             sum[c] += w * entries[i].v[c];
         }
     }
-    const double a = sum[3] / weight;
+    // v[3] is alpha * 255 and v[0..2] colour * alpha, so the ratio gives straight colour.
+    const double alpha255 = std::max(sum[3], 1.0);
     PaletteColor color;
-    color.a = static_cast<std::uint8_t>(std::clamp(a + 0.5, 1.0, 255.0));
-    const double scale = 255.0 / std::max(a, 1.0);
-    color.r = static_cast<std::uint8_t>(std::clamp(sum[0] / weight * scale + 0.5, 0.0, 255.0));
-    color.g = static_cast<std::uint8_t>(std::clamp(sum[1] / weight * scale + 0.5, 0.0, 255.0));
-    color.b = static_cast<std::uint8_t>(std::clamp(sum[2] / weight * scale + 0.5, 0.0, 255.0));
+    color.a = static_cast<std::uint8_t>(std::clamp(sum[3] / weight / 255.0 + 0.5, 1.0, 255.0));
+    color.r = static_cast<std::uint8_t>(std::clamp(sum[0] * 255.0 / alpha255 + 0.5, 0.0, 255.0));
+    color.g = static_cast<std::uint8_t>(std::clamp(sum[1] * 255.0 / alpha255 + 0.5, 0.0, 255.0));
+    color.b = static_cast<std::uint8_t>(std::clamp(sum[2] * 255.0 / alpha255 + 0.5, 0.0, 255.0));
     return color;
 }
 

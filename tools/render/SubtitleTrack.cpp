@@ -125,6 +125,13 @@ bool IsAnimatedEvent(std::string_view text, std::string_view effect) {
 
 SubtitleTrack::SubtitleTrack(const AssLibrary& library, const std::string& path) {
     const std::string text = DecodeSubtitleText(ReadWholeFile(path));
+    if (Trim(text).empty()) {
+        track_ = ass_new_track(library.Get()); // an empty file has no events, nothing more
+        if (track_ == nullptr) {
+            throw SubtitleError(path + ": out of memory");
+        }
+        return;
+    }
     if (SameTextN(FileExtension(path), ".srt", 4)) {
         track_ = LoadSrt(library.Get(), text, path);
     } else {

@@ -1,0 +1,208 @@
+// Blending, cropping, splitting, palettes and PNG round trips on made-up pictures.
+#include "render/Composite.h"
+#include "render/Palette.h"
+#include "render/PngWriter.h"
+#include "render/RgbaImage.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace pelldrin::render {
+namespace {
+
+// A mask of one coverage value over a w x h rectangle.
+struct Mask {
+    std::vector<unsigned char> bits;
+    ASS_Image image{};
+    Mask(int x, int y, int w, int h, unsigned char coverage, std::uint32_t color) {
+        bits.assign(static_cast<std::size_t>(w) * h, coverage);
+        image.w = w;
+        image.h = h;
+        image.stride = w;
+        image.bitmap = bits.data();
+        image.color = color;
+        image.dst_x = x;
+        image.dst_y = y;
+        image.next = nullptr;
+    }
+};
+
+const std::uint8_t* PixelAt(const RgbaImage& image, int frameX, int frameY) {
+    return image.Row(frameY - image.y) + (frameX - image.x) * 4;
+}
+
+TEST(Composite, BlendsMasksBackToFrontInStraightAlpha) {
+    Mask outline(10, 20, 6, 4, 255, 0x00000000); // opaque black
+    Mask fill(12, 21, 6, 2, 128, 0xFFFFFF00);    // half-covered white, over and past it
+    Mask faint(30, 30, 2, 2, 255, 0xFF000080);   // red at alpha 127, far away
+    outline.image.next = &fill.image;
+    fill.image.next = &faint.image;
+
+    const RgbaImage full = CompositeFullFrame(&outline.image, 64, 48);
+    const RgbaImage visible = CompositeVisible(&outline.image, 64, 48);
+    ASSERT_EQ(full.width, 64);
+    EXPECT_EQ(visible.x, 10);
+    EXPECT_EQ(visible.y, 20);
+    EXPECT_EQ(visible.width, 22);
+    EXPECT_EQ(visible.height, 12);
+
+    const auto expectPixel = [&](int x, int y, std::array<int, 4> want) {
+        for (const RgbaImage* img : {&full, &visible}) {
+            const std::uint8_t* p = PixelAt(*img, x, y);
+            EXPECT_EQ((std::array<int, 4>{p[0], p[1], p[2], p[3]}), want) << x << "," << y;
+        }
+    };
+    expectPixel(10, 20, {0, 0, 0, 255});       // outline alone
+    expectPixel(13, 21, {128, 128, 128, 255}); // half white over black
+    expectPixel(17, 22, {255, 255, 255, 128}); // half white over nothing
+    expectPixel(30, 30, {255, 0, 0, 127});
+    expectPixel(20, 25, {0, 0, 0, 0});
+    // Outside the visible box the full frame is transparent.
+    EXPECT_EQ(full.Row(5)[5 * 4 + 3], 0);
+}
+
+TEST(Composite, NothingVisibleGivesAnEmptyPicture) {
+    Mask clear(0, 0, 4, 4, 0, 0xFFFFFF00);
+    Mask hidden(4, 4, 4, 4, 255, 0xFFFFFFFF); // fully transparent colour
+    clear.image.next = &hidden.image;
+    EXPECT_TRUE(CompositeVisible(&clear.image, 16, 16).Empty());
+    EXPECT_TRUE(CompositeVisible(nullptr, 16, 16).Empty());
+}
+
+RgbaImage Blank(int x, int y, int w, int h) {
+    RgbaImage img;
+    img.x = x;
+    img.y = y;
+    img.width = w;
+    img.height = h;
+    img.pixels.assign(static_cast<std::size_t>(w) * h * 4, 0);
+    return img;
+}
+
+void Paint(RgbaImage& img, int left, int top, int right, int bottom, std::uint8_t alpha) {
+    for (int y = top; y < bottom; ++y) {
+        for (int x = left; x < right; ++x) {
+            std::uint8_t* p = img.Row(y) + x * 4;
+            p[0] = static_cast<std::uint8_t>(x * 7);
+            p[1] = static_cast<std::uint8_t>(y * 5);
+            p[2] = 200;
+            p[3] = alpha;
+        }
+    }
+}
+
+TEST(RgbaImage, CropAndSplitAtTheWidestGap) {
+    RgbaImage img = Blank(100, 200, 40, 30);
+    Paint(img, 5, 2, 30, 6, 255);   // top line
+    Paint(img, 10, 8, 12, 9, 40);   // a speck: gap of 2 rows above it
+    Paint(img, 2, 14, 38, 20, 255); // bottom line: gap of 5 rows above it
+
+    const RgbaImage cropped = CropToVisible(img);
+    EXPECT_EQ(cropped.x, 102);
+    EXPECT_EQ(cropped.y, 202);
+    EXPECT_EQ(cropped.width, 36);
+    EXPECT_EQ(cropped.height, 18);
+
+    PixelRect top;
+    PixelRect bottom;
+    ASSERT_TRUE(FindSplit(cropped, 5, top, bottom));
+    EXPECT_EQ(top, (PixelRect{3, 0, 28, 7}));
+    EXPECT_EQ(bottom, (PixelRect{0, 12, 36, 18}));
+    const RgbaImage lower = CutImage(cropped, bottom);
+    EXPECT_EQ(lower.x, 102);
+    EXPECT_EQ(lower.y, 214);
+    EXPECT_EQ(lower.Row(0)[3], 255);
+    EXPECT_FALSE(FindSplit(cropped, 6, top, bottom));
+    EXPECT_TRUE(CropToVisible(Blank(0, 0, 5, 5)).Empty());
+}
+
+TEST(Palette, FewColoursStayExactAndTransparentOnlyUsesEntryZero) {
+    RgbaImage img = Blank(3, 4, 16, 8);
+    Paint(img, 0, 0, 16, 4, 255);
+    Paint(img, 0, 4, 8, 8, 90);
+    img.Row(7)[15 * 4 + 0] = 77; // invisible pixel with colour: still transparent
+    const IndexedImage q = QuantizeImage(img);
+    EXPECT_EQ(q.palette[0], (PaletteColor{0, 0, 0, 0}));
+    ASSERT_LE(q.palette.size(), 256u);
+    bool opaqueSeen = false;
+    for (std::size_t i = 1; i < q.palette.size(); ++i) {
+        EXPECT_NE(q.palette[i].a, 0);
+        if (q.palette[i].a == 255) {
+            opaqueSeen = true;
+        } else {
+            EXPECT_FALSE(opaqueSeen) << "translucent entries come first";
+        }
+    }
+    for (int y = 0; y < img.height; ++y) {
+        for (int x = 0; x < img.width; ++x) {
+            const std::uint8_t* p = img.Row(y) + x * 4;
+            const std::uint8_t index = q.indices[static_cast<std::size_t>(y) * img.width + x];
+            if (p[3] == 0) {
+                EXPECT_EQ(index, 0);
+            } else {
+                const PaletteColor& c = q.palette[index];
+                EXPECT_EQ((PaletteColor{p[0], p[1], p[2], p[3]}), c);
+            }
+        }
+    }
+}
+
+TEST(Palette, ManyColoursStayClose) {
+    // 64 x 64 distinct colours and alphas, like anti-aliased edges between two strokes.
+    RgbaImage img = Blank(0, 0, 64, 64);
+    for (int y = 0; y < 64; ++y) {
+        for (int x = 0; x < 64; ++x) {
+            std::uint8_t* p = img.Row(y) + x * 4;
+            p[0] = static_cast<std::uint8_t>(x * 4);
+            p[1] = static_cast<std::uint8_t>(255 - y * 4);
+            p[2] = static_cast<std::uint8_t>((x + y) * 2);
+            p[3] = static_cast<std::uint8_t>(y < 4 ? 0 : 64 + y * 3);
+        }
+    }
+    const IndexedImage q = QuantizeImage(img);
+    EXPECT_EQ(q.palette.size(), 256u);
+    double total = 0;
+    int worst = 0;
+    for (int y = 0; y < 64; ++y) {
+        for (int x = 0; x < 64; ++x) {
+            const std::uint8_t* p = img.Row(y) + x * 4;
+            const PaletteColor& c = q.palette[q.indices[static_cast<std::size_t>(y) * 64 + x]];
+            if (p[3] == 0) {
+                EXPECT_EQ(c.a, 0);
+                continue;
+            }
+            // Error as it shows: colour weighted by alpha, and alpha itself.
+            const int errors[4] = {std::abs(p[0] * p[3] - c.r * c.a) / 255,
+                                   std::abs(p[1] * p[3] - c.g * c.a) / 255,
+                                   std::abs(p[2] * p[3] - c.b * c.a) / 255, std::abs(p[3] - c.a)};
+            for (int e : errors) {
+                worst = std::max(worst, e);
+                total += e;
+            }
+        }
+    }
+    EXPECT_LT(total / (64 * 60 * 4), 3.5);
+    EXPECT_LT(worst, 20);
+}
+
+TEST(PngWriter, RoundTripsBothKinds) {
+    RgbaImage img = Blank(0, 0, 33, 17);
+    Paint(img, 1, 1, 12, 9, 255);
+    Paint(img, 4, 10, 20, 16, 99);
+    for (const PngSettings& settings : {PngSettings{}, DefaultPngSettings()}) {
+        const auto rgba = DecodePng(EncodePngRgba(img, settings));
+        EXPECT_EQ(rgba.width, 33);
+        EXPECT_EQ(rgba.height, 17);
+        EXPECT_EQ(rgba.pixels, img.pixels);
+
+        const IndexedImage q = QuantizeImage(img);
+        const auto indexed = DecodePng(EncodePngIndexed(q, settings));
+        EXPECT_EQ(indexed.pixels, img.pixels); // 184 colours: exact
+    }
+    EXPECT_THROW(EncodePngRgba(RgbaImage{}, PngSettings{}), PngError);
+    EXPECT_THROW(DecodePng({1, 2, 3}), PngError);
+}
+
+} // namespace
+} // namespace pelldrin::render

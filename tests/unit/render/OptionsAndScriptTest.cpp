@@ -1,0 +1,173 @@
+// The command line and the task script: what is accepted, and how refusals read.
+#include "render/RenderOptions.h"
+#include "render/RenderScript.h"
+
+#include <gtest/gtest.h>
+
+namespace pelldrin::render {
+namespace {
+
+std::vector<std::string> Args(std::initializer_list<std::string> rest) {
+    std::vector<std::string> args{"/opt/tools/pelldrin-render"};
+    args.insert(args.end(), rest);
+    return args;
+}
+
+std::string UsageMessage(const std::vector<std::string>& args) {
+    try {
+        ParseRenderOptions(args);
+    } catch (const UsageError& e) {
+        return e.what();
+    }
+    return "accepted";
+}
+
+TEST(RenderOptions, DefaultTemplateWithAttachedValues) {
+    const auto o = ParseRenderOptions(
+        Args({"-t", "movie", "-l", "zho", "-v", "1080p", "-f", "23.976", "-a1", "-p1", "-b1", "-m3",
+              "-o", "/out/movie/movie.xml", "-o", "/out/movie/movie.sup", "/out/movie/movie.avs"}));
+    EXPECT_EQ(o.title, "movie");
+    EXPECT_EQ(o.language, "zho");
+    EXPECT_EQ(o.format->label, "1080p");
+    EXPECT_EQ(o.rate->num, 24000);
+    EXPECT_EQ(o.rate->den, 1001);
+    EXPECT_EQ(o.rate->timecodeBase, 24);
+    EXPECT_TRUE(o.crop && o.palette && o.split);
+    EXPECT_EQ(o.minGap, 3);
+    EXPECT_EQ(o.xmlPath, "/out/movie/movie.xml");
+    EXPECT_EQ(o.supPath, "/out/movie/movie.sup");
+    EXPECT_EQ(o.scriptPath, "/out/movie/movie.avs");
+}
+
+TEST(RenderOptions, SeparateValuesDefaultsAndQuotedPaths) {
+    const auto o =
+        ParseRenderOptions(Args({"-v", "480i", "-f", "29.97", "-a", "0", "-p", "0", "-F", "1", "-m",
+                                 "12", "-o", "/my films/a b.xml", "/my films/a b.avs"}));
+    EXPECT_FALSE(o.crop);
+    EXPECT_FALSE(o.palette);
+    EXPECT_FALSE(o.split);
+    EXPECT_TRUE(o.forced);
+    EXPECT_EQ(o.minGap, 12);
+    EXPECT_EQ(o.title, "a b"); // from the XML name when -t is missing
+    EXPECT_TRUE(o.supPath.empty());
+    EXPECT_EQ(o.format->width, 720);
+    EXPECT_EQ(o.format->renderWidth, 854);
+}
+
+TEST(RenderOptions, UnquotedTitleWithBlanksIsRejoined) {
+    const auto o = ParseRenderOptions(Args({"-t", "My", "Home", "Movie", "-l", "eng", "-v", "720p",
+                                            "-f", "25", "-o", "x.xml", "x.avs"}));
+    EXPECT_EQ(o.title, "My Home Movie");
+    EXPECT_EQ(o.scriptPath, "x.avs");
+}
+
+TEST(RenderOptions, UsageErrorsSayWhatIsWrong) {
+    EXPECT_NE(UsageMessage(Args({"-v", "1080p", "-f", "25", "-x", "1", "-o", "a.xml", "a.avs"}))
+                  .find("unknown option \"-x\""),
+              std::string::npos);
+    EXPECT_NE(UsageMessage(Args({"-v", "1080p", "-f", "25", "-o", "a.xml", "-m"}))
+                  .find("-m needs a value"),
+              std::string::npos);
+    EXPECT_NE(UsageMessage(Args({"-v", "1080x", "-f", "25", "-o", "a.xml", "a.avs"}))
+                  .find("unknown video format \"1080x\""),
+              std::string::npos);
+    EXPECT_NE(UsageMessage(Args({"-v", "1080p", "-f", "30", "-o", "a.xml", "a.avs"}))
+                  .find("unknown frame rate \"30\""),
+              std::string::npos);
+    EXPECT_NE(UsageMessage(Args({"-v", "1080p", "-f", "25", "-a2", "-o", "a.xml", "a.avs"}))
+                  .find("-a takes 0 or 1"),
+              std::string::npos);
+    EXPECT_NE(UsageMessage(Args({"-v", "1080p", "-f", "25", "-m0", "-o", "a.xml", "a.avs"}))
+                  .find("-m takes"),
+              std::string::npos);
+    EXPECT_NE(
+        UsageMessage(Args({"-v", "1080p", "-f", "25", "-o", "a", "-o", "b", "-o", "c", "a.avs"}))
+            .find("at most two outputs"),
+        std::string::npos);
+    EXPECT_NE(UsageMessage(Args({"-v", "1080p", "-f", "25", "a.avs"})).find("-o X.xml"),
+              std::string::npos);
+    EXPECT_NE(UsageMessage(Args({"-v", "1080p", "-f", "25", "-o", "a.xml"})).find("script"),
+              std::string::npos);
+    EXPECT_NE(UsageMessage(Args({"-f", "25", "-o", "a.xml", "a.avs"})).find("-v"),
+              std::string::npos);
+    EXPECT_NE(UsageMessage(Args({"-v", "1080p", "-f", "25", "stray", "-o", "a.xml", "a.avs"}))
+                  .find("unexpected argument \"stray\""),
+              std::string::npos);
+}
+
+std::string ScriptFailure(const std::string& text) {
+    try {
+        ParseRenderScript(text, "/t/movie.avs");
+    } catch (const ScriptError& e) {
+        return e.what();
+    }
+    return "accepted";
+}
+
+TEST(RenderScript, ReadsTheBuildersLines) {
+    const auto s = ParseRenderScript("LoadPlugin(\"C:\\Tools\\VSFilter.dll\")\r\n"
+                                     "MaskSub(\"/subs/ep, (1).ass\", 854, 480, 29.97, 35379)\r\n"
+                                     "LanczosResize(720,480)\r\n",
+                                     "/t/movie.avs");
+    EXPECT_EQ(s.subtitlePath, "/subs/ep, (1).ass");
+    EXPECT_EQ(s.renderWidth, 854);
+    EXPECT_EQ(s.renderHeight, 480);
+    EXPECT_EQ(s.width, 720);
+    EXPECT_EQ(s.height, 480);
+    EXPECT_EQ(s.rate->text, "29.97");
+    EXPECT_EQ(s.frames, 35379);
+
+    const auto t =
+        ParseRenderScript("# made by hand\n\nMaskSub(\"a.srt\",1920,1080,59.94,0)\n", "/t/x.avs");
+    EXPECT_EQ(t.width, 1920);
+    EXPECT_EQ(t.frames, 0);
+    EXPECT_EQ(t.rate->num, 60000);
+}
+
+TEST(RenderScript, BadLinesAreNamedWithTheirNumber) {
+    const std::string plugin = "LoadPlugin(\"/x.dll\")\r\n";
+    EXPECT_EQ(ScriptFailure(plugin + "MaskSub(\"a.ass\", 1920, 1080, 23.976, 100)\r\nBlur(1)\r\n"),
+              "/t/movie.avs: line 3 \"Blur(1)\": unknown function \"Blur\"");
+    EXPECT_NE(
+        ScriptFailure(plugin + "MaskSub(\"a.ass\", 1920, 1080, 23.98, 100)\r\n").find("line 2"),
+        std::string::npos);
+    EXPECT_NE(ScriptFailure(plugin + "MaskSub(\"a.ass\", 1920, 1080, 25)\r\n").find("line 2"),
+              std::string::npos);
+    EXPECT_NE(ScriptFailure(plugin + "MaskSub(a.ass, 1920, 1080, 25, 10)\r\n").find("quotes"),
+              std::string::npos);
+    EXPECT_NE(ScriptFailure(plugin + "MaskSub(\"a.ass\", -5, 1080, 25, 10)\r\n").find("width"),
+              std::string::npos);
+    EXPECT_NE(ScriptFailure(plugin + "MaskSub(\"a.ass\", 1920, 1080, 25, 1.5)\r\n").find("frame"),
+              std::string::npos);
+    EXPECT_NE(ScriptFailure(plugin + "MaskSub(\"a.ass\", 1920, 1080, 25, 10)\r\n"
+                                     "LanczosResize(640,480)\r\n")
+                  .find("line 3"),
+              std::string::npos);
+    EXPECT_NE(ScriptFailure("LanczosResize(720,480)\r\n").find("before MaskSub"),
+              std::string::npos);
+    EXPECT_NE(ScriptFailure(plugin + "MaskSub(\"a.ass\", 1920, 1080, 25, 10\r\n").find("line 2"),
+              std::string::npos);
+    EXPECT_EQ(ScriptFailure(plugin), "/t/movie.avs: no MaskSub line");
+    EXPECT_NE(
+        ScriptFailure(plugin + "MaskSub(\"a\", 9, 9, 25, 1)\r\nMaskSub(\"a\", 9, 9, 25, 1)\r\n")
+            .find("second MaskSub"),
+        std::string::npos);
+}
+
+TEST(RenderScript, FormatAndRateMustMatchTheCommandLine) {
+    const auto script = ParseRenderScript("MaskSub(\"a.ass\", 854, 480, 23.976, 10)\r\n"
+                                          "LanczosResize(720,480)\r\n",
+                                          "a.avs");
+    RenderOptions options;
+    options.format = FindVideoFormat("480i");
+    options.rate = FindFrameRate("23.976");
+    EXPECT_NO_THROW(CheckScriptMatchesOptions(script, options));
+    options.format = FindVideoFormat("480p"); // 720x480 without the squeeze
+    EXPECT_THROW(CheckScriptMatchesOptions(script, options), UsageError);
+    options.format = FindVideoFormat("480i");
+    options.rate = FindFrameRate("24");
+    EXPECT_THROW(CheckScriptMatchesOptions(script, options), UsageError);
+}
+
+} // namespace
+} // namespace pelldrin::render
