@@ -504,7 +504,8 @@ void TMainform::AddDroppedFiles(const QStringList& paths) {
                                                 SameTextN(ext, ".ssa", 4) ||
                                                 SameTextN(ext, ".srt", 4));
         if (!accepted) {
-            dialogs_->ShowError(Msg("C001"), Msg("C002"));
+            // The message says what was refused; the path says which file.
+            dialogs_->ShowError(Msg("C001") + "\n" + path, Msg("C002"));
             continue;
         }
         try {

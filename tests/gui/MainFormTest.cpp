@@ -139,7 +139,7 @@ class MainFormTest : public QObject {
         QCOMPARE(form->tasklist->item(1)->text(), QString("/subs/b.Srt"));
         QCOMPARE(form->Queue().Count(), size_t(3));
         QCOMPARE(dialogs->errors.size(), size_t(1));
-        QCOMPARE(dialogs->errors[0], std::string("Drop: bad file"));
+        QCOMPARE(dialogs->errors[0], std::string("Drop: bad file\n/subs/c.txt"));
         // A long path is never cut short.
         const QString longPath = "/" + QString(600, 'x') + ".srt";
         form->AddDroppedFiles({longPath});
