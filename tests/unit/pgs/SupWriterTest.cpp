@@ -482,12 +482,31 @@ TEST_F(SupWriterTest, ImagesBeyondTheDecodersLimitsAreRefusedAndNothingIsWritten
         EXPECT_FALSE(std::filesystem::exists(path));
     }
 
+    // A failure after the stream has begun to go to disk leaves nothing behind either.
+    {
+        SupWriter writer(dir_.File("long.sup"), info);
+        std::vector<Rgba> many;
+        for (int i = 0; i < 200; ++i) {
+            many.push_back({static_cast<std::uint8_t>(i), 0, 0, 255});
+        }
+        SupEvent noisy = Event(0, 1, {NoiseImage(0, 0, 1920, 100, 200, 18)}, many);
+        for (int i = 0; i < 20; ++i) { // about 190 KB each
+            noisy.inFrame = 2 * i;
+            noisy.outFrame = 2 * i + 1;
+            writer.Add(noisy);
+        }
+        EXPECT_THROW(writer.Add(Event(0, 1, {RunImage(0, 0, 10, 10, 16, 1)})), SupError);
+        EXPECT_THROW(writer.Finish(), SupError);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("long.sup")));
+
     // A stream abandoned before Finish leaves no file either.
     {
         SupWriter writer(dir_.File("unfinished.sup"), info);
         writer.Add(good);
     }
     EXPECT_FALSE(std::filesystem::exists(dir_.File("unfinished.sup")));
+    EXPECT_TRUE(std::filesystem::is_empty(dir_.Path())) << "a temporary file was left";
     EXPECT_THROW(SupWriter(dir_.File("x.sup"), StreamInfo{1920, 1080, 0, 1, ColorMatrix::Bt709}),
                  SupError);
 }
