@@ -32,8 +32,9 @@ constexpr std::uint8_t kForcedFlag = 0x40;
 // Object segment sequence flags.
 constexpr std::uint8_t kFirstInSequence = 0x80, kLastInSequence = 0x40;
 
-// Decoder limits. A segment stays small enough to travel in one PES packet with its
-// PTS and DTS (16 bytes of packet header and segment header under the 16-bit length).
+// Decoder limits. A segment stays small enough to travel in one PES packet with its PTS
+// and DTS once muxed: the packet's 16-bit length also counts 13 bytes of packet header and
+// the segment's own 3-byte header.
 constexpr std::size_t kMaxSegmentPayload = 65535 - 16;
 constexpr std::size_t kObjectBufferBytes = 4 * 1024 * 1024; // decoded objects of an epoch
 constexpr std::size_t kCodedBufferBytes = 1024 * 1024;      // coded object data
@@ -208,7 +209,6 @@ struct SupWriter::State {
     std::vector<Rect> windows;
     // Reused between events.
     std::vector<std::uint8_t> rle;
-    std::string displaySet;
 
     std::int64_t Pts(std::int64_t frame) const {
         // frame * 90000 * den / num, rounded half up, in integers so every event agrees.
@@ -218,6 +218,9 @@ struct SupWriter::State {
     }
 
     std::string InTime(std::int64_t frame) const {
+        if (frame < 0) {
+            return "-" + InTime(-frame);
+        }
         const std::int64_t ms =
             frame * 1000 * info.rateDen / std::max<std::int64_t>(1, info.rateNum);
         char buf[64];
