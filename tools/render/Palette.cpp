@@ -10,78 +10,77 @@ namespace {
 
 constexpr int kMaxVisible = 255; // entry 0 is the transparent one
 
-// Open-addressing table from packed RGBA to a pixel count and, later, an index.
+// Open-addressing table from packed RGBA to a dense colour number (from 1).
 class ColorTable {
   public:
-    explicit ColorTable(std::size_t expected) {
-        std::size_t capacity = 1024;
-        while (capacity < expected * 2 && capacity < (std::size_t{1} << 24)) {
-            capacity <<= 1;
-        }
-        Resize(capacity);
-    }
+    ColorTable() { Resize(1024); }
 
-    // The slot of key, inserted with count 0 when new.
-    std::size_t Find(std::uint32_t key) {
-        std::size_t slot = Hash(key) & mask_;
-        while (used_[slot]) {
+    // The number of key, given the next free number when new.
+    std::uint32_t Find(std::uint32_t key) {
+        std::size_t slot = Hash(key);
+        while (ids_[slot] != 0) {
             if (keys_[slot] == key) {
-                return slot;
+                return ids_[slot];
             }
             slot = (slot + 1) & mask_;
         }
-        used_[slot] = 1;
         keys_[slot] = key;
-        counts_[slot] = 0;
-        ++size_;
+        ids_[slot] = ++size_;
         if (size_ * 2 > keys_.size()) {
             Grow();
-            return Find(key);
         }
-        return slot;
+        return size_;
     }
 
-    std::size_t Size() const { return size_; }
-    std::size_t Capacity() const { return keys_.size(); }
-    bool Used(std::size_t slot) const { return used_[slot] != 0; }
-    std::uint32_t Key(std::size_t slot) const { return keys_[slot]; }
-    std::uint32_t& Count(std::size_t slot) { return counts_[slot]; }
+    std::uint32_t Size() const { return size_; }
+
+    // The key of every number, index 0 unused.
+    std::vector<std::uint32_t> KeysByNumber() const {
+        std::vector<std::uint32_t> keys(size_ + 1, 0);
+        for (std::size_t i = 0; i < keys_.size(); ++i) {
+            if (ids_[i] != 0) {
+                keys[ids_[i]] = keys_[i];
+            }
+        }
+        return keys;
+    }
 
   private:
-    static std::size_t Hash(std::uint32_t key) {
-        return static_cast<std::size_t>((key * 0x9E3779B1u) ^ (key >> 15));
+    // Multiplicative hashing: the high bits of the product mix every channel.
+    std::size_t Hash(std::uint32_t key) const {
+        return static_cast<std::size_t>((static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15ull) >>
+                                        shift_);
     }
     void Resize(std::size_t capacity) {
         keys_.assign(capacity, 0);
-        counts_.assign(capacity, 0);
-        used_.assign(capacity, 0);
+        ids_.assign(capacity, 0);
         mask_ = capacity - 1;
-        size_ = 0;
+        shift_ = 64;
+        for (std::size_t c = capacity; c > 1; c >>= 1) {
+            --shift_;
+        }
     }
     void Grow() {
         std::vector<std::uint32_t> keys = std::move(keys_);
-        std::vector<std::uint32_t> counts = std::move(counts_);
-        std::vector<std::uint8_t> used = std::move(used_);
+        std::vector<std::uint32_t> ids = std::move(ids_);
         Resize(keys.size() * 2);
         for (std::size_t i = 0; i < keys.size(); ++i) {
-            if (used[i]) {
-                std::size_t slot = Hash(keys[i]) & mask_;
-                while (used_[slot]) {
+            if (ids[i] != 0) {
+                std::size_t slot = Hash(keys[i]);
+                while (ids_[slot] != 0) {
                     slot = (slot + 1) & mask_;
                 }
-                used_[slot] = 1;
                 keys_[slot] = keys[i];
-                counts_[slot] = counts[i];
-                ++size_;
+                ids_[slot] = ids[i];
             }
         }
     }
 
     std::vector<std::uint32_t> keys_;
-    std::vector<std::uint32_t> counts_;
-    std::vector<std::uint8_t> used_;
+    std::vector<std::uint32_t> ids_; // 0: free slot
     std::size_t mask_ = 0;
-    std::size_t size_ = 0;
+    int shift_ = 64;
+    std::uint32_t size_ = 0;
 };
 
 inline std::uint32_t Pack(const std::uint8_t* p) {
@@ -93,7 +92,7 @@ inline std::uint32_t Pack(const std::uint8_t* p) {
 struct Entry {
     std::array<int, 4> v; // premultiplied r, g, b, and a
     std::uint32_t count;
-    std::uint32_t slot;
+    std::uint32_t slot; // the colour's number
 };
 
 struct Box {
@@ -202,47 +201,49 @@ IndexedImage QuantizeImage(const RgbaImage& image) {
         return out;
     }
 
-    ColorTable table(1024);
+    // One pass numbers the distinct colours; the pixels keep their numbers.
+    ColorTable table;
+    std::vector<std::uint32_t> numbers(count, 0);
+    std::vector<std::uint32_t> counts(1, 0);
     const std::uint8_t* p = image.pixels.data();
     std::uint32_t lastKey = 0;
-    std::size_t lastSlot = 0;
-    bool haveLast = false;
+    std::uint32_t lastNumber = 0;
     for (std::size_t i = 0; i < count; ++i, p += 4) {
         if (p[3] == 0) {
             continue;
         }
         const std::uint32_t key = Pack(p);
-        if (!haveLast || key != lastKey) {
-            lastSlot = table.Find(key);
+        if (lastNumber == 0 || key != lastKey) {
+            lastNumber = table.Find(key);
             lastKey = key;
-            haveLast = true;
+            if (lastNumber == counts.size()) {
+                counts.push_back(0);
+            }
         }
-        ++table.Count(lastSlot);
+        ++counts[lastNumber];
+        numbers[i] = lastNumber;
     }
     if (table.Size() == 0) {
         return out;
     }
 
+    const std::vector<std::uint32_t> keys = table.KeysByNumber();
     std::vector<Entry> entries;
     entries.reserve(table.Size());
-    for (std::size_t slot = 0; slot < table.Capacity(); ++slot) {
-        if (!table.Used(slot)) {
-            continue;
-        }
-        const std::uint32_t key = table.Key(slot);
+    for (std::uint32_t n = 1; n <= table.Size(); ++n) {
+        const std::uint32_t key = keys[n];
         const int r = key & 0xFF;
         const int g = (key >> 8) & 0xFF;
         const int b = (key >> 16) & 0xFF;
         const int a = static_cast<int>(key >> 24);
-        entries.push_back(
-            {{r * a, g * a, b * a, a * 255}, table.Count(slot), static_cast<std::uint32_t>(slot)});
+        entries.push_back({{r * a, g * a, b * a, a * 255}, counts[n], n});
     }
 
     std::vector<PaletteColor> colors;
     std::vector<std::uint8_t> colorOfEntry(entries.size());
     if (entries.size() <= static_cast<std::size_t>(kMaxVisible)) {
         for (std::size_t i = 0; i < entries.size(); ++i) {
-            const std::uint32_t key = table.Key(entries[i].slot);
+            const std::uint32_t key = keys[entries[i].slot];
             colors.push_back({static_cast<std::uint8_t>(key & 0xFF),
                               static_cast<std::uint8_t>((key >> 8) & 0xFF),
                               static_cast<std::uint8_t>((key >> 16) & 0xFF),
@@ -272,25 +273,12 @@ IndexedImage QuantizeImage(const RgbaImage& image) {
         finalIndex[order[i]] = static_cast<std::uint8_t>(i + 1);
         out.palette.push_back(colors[order[i]]);
     }
-    // The count field now carries each distinct colour's palette index.
+    std::vector<std::uint8_t> indexOfNumber(table.Size() + 1, 0);
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        table.Count(entries[i].slot) = finalIndex[colorOfEntry[i]];
+        indexOfNumber[entries[i].slot] = finalIndex[colorOfEntry[i]];
     }
-
-    p = image.pixels.data();
-    haveLast = false;
-    std::uint8_t lastIndex = 0;
-    for (std::size_t i = 0; i < count; ++i, p += 4) {
-        if (p[3] == 0) {
-            continue;
-        }
-        const std::uint32_t key = Pack(p);
-        if (!haveLast || key != lastKey) {
-            lastIndex = static_cast<std::uint8_t>(table.Count(table.Find(key)));
-            lastKey = key;
-            haveLast = true;
-        }
-        out.indices[i] = lastIndex;
+    for (std::size_t i = 0; i < count; ++i) {
+        out.indices[i] = indexOfNumber[numbers[i]];
     }
     return out;
 }

@@ -12,6 +12,8 @@
 #include <deque>
 #include <exception>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -25,7 +27,9 @@ namespace pelldrin::render {
 
 namespace {
 
-constexpr std::size_t kQueueLimit = 48; // pictures waiting for the encoder
+constexpr std::size_t kQueueLimit = 48; // pictures waiting for an encoder
+// Two encoders beside the scan keep both cores busy whichever side is heavier.
+constexpr int kEncoderThreads = 2;
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
 std::string GraphicName(const GraphicSettings& settings, int eventNumber, int part) {
@@ -33,7 +37,8 @@ std::string GraphicName(const GraphicSettings& settings, int eventNumber, int pa
     std::snprintf(number, sizeof number, "_%05d", eventNumber);
     std::string name = settings.baseName + number;
     if (part > 0) {
-        name += "_" + std::to_string(part);
+        name += '_';
+        name += std::to_string(part);
     }
     return name + ".png";
 }
@@ -43,50 +48,137 @@ void SaveGraphic(const GraphicSettings& settings, const std::string& name,
     WriteFileBytes(JoinPath(settings.folder, name), bytes);
 }
 
-// Pictures from the scanning thread to the encoding thread, in order.
-class ImageQueue {
+// Encodes pictures on worker threads while the scan goes on, and hands the results
+// over one at a time in the order the pictures came.
+class EncoderPool {
   public:
-    // Blocks while the queue is full; false when the consumer has given up.
+    using Work = std::function<void(const ShownImage&, int number)>;
+
+    EncoderPool(int threads, Work encode, std::function<void(int number)> commit)
+        : encode_(std::move(encode)), commit_(std::move(commit)) {
+        for (int i = 0; i < threads; ++i) {
+            threads_.emplace_back([this] { Loop(); });
+        }
+    }
+    ~EncoderPool() {
+        {
+            std::lock_guard lock(mutex_);
+            closed_ = true;
+            failed_ = true;
+        }
+        Wake();
+        for (auto& t : threads_) {
+            if (t.joinable()) {
+                t.join();
+            }
+        }
+    }
+
+    // Blocks while enough pictures wait; false once an encoder has failed.
     bool Push(ShownImage&& image) {
         std::unique_lock lock(mutex_);
-        notFull_.wait(lock, [&] { return items_.size() < kQueueLimit || stopped_; });
-        if (stopped_) {
+        notFull_.wait(lock, [&] { return items_.size() < kQueueLimit || failed_; });
+        if (failed_) {
             return false;
         }
-        items_.push_back(std::move(image));
+        items_.push_back({nextNumber_++, std::move(image)});
         notEmpty_.notify_one();
         return true;
     }
-    // False once the queue is closed and empty.
-    bool Pop(ShownImage& image) {
-        std::unique_lock lock(mutex_);
-        notEmpty_.wait(lock, [&] { return !items_.empty() || closed_; });
-        if (items_.empty()) {
-            return false;
+
+    // Waits until every picture is done; rethrows the first failure.
+    void Finish() {
+        {
+            std::lock_guard lock(mutex_);
+            closed_ = true;
         }
-        image = std::move(items_.front());
-        items_.pop_front();
-        notFull_.notify_one();
-        return true;
+        Wake();
+        for (auto& t : threads_) {
+            t.join();
+        }
+        threads_.clear();
+        if (error_) {
+            std::rethrow_exception(error_);
+        }
     }
-    void Close() {
+
+    std::exception_ptr Error() const {
         std::lock_guard lock(mutex_);
-        closed_ = true;
-        notEmpty_.notify_all();
-    }
-    void Stop() {
-        std::lock_guard lock(mutex_);
-        stopped_ = true;
-        notFull_.notify_all();
+        return error_;
     }
 
   private:
-    std::mutex mutex_;
+    struct Item {
+        int number;
+        ShownImage image;
+    };
+
+    void Wake() {
+        notEmpty_.notify_all();
+        notFull_.notify_all();
+        turn_.notify_all();
+    }
+
+    void Fail() {
+        {
+            std::lock_guard lock(mutex_);
+            if (!error_) {
+                error_ = std::current_exception();
+            }
+            failed_ = true;
+        }
+        Wake();
+    }
+
+    void Loop() {
+        for (;;) {
+            Item item;
+            {
+                std::unique_lock lock(mutex_);
+                notEmpty_.wait(lock, [&] { return !items_.empty() || closed_ || failed_; });
+                if (failed_ || items_.empty()) {
+                    return;
+                }
+                item = std::move(items_.front());
+                items_.pop_front();
+                notFull_.notify_one();
+            }
+            try {
+                encode_(item.image, item.number);
+                {
+                    std::unique_lock lock(mutex_);
+                    turn_.wait(lock, [&] { return nextCommit_ == item.number || failed_; });
+                    if (failed_) {
+                        return;
+                    }
+                }
+                // Only the thread whose turn it is gets here, so commits never overlap.
+                commit_(item.number);
+                {
+                    std::lock_guard lock(mutex_);
+                    ++nextCommit_;
+                }
+                turn_.notify_all();
+            } catch (...) {
+                Fail();
+                return;
+            }
+        }
+    }
+
+    Work encode_;
+    std::function<void(int)> commit_;
+    std::vector<std::thread> threads_;
+    mutable std::mutex mutex_;
     std::condition_variable notFull_;
     std::condition_variable notEmpty_;
-    std::deque<ShownImage> items_;
+    std::condition_variable turn_;
+    std::deque<Item> items_;
+    int nextNumber_ = 1;
+    int nextCommit_ = 1;
     bool closed_ = false;
-    bool stopped_ = false;
+    bool failed_ = false;
+    std::exception_ptr error_;
 };
 
 class ProgressPrinter {
@@ -223,8 +315,6 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         return 1;
     }
 
-    ImageQueue queue;
-    std::exception_ptr encoderError;
     try {
         // A stale document from an earlier run must not pass for this run's result.
         std::error_code ignored;
@@ -268,63 +358,65 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         if (!options.supPath.empty()) {
             sup = std::make_unique<pgs::SupWriter>(options.supPath, SupStreamInfo(script));
         }
+        const bool wantIndexed = sup != nullptr;
+#else
+        const bool wantIndexed = false;
 #endif
 
-        // PNG encoding runs beside the scan; the guard ends it on every way out.
-        std::thread encoder([&] {
-            try {
-                ShownImage shown;
-                IndexedEvent indexed;
-                while (queue.Pop(shown)) {
-                    const int number = static_cast<int>(document.events.size()) + 1;
-                    indexed.parts.clear();
-#ifdef PELLDRIN_RENDER_HAVE_PGS
-                    IndexedEvent* wanted = sup ? &indexed : nullptr;
-#else
-                    IndexedEvent* wanted = nullptr;
-#endif
-                    document.events.push_back(WriteEventGraphics(shown, number, settings, wanted));
-#ifdef PELLDRIN_RENDER_HAVE_PGS
-                    if (sup) {
-                        AddSupEvent(*sup, indexed, options.supPath);
-                    }
-#endif
+        // Results wait here between encoding (any order) and commit (in order).
+        struct Encoded {
+            BdnEventOut event;
+            IndexedEvent indexed;
+        };
+        std::mutex doneMutex;
+        std::map<int, Encoded> done;
+        EncoderPool pool(
+            kEncoderThreads,
+            [&](const ShownImage& shown, int number) {
+                Encoded result;
+                result.event = WriteEventGraphics(shown, number, settings,
+                                                  wantIndexed ? &result.indexed : nullptr);
+                std::lock_guard lock(doneMutex);
+                done.emplace(number, std::move(result));
+            },
+            [&](int number) {
+                Encoded result;
+                {
+                    std::lock_guard lock(doneMutex);
+                    auto it = done.find(number);
+                    result = std::move(it->second);
+                    done.erase(it);
                 }
-            } catch (...) {
-                encoderError = std::current_exception();
-                queue.Stop();
-            }
-        });
-        struct EncoderGuard {
-            ImageQueue& queue;
-            std::thread& thread;
-            ~EncoderGuard() {
-                queue.Close();
-                queue.Stop();
-                if (thread.joinable()) {
-                    thread.join();
+#ifdef PELLDRIN_RENDER_HAVE_PGS
+                if (sup) {
+                    AddSupEvent(*sup, result.indexed, options.supPath);
                 }
-            }
-        } encoderGuard{queue, encoder};
+#endif
+                document.events.push_back(std::move(result.event));
+            });
 
         ProgressPrinter progress(out, script.frames);
         progress.Update(0, 0, true);
         std::size_t shownCount = 0;
         const FrameClock clock{script.rate->num, script.rate->den};
-        ScanFrames(
-            renderer, track.Get(), geometry, clock, script.frames, options.crop,
-            [&](ShownImage&& shown) {
-                ++shownCount;
-                if (!queue.Push(std::move(shown))) {
-                    throw std::runtime_error("the encoder stopped");
-                }
-            },
-            [&](std::int64_t done) { progress.Update(done, shownCount); });
-        queue.Close();
-        encoder.join();
-        if (encoderError) {
-            std::rethrow_exception(encoderError);
+        try {
+            ScanFrames(
+                renderer, track.Get(), geometry, clock, script.frames, options.crop,
+                [&](ShownImage&& shown) {
+                    ++shownCount;
+                    if (!pool.Push(std::move(shown))) {
+                        std::rethrow_exception(pool.Error());
+                    }
+                },
+                [&](std::int64_t done) { progress.Update(done, shownCount); });
+        } catch (...) {
+            // An encoder's failure says more than the scan's note that it stopped.
+            if (const auto error = pool.Error()) {
+                std::rethrow_exception(error);
+            }
+            throw;
         }
+        pool.Finish();
 #ifdef PELLDRIN_RENDER_HAVE_PGS
         if (sup) {
             try {
@@ -341,17 +433,7 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     } catch (const std::bad_alloc&) {
         err << program << ": out of memory while rendering \"" << script.subtitlePath << "\"\n";
     } catch (const std::exception& e) {
-        // The encoder's own failure says more than the scan's note that it stopped.
-        std::string message = e.what();
-        if (encoderError) {
-            try {
-                std::rethrow_exception(encoderError);
-            } catch (const std::exception& inner) {
-                message = inner.what();
-            } catch (...) {
-            }
-        }
-        err << program << ": " << message << '\n';
+        err << program << ": " << e.what() << '\n';
     }
     return 1;
 }

@@ -62,6 +62,56 @@ TEST(Composite, BlendsMasksBackToFrontInStraightAlpha) {
     EXPECT_EQ(full.Row(5)[5 * 4 + 3], 0);
 }
 
+TEST(Composite, WideMasksMatchFloatingPointOver) {
+    // Wide enough for the eight-pixel path, with zero, partial and full coverage mixed.
+    const int w = 45;
+    Mask under(3, 2, w, 3, 0, 0x2040A000); // opaque colour
+    Mask over(7, 3, w, 3, 0, 0xF0E01070);  // alpha 143
+    Mask top(0, 4, w, 1, 0, 0x10FF8020);   // alpha 223
+    std::uint32_t seed = 12345;
+    for (Mask* m : {&under, &over, &top}) {
+        for (auto& c : m->bits) {
+            seed = seed * 1103515245u + 12345u;
+            const unsigned v = (seed >> 16) % 5;
+            c = static_cast<unsigned char>(v == 0 ? 0 : v == 1 ? 255 : (seed >> 8) & 0xFF);
+        }
+    }
+    under.image.next = &over.image;
+    over.image.next = &top.image;
+    const RgbaImage full = CompositeFullFrame(&under.image, 64, 8);
+
+    // The same blend in floating point, premultiplied.
+    std::vector<double> ref(64 * 8 * 4, 0.0);
+    for (const Mask* m : {&under, &over, &top}) {
+        const ASS_Image& img = m->image;
+        const double rgb[3] = {double(img.color >> 24), double((img.color >> 16) & 0xFF),
+                               double((img.color >> 8) & 0xFF)};
+        const double alpha = (255 - (img.color & 0xFF)) / 255.0;
+        for (int y = 0; y < img.h; ++y) {
+            for (int x = 0; x < img.w; ++x) {
+                const int fx = img.dst_x + x;
+                const int fy = img.dst_y + y;
+                if (fx >= 64 || fy >= 8) {
+                    continue;
+                }
+                const double k = img.bitmap[y * img.stride + x] / 255.0 * alpha;
+                double* d = &ref[(fy * 64 + fx) * 4];
+                for (int c = 0; c < 3; ++c) {
+                    d[c] = rgb[c] * k + d[c] * (1 - k);
+                }
+                d[3] = 255 * k + d[3] * (1 - k);
+            }
+        }
+    }
+    for (int i = 0; i < 64 * 8; ++i) {
+        const std::uint8_t* p = &full.pixels[i * 4];
+        EXPECT_NEAR(p[3], ref[i * 4 + 3], 1.5) << i;
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_NEAR(p[c] * p[3] / 255.0, ref[i * 4 + c], 2.5) << i << " " << c;
+        }
+    }
+}
+
 TEST(Composite, NothingVisibleGivesAnEmptyPicture) {
     Mask clear(0, 0, 4, 4, 0, 0xFFFFFF00);
     Mask hidden(4, 4, 4, 4, 255, 0xFFFFFFFF); // fully transparent colour
