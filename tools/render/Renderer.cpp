@@ -28,6 +28,8 @@ namespace pelldrin::render {
 namespace {
 
 constexpr std::size_t kQueueLimit = 48; // pictures waiting for an encoder
+// ... and at most this many bytes of them (full-frame pictures are 8 MB each).
+constexpr std::size_t kQueueBytes = std::size_t{64} << 20;
 // Two encoders beside the scan keep both cores busy whichever side is heavier.
 constexpr int kEncoderThreads = 2;
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
@@ -77,10 +79,13 @@ class EncoderPool {
     // Blocks while enough pictures wait; false once an encoder has failed.
     bool Push(ShownImage&& image) {
         std::unique_lock lock(mutex_);
-        notFull_.wait(lock, [&] { return items_.size() < kQueueLimit || failed_; });
+        notFull_.wait(lock, [&] {
+            return (items_.size() < kQueueLimit && queuedBytes_ < kQueueBytes) || failed_;
+        });
         if (failed_) {
             return false;
         }
+        queuedBytes_ += image.image->pixels.size();
         items_.push_back({nextNumber_++, std::move(image)});
         notEmpty_.notify_one();
         return true;
@@ -141,6 +146,7 @@ class EncoderPool {
                 }
                 item = std::move(items_.front());
                 items_.pop_front();
+                queuedBytes_ -= item.image.image->pixels.size();
                 notFull_.notify_one();
             }
             try {
@@ -174,6 +180,7 @@ class EncoderPool {
     std::condition_variable notEmpty_;
     std::condition_variable turn_;
     std::deque<Item> items_;
+    std::size_t queuedBytes_ = 0;
     int nextNumber_ = 1;
     int nextCommit_ = 1;
     bool closed_ = false;

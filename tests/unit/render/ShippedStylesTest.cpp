@@ -25,7 +25,8 @@ int CountOpaque(const RgbaImage& img, int r, int g, int b) {
 TEST(ShippedStyles, EachStyleDrawsBothCues) {
     std::map<std::string, std::vector<EventOut>> results;
     TempDir dir;
-    WriteFile(dir.File("canal.srt"), ReadFile(std::string(PELLDRIN_TEST_DATA) + "/render/canal.srt"));
+    WriteFile(dir.File("canal.srt"),
+              ReadFile(std::string(PELLDRIN_TEST_DATA) + "/render/canal.srt"));
     WriteFile(dir.File("canal.avs"), ScriptText(dir.File("canal.srt"), 1920, 1080, "25", 100));
     for (const auto& entry : std::filesystem::directory_iterator(kStyleFolder)) {
         const std::string name = entry.path().filename().string();
