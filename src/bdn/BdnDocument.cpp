@@ -77,6 +77,28 @@ bool HasNonAscii(std::string_view bytes) {
     return false;
 }
 
+bool IsValidUtf8(std::string_view bytes) {
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        const std::size_t length = c < 0x80         ? 1
+                                   : (c >> 5) == 6  ? 2
+                                   : (c >> 4) == 14 ? 3
+                                   : (c >> 3) == 30 ? 4
+                                                    : 0;
+        if (length == 0 || i + length > bytes.size()) {
+            return false;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) {
+                return false;
+            }
+        }
+        i += length;
+    }
+    return true;
+}
+
 // Picks the encoding and byte-order mark for writing the document back in the encoding
 // that its declaration names.
 void ChooseSaveEncoding(BdnDocument& doc, const ByteOrder& sniffed, pugi::xml_encoding parsedAs) {
@@ -115,6 +137,17 @@ void ChooseSaveEncoding(BdnDocument& doc, const ByteOrder& sniffed, pugi::xml_en
     } else {
         FailBdn(doc.path, Cat({"the declared encoding \"", attr.value(),
                                "\" cannot be read or written by this program"}));
+    }
+    // Bytes that were read as they are, because the declaration did not open the file
+    // or names an encoding they are not in, would lose characters in a conversion:
+    // Latin-1 cannot hold most of them, and no encoding holds bytes that are not UTF-8.
+    // Such a file is written back byte for byte, declared as what it was read as.
+    if (parsedAs == pugi::encoding_utf8 && doc.saveEncoding != pugi::encoding_utf8 &&
+        (doc.saveEncoding == pugi::encoding_latin1 || !IsValidUtf8(doc.bytes))) {
+        doc.saveEncoding = pugi::encoding_utf8;
+        doc.writeBom = sniffed.bom && sniffed.encoding == pugi::encoding_utf8;
+        pugi::xml_attribute declared = attr;
+        declared.set_value("UTF-8");
     }
 }
 

@@ -66,11 +66,20 @@ bool HasBlank(const std::string& text) {
     return text.find_first_of(" \t") != std::string::npos;
 }
 
+// Backslashes right before a closing quote would escape it when the line is split
+// into arguments (a name like "a b\"); doubled, they stay backslashes.
+void DoubleTrailingBackslashes(std::string& text) {
+    const auto kept = text.find_last_not_of('\\');
+    text.append(text.size() - (kept == std::string::npos ? 0 : kept + 1), '\\');
+}
+
 // Expands the template. A path or name with blanks is quoted so that it stays
 // one argument, unless the template already puts it between quotes.
 std::string ExpandCommandTemplate(const std::string& templ, const std::array<FormatArg, 4>& args) {
     std::string out;
-    for (const TemplatePiece& piece : ParseDirectives(templ, args.size())) {
+    const auto pieces = ParseDirectives(templ, args.size());
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        const TemplatePiece& piece = pieces[i];
         if (!piece.directive) {
             out += piece.literal;
             continue;
@@ -79,8 +88,16 @@ std::string ExpandCommandTemplate(const std::string& templ, const std::array<For
         std::string text = FormatDirective(*piece.directive, arg);
         const auto* value = std::get_if<std::string>(&arg);
         const bool quotedByTemplate = !out.empty() && out.back() == '"';
+        // The program name takes no escapes, so its backslashes stay as they are.
+        const bool isProgram = out.find_first_not_of(" \t\"") == std::string::npos;
         if (value != nullptr && HasBlank(*value) && !quotedByTemplate) {
+            if (!isProgram) {
+                DoubleTrailingBackslashes(text);
+            }
             text = "\"" + text + "\"";
+        } else if (quotedByTemplate && !isProgram && i + 1 < pieces.size() &&
+                   !pieces[i + 1].directive && pieces[i + 1].literal.front() == '"') {
+            DoubleTrailingBackslashes(text);
         }
         out += text;
     }

@@ -1,0 +1,127 @@
+// One task built from any record, file name and subtitle text: what the builder
+// writes is what the renderer reads back, and its command line splits into the
+// converter's arguments with the output paths and the script intact.
+#include "FuzzSupport.h"
+
+#include "render/RenderScript.h"
+#include "runner/CommandLineSplit.h"
+#include "script/FileUtil.h"
+#include "script/SubtitleLength.h"
+#include "script/TaskScript.h"
+#include "script/TextHelpers.h"
+
+#include <filesystem>
+
+using namespace pelldrin;
+
+namespace {
+
+constexpr const char* kDefaultTemplate = "%0:s -t %1:s -l zho -v %2:s -f %3:s -a1 -p1 -b1 -m3";
+constexpr const char* kQuotingTemplate = "\"%0:s\" -t \"%1:s\" -v %2:s -f %3:s";
+constexpr const char* kExtensions[] = {".ass", ".ssa", ".srt", ".SRT", ".txt", ""};
+constexpr const char* kFormatFields[] = {"0", "1", "2", "3", "4", "5", "-1", " 2"};
+constexpr const char* kRateFields[] = {"0", "1", "2", "3", "4", " 1", "01", "x"};
+constexpr const char* kStyleText = "Style: Default,Arial,20\n";
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzz::InputReader in(data, size);
+    const std::uint8_t c1 = in.Byte();
+    const std::uint8_t c2 = in.Byte();
+    const std::string formatField = kFormatFields[c1 & 7];
+    const std::string rateField = kRateFields[(c1 >> 3) & 7];
+    const bool makeSup = (c1 >> 6) & 1;
+    // Templates: the fuzzed one, the shipped one, or one that quotes the values itself.
+    const int templateKind = c2 >> 4 < 8 ? 0 : c2 >> 4 < 12 ? 1 : 2;
+    const std::string extension = kExtensions[(c2 & 15) % std::size(kExtensions)];
+    const std::string name(in.Until('\x01'));
+    const std::string styleFile(in.Until('\x01'));
+    const std::string fuzzedTemplate(in.Until('\x01'));
+    const std::string_view subtitle = in.Rest();
+    // A quote the template leaves open joins the arguments after it; that is the
+    // template's own doing, so only templates without quotes are checked here.
+    const std::string templ = templateKind == 1   ? kDefaultTemplate
+                              : templateKind == 2 ? kQuotingTemplate
+                                                  : fuzzedTemplate;
+    const bool checkArguments = templateKind != 0 || templ.find('"') == std::string::npos;
+
+    const std::string scratch = fuzz::ScratchFolder();
+    const std::string current = scratch + "/current folder";
+    const std::string sources = scratch + "/sources";
+    const std::string output = scratch + "/out/";
+    std::error_code ignored;
+    std::filesystem::remove_all(sources, ignored);
+    std::filesystem::remove_all(output, ignored);
+    std::filesystem::create_directories(current + "/srtstyle");
+    std::filesystem::create_directories(sources);
+    fuzz::WriteBytes(current + "/srtstyle/a.style", kStyleText);
+
+    const std::string sourcePath = sources + "/" + name + extension;
+    if (name.find('/') == std::string::npos && name.find('\0') == std::string::npos &&
+        name != "." && name != ".." && !name.empty()) {
+        fuzz::WriteBytes(sourcePath, subtitle);
+    }
+    const std::string taskLine = formatField + "|" + rateField + "|" + (makeSup ? "1" : "0") +
+                                 "|1|" + templ + "|tag|" + styleFile + "|1";
+
+    TaskScript task;
+    try {
+        task = BuildTaskScript(sourcePath, taskLine, current, "/conv", "/plugin.so", output);
+    } catch (const TaskScriptError&) {
+        return 0;
+    } catch (const FileError&) {
+        return 0;
+    }
+
+    // The script reads back as what was asked for.
+    const std::string script = fuzz::ReadBytes(task.scriptPath);
+    FUZZ_CHECK(!script.empty());
+    render::RenderScript read;
+    try {
+        read = render::ParseRenderScript(script, task.scriptPath);
+    } catch (const render::ScriptError& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        FUZZ_CHECK(!"the renderer cannot read the script the builder wrote");
+    }
+    FUZZ_CHECK(read.subtitlePath == sourcePath);
+    const std::string ext = FileExtension(sourcePath);
+    const bool isAss = SameTextN(ext, ".ass", 4) || SameTextN(ext, ".ssa", 4);
+    FUZZ_CHECK(read.frames == CountSubtitleFramesInText(subtitle, isAss ? skAssSsa : skSrt,
+                                                        FrameRateFor(rateField)->rate));
+    FUZZ_CHECK(task.taskFolder == FolderOf(task.scriptPath));
+    FUZZ_CHECK(fuzz::FolderEntries(task.taskFolder).size() == 1); // the script, no temporary
+
+    // The style beside an SRT file is the chosen one from the style folder, or none.
+    const std::string stylePath = StripExtension(sourcePath) + ".srt.style";
+    if (SameTextN(ext, ".srt", 4)) {
+        const bool chosen = styleFile == "a.style";
+        FUZZ_CHECK(FileExists(stylePath) == chosen);
+        if (chosen) {
+            FUZZ_CHECK(fuzz::ReadBytes(stylePath) == kStyleText);
+        }
+    }
+
+    if (!checkArguments) {
+        return 0;
+    }
+    const auto args = SplitCommandLine(task.commandLine);
+    const std::string xmlPath =
+        JoinPath(task.taskFolder, StripExtension(FileNamePart(task.scriptPath)) + ".xml");
+    const std::size_t tail = makeSup ? 5 : 3;
+    FUZZ_CHECK(args.size() >= tail);
+    const std::size_t t = args.size() - tail;
+    FUZZ_CHECK(args[t] == "-o" && args[t + 1] == xmlPath);
+    if (makeSup) {
+        FUZZ_CHECK(args[t + 2] == "-o" && args[t + 3] == StripExtension(xmlPath) + ".sup");
+    }
+    FUZZ_CHECK(args.back() == task.scriptPath);
+    if (templateKind != 0) {
+        const std::string stem = StripExtension(FileNamePart(sourcePath));
+        const std::string track = makeSup && HasByteAbove128(stem) ? "Unknow" : stem;
+        FUZZ_CHECK(args.size() == (templateKind == 1 ? 13 : 7) + tail);
+        FUZZ_CHECK(args[0] == current + "/conv");
+        FUZZ_CHECK(args[1] == "-t" && args[2] == track);
+    }
+    return 0;
+}
