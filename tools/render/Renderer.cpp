@@ -412,7 +412,10 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
                 [&](ShownImage&& shown) {
                     ++shownCount;
                     if (!pool.Push(std::move(shown))) {
-                        std::rethrow_exception(pool.Error());
+                        if (const auto error = pool.Error()) {
+                            std::rethrow_exception(error);
+                        }
+                        throw std::runtime_error("the PNG encoders stopped");
                     }
                 },
                 [&](std::int64_t done) { progress.Update(done, shownCount); });

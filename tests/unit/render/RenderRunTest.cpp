@@ -169,6 +169,9 @@ void CheckEveryFrame(const std::string& format, const std::string& rate, bool pa
         }
     }
     EXPECT_TRUE(sawSplit);
+    TBDNFile bdn; // the project's own loader takes the file, split events and all
+    LoadBDNFile(dir.File("m.xml"), bdn);
+    EXPECT_EQ(bdn.Info.NumberofEvents, static_cast<int>(events.size()));
 
     AssLibrary library;
     SubtitleTrack track(library, dir.File("m.ass"));
