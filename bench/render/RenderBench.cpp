@@ -72,8 +72,12 @@ double WriteDialogue(const std::string& path, int events, double spacing, unsign
             const int n = 3 + static_cast<int>(rng() % 6);
             for (int w = 0; w < n; ++w) {
                 const bool italic = rng() % 12 == 0;
-                text += (w ? " " : "") + std::string(italic ? "{\\i1}" : "") +
-                        kWords[rng() % wordCount] + (italic ? "{\\i0}" : "");
+                if (w > 0) {
+                    text += ' ';
+                }
+                text += italic ? "{\\i1}" : "";
+                text += kWords[rng() % wordCount];
+                text += italic ? "{\\i0}" : "";
             }
             text += rng() % 3 == 0 ? "?" : ".";
         }
