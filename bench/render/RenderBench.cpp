@@ -12,6 +12,8 @@
 #include "render/Renderer.h"
 #include "render/SubtitleTrack.h"
 
+#include <sys/resource.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -94,6 +96,27 @@ void WriteScript(const std::string& path, const std::string& subtitle, long long
         << "\", 1920, 1080, 23.976, " << frames << ")\r\n";
 }
 
+// CPU seconds (user and system, all threads) this process has used so far.
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The machine's one-minute load average: other work on the two cores slows every figure.
+double LoadAverage() {
+    double load = 0;
+    std::FILE* f = std::fopen("/proc/loadavg", "r");
+    if (f != nullptr) {
+        if (std::fscanf(f, "%lf", &load) != 1) {
+            load = 0;
+        }
+        std::fclose(f);
+    }
+    return load;
+}
+
 double Seconds(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -171,7 +194,10 @@ int main(int argc, char** argv) {
     const long long frames = static_cast<long long>(end * 24000 / 1001) + 48;
     WriteScript(folder + "/dialogue.avs", folder + "/dialogue.ass", frames);
     std::size_t fastEvents = 0;
+    const double loadBefore = LoadAverage();
+    const double cpuBefore = CpuSeconds();
     const double fastSeconds = RunFast(folder, "dialogue", fastEvents);
+    const double fastCpu = CpuSeconds() - cpuBefore;
     const double peakMb = pelldrin::bench::PeakRssBytes() / (1024.0 * 1024.0);
     if (dialogueOnly) {
         std::printf("dialogue 1080p: %zu events in %.2f s\n", fastEvents, fastSeconds);
@@ -198,6 +224,9 @@ int main(int argc, char** argv) {
     std::printf("baseline:       %zu events, %lld frames in %.2f s = %.1f events/s\n", baseEvents,
                 baseFrames, baseSeconds, baseRate);
     std::printf("speed-up against the baseline: %.1fx (target >= 5x)\n", fastRate / baseRate);
+    std::printf("dialogue run used %.2f CPU seconds on two cores (%.0f events per CPU second); "
+                "load average before it %.2f\n",
+                fastCpu, static_cast<double>(fastEvents) / fastCpu, loadBefore);
     std::printf("events per second: %.0f (target >= 1000)\n", fastRate);
     std::printf("peak memory of the dialogue run: %.0f MB (target <= 300 MB)\n", peakMb);
     std::printf("two-hour clip, 172800 frames, %zu events: %.2f s (target <= 3 s)\n", filmEvents,

@@ -269,8 +269,8 @@ BdnEventOut WriteEventGraphics(const ShownImage& shown, int eventNumber,
         const std::string name = GraphicName(settings, eventNumber, whole ? 0 : int(i) + 1);
         IndexedImage indexedPart;
         if (settings.palette || indexed != nullptr) {
-            indexedPart =
-                whole ? quantized : CutIndexed(quantized, r.left, r.top, r.right, r.bottom);
+            indexedPart = whole ? std::move(quantized)
+                                : CutIndexed(quantized, r.left, r.top, r.right, r.bottom);
         }
         try {
             if (settings.palette) {
