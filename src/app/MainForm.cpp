@@ -160,8 +160,8 @@ void TMainform::BuildControls() {
     central->setObjectName("client");
     setCentralWidget(central);
     auto* top = new QVBoxLayout(central);
-    top->setContentsMargins(6, 6, 6, 6);
-    top->setSpacing(5);
+    top->setContentsMargins(5, 5, 5, 5);
+    top->setSpacing(4);
 
     auto named = [](auto* widget, const char* name) {
         widget->setObjectName(name);
@@ -186,7 +186,7 @@ void TMainform::BuildControls() {
     tasklist->setSelectionMode(QAbstractItemView::SingleSelection);
     tasklist->setContextMenuPolicy(Qt::CustomContextMenu);
     tasklist->setTextElideMode(Qt::ElideMiddle);
-    tasklist->setMinimumHeight(110);
+    tasklist->setMinimumHeight(80);
     pmenu1 = named(new QMenu(tasklist), "pmenu1");
     deltaskm = named(pmenu1->addAction("L016"), "deltaskm");
     Clm = named(pmenu1->addAction("L017"), "Clm");
@@ -195,7 +195,7 @@ void TMainform::BuildControls() {
     // The two progress frames.
     TntGroupBox1 = named(new QGroupBox(central), "TntGroupBox1");
     auto* currentRow = new QHBoxLayout(TntGroupBox1);
-    currentRow->setContentsMargins(6, 4, 6, 4);
+    currentRow->setContentsMargins(5, 2, 5, 2);
     TntLabel1 = named(new QLabel("当前进度", TntGroupBox1), "TntLabel1");
     cprogbar = named(new QProgressBar(TntGroupBox1), "cprogbar");
     cprogbar->setValue(0);
@@ -205,7 +205,7 @@ void TMainform::BuildControls() {
 
     TntGroupBox2 = named(new QGroupBox(central), "TntGroupBox2");
     auto* totalRow = new QHBoxLayout(TntGroupBox2);
-    totalRow->setContentsMargins(6, 4, 6, 4);
+    totalRow->setContentsMargins(5, 2, 5, 2);
     Proglabel = named(new QLabel("L003", TntGroupBox2), "Proglabel");
     progbar = named(new QProgressBar(TntGroupBox2), "progbar");
     progbar->setValue(0);
@@ -217,8 +217,8 @@ void TMainform::BuildControls() {
     auto* groups = new QHBoxLayout();
     group1 = named(new QGroupBox("L004", central), "group1");
     auto* g1 = new QGridLayout(group1);
-    g1->setContentsMargins(6, 4, 6, 4);
-    g1->setVerticalSpacing(3);
+    g1->setContentsMargins(5, 2, 5, 3);
+    g1->setVerticalSpacing(2);
     fblabel = named(new QLabel("L005", group1), "fblabel");
     lbox = named(new QComboBox(group1), "lbox");
     lbox->addItems({"1080P", "720P", "480p", "480i", "576i"});
@@ -239,6 +239,11 @@ void TMainform::BuildControls() {
     // "|" separates the fields of a task record, so the template may not hold one.
     Cmdedit->setValidator(
         new QRegularExpressionValidator(QRegularExpression("[^|]*"), Cmdedit));
+    // Long style names or items must not widen the fixed-size window.
+    for (QComboBox* box : {lbox, stylebox, FPSbox}) {
+        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        box->setMinimumContentsLength(6);
+    }
     int row = 0;
     g1->addWidget(fblabel, row, 0);
     g1->addWidget(lbox, row++, 1);
@@ -255,12 +260,14 @@ void TMainform::BuildControls() {
 
     Group2 = named(new QGroupBox("L011", central), "Group2");
     auto* g2 = new QVBoxLayout(Group2);
-    g2->setContentsMargins(6, 4, 6, 4);
+    g2->setContentsMargins(5, 2, 5, 3);
     closetc = named(new QCheckBox("L012", Group2), "closetc");
     closetc->setChecked(true);
     Proghlabel = named(new QLabel("L013", Group2), "Proghlabel");
     plvbox = named(new QComboBox(Group2), "plvbox");
     plvbox->addItems({"Normal", "Lower", "Higher", "Realtime(Warning)"});
+    plvbox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    plvbox->setMinimumContentsLength(8);
     g2->addWidget(closetc);
     g2->addWidget(Proghlabel);
     g2->addWidget(plvbox);
@@ -318,8 +325,7 @@ void TMainform::FixSize() {
     // The least size that shows every caption whole, and no less than the
     // window's designed client area of 323 by 475.
     centralWidget()->setMinimumSize(323, 475);
-    adjustSize();
-    setFixedSize(sizeHint().expandedTo(size()));
+    setFixedSize(minimumSizeHint());
     if (const QScreen* screen = this->screen()) {
         const QRect area = screen->availableGeometry();
         move(area.center() - rect().center());
