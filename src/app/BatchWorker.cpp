@@ -1,6 +1,7 @@
 #include "app/BatchWorker.h"
 
 #include "bdn/BlackEvents.h"
+#include "bdn/SubFile.h"
 #include "runner/DosCommand.h"
 #include "script/FileUtil.h"
 #include "script/TaskScript.h"
@@ -10,6 +11,25 @@
 #include <unordered_set>
 
 namespace pelldrin {
+
+namespace {
+
+// A converter's last line goes into the failure reason the window shows; one that
+// printed megabytes without a line break must not make that reason megabytes long.
+constexpr std::size_t kMaxLastWords = 300;
+
+std::string LastWords(const std::string& line) {
+    if (line.size() <= kMaxLastWords) {
+        return line;
+    }
+    std::size_t cut = kMaxLastWords;
+    while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) {
+        --cut; // never split a UTF-8 character
+    }
+    return line.substr(0, cut) + "...";
+}
+
+} // namespace
 
 std::optional<ToolPaths> ReadToolPaths(const std::string& configPath, std::string& reason) {
     try {
@@ -172,7 +192,7 @@ TBatchRun::TaskOutcome TBatchRun::RunTask(const TaskEntry& task, const RunInputs
                  (code ? std::to_string(*code) : std::string("unknown"));
         const auto lines = command.Lines();
         if (!lines.empty()) {
-            reason += ": " + lines.back(); // its last words usually say why
+            reason += ": " + LastWords(lines.back()); // its last words usually say why
         }
         return TaskOutcome::Failed;
     }
@@ -183,13 +203,17 @@ TBatchRun::TaskOutcome TBatchRun::RunTask(const TaskEntry& task, const RunInputs
     }
     const int mode = BlackEventMode(TaskLineField(task.taskLine, FirstBlack),
                                     TaskLineField(task.taskLine, EndBlack));
-    if (mode != 0) {
-        try {
+    try {
+        if (mode != 0) {
             AddBlackEvents(xmlPath, mode);
-        } catch (const std::exception& e) {
-            reason = e.what();
-            return TaskOutcome::Failed;
+        } else {
+            // Nothing to add, but a file that does not read is no result either.
+            TBDNFile written;
+            LoadBDNFile(xmlPath, written);
         }
+    } catch (const std::exception& e) {
+        reason = e.what();
+        return TaskOutcome::Failed;
     }
     return TaskOutcome::Done;
 }

@@ -72,6 +72,12 @@ std::string ReadWholeFile(std::string_view path) {
     if (fs::is_directory(ToFsPath(path), ec)) {
         throw FileError("Cannot read \"" + std::string(path) + "\": it is a folder");
     }
+    // Opening a pipe or a device waits for a writer that may never come; only plain
+    // files are read.
+    const auto type = fs::status(ToFsPath(path), ec).type();
+    if (!ec && type != fs::file_type::regular && type != fs::file_type::not_found) {
+        throw FileError("Cannot read \"" + std::string(path) + "\": it is not a plain file");
+    }
     std::ifstream in(ToFsPath(path), std::ios::binary);
     if (!in) {
         throw FileError("Cannot open \"" + std::string(path) + "\": " + std::strerror(errno));
@@ -97,9 +103,22 @@ std::string ReadWholeFile(std::string_view path) {
 
 namespace {
 
+// The temporary file keeps at most this many bytes of the target's name, so that its
+// name stays within the file system's limit (255) when the target's is close to it.
+constexpr std::size_t kMaxTempStem = 200;
+
 std::string TempNameFor(std::string_view path) {
     static std::atomic<unsigned> counter{0};
-    return std::string(path) + ".tmp" + std::to_string(PELLDRIN_GETPID()) + "_" +
+    const auto separator = path.find_last_of(kPathSeparators);
+    const std::size_t nameStart = separator == std::string_view::npos ? 0 : separator + 1;
+    std::size_t keep = path.size();
+    if (keep - nameStart > kMaxTempStem) {
+        keep = nameStart + kMaxTempStem;
+        while (keep > nameStart && (static_cast<unsigned char>(path[keep]) & 0xC0) == 0x80) {
+            --keep; // whole UTF-8 characters only
+        }
+    }
+    return std::string(path.substr(0, keep)) + ".tmp" + std::to_string(PELLDRIN_GETPID()) + "_" +
            std::to_string(counter.fetch_add(1));
 }
 

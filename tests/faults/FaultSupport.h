@@ -1,0 +1,199 @@
+// Shared by the fault tests: a host that records what a batch run reports, a
+// snapshot of a folder tree to prove that nothing outside a task was touched, and a
+// batch set up with the fault converter.
+#pragma once
+
+#include "app/BatchWorker.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace pelldrin::test {
+
+// Records what the worker tells the window.
+class RecordingHost : public IBatchHost {
+  public:
+    void SetTotalProgress(int position, int maximum) override {
+        std::lock_guard lock(mutex_);
+        totals.emplace_back(position, maximum);
+    }
+    void SetCurrentProgress(int position, int maximum) override {
+        std::lock_guard lock(mutex_);
+        ++currentCalls;
+        lastCurrent = {position, maximum};
+    }
+    void TaskStarted(std::uint64_t id) override {
+        std::function<void(std::uint64_t)> hook;
+        {
+            std::lock_guard lock(mutex_);
+            started.push_back(id);
+            hook = onStarted;
+        }
+        if (hook) {
+            hook(id);
+        }
+    }
+    void TaskFinished(std::uint64_t id) override {
+        std::function<void(std::uint64_t)> hook;
+        {
+            std::lock_guard lock(mutex_);
+            finished.push_back(id);
+            hook = onFinished;
+        }
+        if (hook) {
+            hook(id);
+        }
+    }
+    void TaskFailed(std::uint64_t id, const std::string& reason) override {
+        std::lock_guard lock(mutex_);
+        failed.emplace_back(id, reason);
+    }
+    void RunStateChanged(bool running) override {
+        {
+            std::lock_guard lock(mutex_);
+            states.push_back(running);
+        }
+        changed_.notify_all();
+    }
+    void RunMessage(const std::string& message) override {
+        std::lock_guard lock(mutex_);
+        messages.push_back(message);
+    }
+
+    // Waits until the worker has switched back to idle `runs` times.
+    bool WaitForIdle(int runs = 1, std::chrono::seconds limit = std::chrono::seconds(60)) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(
+            lock, limit, [&] { return std::count(states.begin(), states.end(), false) >= runs; });
+    }
+
+    // The reason a task failed with, or empty.
+    std::string ReasonFor(std::uint64_t id) {
+        std::lock_guard lock(mutex_);
+        for (const auto& [taskId, reason] : failed) {
+            if (taskId == id) {
+                return reason;
+            }
+        }
+        return {};
+    }
+
+    std::vector<std::pair<int, int>> totals;
+    std::pair<int, int> lastCurrent{-1, -1};
+    int currentCalls = 0;
+    std::vector<std::uint64_t> started, finished;
+    std::vector<std::pair<std::uint64_t, std::string>> failed;
+    std::vector<bool> states;
+    std::vector<std::string> messages;
+    std::function<void(std::uint64_t)> onStarted, onFinished;
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+};
+
+// Every file under a folder with its bytes, relative paths as keys.
+using TreeSnapshot = std::map<std::string, std::string>;
+
+inline TreeSnapshot SnapshotTree(const std::string& root) {
+    TreeSnapshot files;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (ec) {
+            break;
+        }
+        if (it->is_regular_file(ec)) {
+            files[std::filesystem::relative(it->path(), root).string()] =
+                ReadFile(it->path().string());
+        }
+    }
+    return files;
+}
+
+// Checks that every file of `before` is still there with the same bytes, and that
+// files added since lie under one of the allowed folders (relative to the root).
+inline void ExpectUntouchedExcept(const TreeSnapshot& before, const TreeSnapshot& after,
+                                  const std::vector<std::string>& allowedFolders) {
+    for (const auto& [path, bytes] : before) {
+        const auto it = after.find(path);
+        if (it == after.end()) {
+            ADD_FAILURE() << path << " was removed";
+        } else if (it->second != bytes) {
+            ADD_FAILURE() << path << " was changed";
+        }
+    }
+    for (const auto& [path, bytes] : after) {
+        if (before.count(path)) {
+            continue;
+        }
+        const bool allowed = std::any_of(
+            allowedFolders.begin(), allowedFolders.end(),
+            [&](const std::string& folder) { return path.rfind(folder + "/", 0) == 0; });
+        EXPECT_TRUE(allowed) << path << " appeared outside the task folders";
+    }
+}
+
+// A temporary program folder with config.xml, a language file, subtitles and an
+// output folder that already holds an earlier task's results, and a queue whose
+// tasks run the fault converter.
+struct FaultBatch {
+    TempDir dir;
+    TaskQueue queue;
+    RecordingHost host;
+    RunInputs inputs;
+
+    FaultBatch() {
+        std::filesystem::create_directories(dir.File("lang"));
+        std::filesystem::create_directories(dir.File("subs"));
+        std::filesystem::create_directories(dir.File("out/earlier"));
+        WriteFile(dir.File("config.xml"),
+                  "<?xml version=\"1.0\"?>\n<Pelldrin><Path Output=\"out\" Avs2bdnxml=\"/c\" "
+                  "VSFilter=\"/v\"/><Config DefLang=\"English\"/></Pelldrin>\n");
+        WriteFile(dir.File("lang/English.xml"), "<Lang Name=\"English\"/>\n");
+        WriteFile(dir.File("out/earlier/earlier.xml"), "<BDN>an earlier task</BDN>\n");
+        WriteFile(dir.File("out/earlier/0.png"), "not really a png");
+        inputs.currentFolder = "";
+        inputs.converterPath = FAULT_CONVERTER;
+        inputs.pluginPath = "/plugin";
+        inputs.outputFolder = dir.File("out") + "/";
+    }
+
+    // Queues subs/<name>.ass whose converter behaves as asked.
+    std::uint64_t AddTask(const std::string& name, const std::string& behave = "ok",
+                          bool firstBlack = true, bool endBlack = true) {
+        const std::string path = dir.File("subs/" + name + ".ass");
+        WriteFile(path, "[Events]\nDialogue: 0,0:00:01.00,0:00:04.00,Default,,0,0,0,,Hi\n");
+        TaskControls c;
+        c.commandTemplate = "%0:s --behave=" + behave + " -t %1:s -v %2:s -f %3:s";
+        c.makeSup = false;
+        c.firstBlack = firstBlack;
+        c.endBlack = endBlack;
+        const auto index = queue.AppendNew(path, c);
+        return queue.Get(index)->id;
+    }
+
+    std::string XmlOf(const std::string& name) const {
+        return dir.File("out/" + name + "/" + name + ".xml");
+    }
+
+    // Starts a run and waits for its end; false when it did not end in time.
+    bool RunToEnd(TBatchRun& run, int runs = 1) {
+        if (run.Start(inputs) != TBatchRun::StartResult::Started) {
+            return false;
+        }
+        return host.WaitForIdle(runs);
+    }
+};
+
+} // namespace pelldrin::test
