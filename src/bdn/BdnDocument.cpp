@@ -199,7 +199,7 @@ void LoadBdnDocument(BdnDocument& doc, const std::string& path) {
     ChooseSaveEncoding(doc, sniffed, result.encoding);
 }
 
-void SaveBdnDocument(const BdnDocument& doc) {
+std::string SerializeBdnDocument(const BdnDocument& doc) {
     unsigned flags = pugi::format_indent;
     if (doc.writeBom) {
         flags |= pugi::format_write_bom;
@@ -211,11 +211,37 @@ void SaveBdnDocument(const BdnDocument& doc) {
     out.reserve(doc.bytes.size() + doc.bytes.size() / 8 + 4096);
     StringWriter writer(out);
     doc.xml.save(writer, "  ", flags, doc.saveEncoding);
+    // The next read guesses an 8-bit file's encoding from a declaration that opens it,
+    // which the rewritten file may now have where the old one did not. Should that guess
+    // differ from the encoding written, every character above ASCII would change: refuse.
+    if (!doc.writeBom && out.compare(0, 5, "<?xml") == 0 &&
+        (doc.saveEncoding == pugi::encoding_utf8 || doc.saveEncoding == pugi::encoding_latin1)) {
+        const auto declarationEnd = out.find("?>");
+        pugi::xml_document probe;
+        const pugi::xml_encoding guessed =
+            probe
+                .load_buffer(out.data(),
+                             declarationEnd == std::string::npos ? 0 : declarationEnd + 2,
+                             pugi::parse_declaration)
+                .encoding;
+        if (guessed != doc.saveEncoding && HasNonAscii(out)) {
+            FailBdn(doc.path, "its XML declaration would make the rewritten file read in "
+                              "another encoding");
+        }
+    }
+    return out;
+}
+
+void WriteBdnBytes(const std::string& path, std::string_view bytes) {
     try {
-        AtomicWriteFile(doc.path, out);
+        AtomicWriteFile(path, bytes);
     } catch (const FileError& e) {
         throw BdnError(e.what());
     }
+}
+
+void SaveBdnDocument(const BdnDocument& doc) {
+    WriteBdnBytes(doc.path, SerializeBdnDocument(doc));
 }
 
 pugi::xml_node NodeAtPosition(pugi::xml_node parent, int position) {

@@ -31,6 +31,12 @@ std::string Cat(std::initializer_list<std::string_view> parts);
 // Reads and parses path into doc and works out the encoding to write it back in.
 void LoadBdnDocument(BdnDocument& doc, const std::string& path);
 
+// The bytes of doc in its encoding; throws when they would not read back in it.
+std::string SerializeBdnDocument(const BdnDocument& doc);
+
+// Replaces the file at path with bytes atomically; throws BdnError naming it.
+void WriteBdnBytes(const std::string& path, std::string_view bytes);
+
 // Serialises doc in its encoding and replaces its file atomically.
 void SaveBdnDocument(const BdnDocument& doc);
 

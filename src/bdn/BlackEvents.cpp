@@ -167,9 +167,11 @@ void AddBlackEvents(const std::string& xmlPath, int mode) {
     if (mode != 2) {
         AppendBlankEvent(list, "00:00:00:00", "00:00:00:08");
     }
-    // The image goes first: if it cannot be written the XML file is still untouched.
+    // Serialised before anything is written, as that can refuse too. The image goes
+    // first: if it cannot be written the XML file is still untouched.
+    const std::string bytes = SerializeBdnDocument(doc);
     SaveResourceToFile("PNG", "PNGFILE", JoinPath(FolderOf(xmlPath), kBlankImageName));
-    SaveBdnDocument(doc);
+    WriteBdnBytes(xmlPath, bytes);
 }
 
 } // namespace pelldrin
