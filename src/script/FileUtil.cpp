@@ -1,5 +1,6 @@
 #include "script/FileUtil.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -8,7 +9,17 @@
 #include <system_error>
 
 #ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <chrono>
+#include <climits>
 #include <process.h>
+#include <thread>
+#include <windows.h>
 #define PELLDRIN_GETPID _getpid
 #else
 #include <fcntl.h>
@@ -20,6 +31,73 @@ namespace pelldrin {
 
 namespace fs = std::filesystem;
 
+#ifdef _WIN32
+
+std::wstring ToWide(std::string_view text) {
+    if (text.empty()) {
+        return {};
+    }
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) {
+        throw FileError("A text of " + std::to_string(text.size()) + " bytes is too long");
+    }
+    const int length = static_cast<int>(text.size());
+    UINT codePage = CP_UTF8;
+    DWORD flags = MB_ERR_INVALID_CHARS;
+    int size = ::MultiByteToWideChar(codePage, flags, text.data(), length, nullptr, 0);
+    if (size == 0) {
+        codePage = CP_ACP;
+        flags = 0;
+        size = ::MultiByteToWideChar(codePage, flags, text.data(), length, nullptr, 0);
+    }
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    ::MultiByteToWideChar(codePage, flags, text.data(), length, wide.data(), size);
+    return wide;
+}
+
+std::string FromWide(std::wstring_view text) {
+    if (text.empty()) {
+        return {};
+    }
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) {
+        throw FileError("A text of " + std::to_string(text.size()) + " characters is too long");
+    }
+    const int length = static_cast<int>(text.size());
+    const int size =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, narrow.data(), size, nullptr, nullptr);
+    return narrow;
+}
+
+std::string WindowsErrorText(unsigned long code) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::string text;
+    if (length > 0 && buffer != nullptr) {
+        text = FromWide(std::wstring_view(buffer, length));
+    }
+    if (buffer != nullptr) {
+        ::LocalFree(buffer);
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
+                             text.back() == '.')) {
+        text.pop_back();
+    }
+    return text.empty() ? "error " + std::to_string(code) : text;
+}
+
+fs::path ToFsPath(std::string_view utf8Path) {
+    return fs::path(ToWide(utf8Path));
+}
+
+std::string FromFsPath(const fs::path& path) {
+    return FromWide(path.native());
+}
+
+#else
+
 fs::path ToFsPath(std::string_view utf8Path) {
     std::u8string u8(utf8Path.begin(), utf8Path.end());
     return fs::path(u8);
@@ -30,9 +108,25 @@ std::string FromFsPath(const fs::path& path) {
     return std::string(u8.begin(), u8.end());
 }
 
+#endif
+
+bool IsAbsolutePath(std::string_view path) {
+#ifdef _WIN32
+    const fs::path p = ToFsPath(path);
+    return p.has_root_directory() || p.has_root_name();
+#else
+    return ToFsPath(path).is_absolute();
+#endif
+}
+
 std::string CurrentFolder() {
     std::string folder = FromFsPath(fs::current_path());
     while (folder.size() > 1 && EndsWithSeparator(folder)) {
+#ifdef _WIN32
+        if (folder.size() == 3 && folder[1] == ':') {
+            break; // "C:\" is the root; "C:" would name the drive's current folder
+        }
+#endif
         folder.pop_back();
     }
     return folder;
@@ -59,6 +153,11 @@ std::string FolderOf(std::string_view path) {
     if (sep == 0) {
         return std::string(path.substr(0, 1)); // the root folder
     }
+#ifdef _WIN32
+    if (sep == 2 && path[1] == ':') {
+        return std::string(path.substr(0, 3)); // a drive's root, not its current folder
+    }
+#endif
     return std::string(path.substr(0, sep));
 }
 
@@ -122,7 +221,52 @@ std::string TempNameFor(std::string_view path) {
            std::to_string(counter.fetch_add(1));
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+// Writes all bytes to a new file and flushes them to the disk before the rename,
+// so that after a power loss the target is either the old or the new content.
+bool WriteAndFlush(const std::wstring& tempPath, std::string_view bytes, DWORD& error) {
+    const HANDLE file = ::CreateFileW(tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = ::GetLastError();
+        return false;
+    }
+    std::size_t done = 0;
+    bool ok = true;
+    while (ok && done < bytes.size()) {
+        const DWORD chunk =
+            static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+        DWORD written = 0;
+        ok = ::WriteFile(file, bytes.data() + done, chunk, &written, nullptr) != 0 && written > 0;
+        done += written;
+    }
+    ok = ok && ::FlushFileBuffers(file) != 0;
+    if (!ok) {
+        error = ::GetLastError();
+    }
+    if (::CloseHandle(file) == 0 && ok) {
+        error = ::GetLastError();
+        ok = false;
+    }
+    return ok;
+}
+
+// Renames the temporary file over the target. A scanner or indexer that has the
+// target open for a moment makes the rename fail, so it is tried a few times.
+bool RenameOver(const std::wstring& tempPath, const std::wstring& path, DWORD& error) {
+    for (int attempt = 0;; ++attempt) {
+        if (::MoveFileExW(tempPath.c_str(), path.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+            return true;
+        }
+        error = ::GetLastError();
+        if (attempt == 20 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+}
+#else
 // Writes all bytes to a new file and flushes them to the disk before the rename,
 // so that after a power loss the target is either the old or the new content.
 bool WriteAndSync(const std::string& tempPath, std::string_view bytes, int& error) {
@@ -161,25 +305,23 @@ bool WriteAndSync(const std::string& tempPath, std::string_view bytes, int& erro
 
 void AtomicWriteFile(std::string_view path, std::string_view bytes) {
     const std::string temp = TempNameFor(path);
-#ifndef _WIN32
+#ifdef _WIN32
+    const std::wstring wideTemp = ToWide(temp);
+    DWORD error = 0;
+    if (!WriteAndFlush(wideTemp, bytes, error)) {
+        ::DeleteFileW(wideTemp.c_str());
+        throw FileError("Cannot write \"" + std::string(path) + "\": " + WindowsErrorText(error));
+    }
+    if (!RenameOver(wideTemp, ToWide(path), error)) {
+        ::DeleteFileW(wideTemp.c_str());
+        throw FileError("Cannot replace \"" + std::string(path) + "\": " + WindowsErrorText(error));
+    }
+#else
     int error = 0;
     if (!WriteAndSync(temp, bytes, error)) {
         ::unlink(temp.c_str());
         throw FileError("Cannot write \"" + std::string(path) + "\": " + std::strerror(error));
     }
-#else
-    {
-        std::ofstream out(ToFsPath(temp), std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.flush();
-        if (!out) {
-            out.close();
-            std::error_code ignored;
-            fs::remove(ToFsPath(temp), ignored);
-            throw FileError("Cannot write \"" + std::string(path) + "\"");
-        }
-    }
-#endif
     std::error_code ec;
     fs::rename(ToFsPath(temp), ToFsPath(path), ec);
     if (ec) {
@@ -187,6 +329,7 @@ void AtomicWriteFile(std::string_view path, std::string_view bytes) {
         fs::remove(ToFsPath(temp), ignored);
         throw FileError("Cannot replace \"" + std::string(path) + "\": " + ec.message());
     }
+#endif
 }
 
 void CreateFolders(std::string_view path) {

@@ -27,6 +27,20 @@ class FileError : public std::runtime_error {
 std::filesystem::path ToFsPath(std::string_view utf8Path);
 std::string FromFsPath(const std::filesystem::path& path);
 
+#ifdef _WIN32
+// UTF-16 text for the wide Windows calls. Text that is not valid UTF-8 is taken to be in
+// the system code page, as older files may hold it.
+std::wstring ToWide(std::string_view text);
+// UTF-8 text from the wide Windows calls.
+std::string FromWide(std::wstring_view text);
+// The system's description of a Windows error code, without a final line end.
+std::string WindowsErrorText(unsigned long code);
+#endif
+
+// True when the path does not count from a current folder. On Windows a path from the
+// root of the current drive, such as \out, counts too: joining it to a folder is never meant.
+bool IsAbsolutePath(std::string_view path);
+
 // The process's current folder, without a final separator.
 std::string CurrentFolder();
 

@@ -41,7 +41,7 @@ pugi::xml_node FindGroup(const pugi::xml_document& doc, const std::string& confi
 }
 
 bool IsAbsolute(const std::string& path) {
-    return ToFsPath(path).is_absolute();
+    return IsAbsolutePath(path);
 }
 
 } // namespace

@@ -81,7 +81,7 @@ TEST(PathParts, ExtensionAndNameComeFromTheFileNamePart) {
     EXPECT_EQ(FileNamePart("/subs/ep.01.ass"), "ep.01.ass");
     EXPECT_EQ(FileNamePart("name.srt"), "name.srt");
     EXPECT_EQ(JoinPath("/out/", "a"), "/out/a");
-    EXPECT_EQ(JoinPath("/out", "a"), "/out/a");
+    EXPECT_EQ(JoinPath("/out", "a"), "/out" + std::string(1, kPathSeparator) + "a");
     EXPECT_EQ(FolderOf("/out/a/b.xml"), "/out/a");
     EXPECT_EQ(FolderOf("/b.xml"), "/");
 }

@@ -8,6 +8,8 @@ using namespace pelldrin;
 
 namespace {
 
+const std::string kSep(1, kPathSeparator);
+
 const std::string kConfig =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
     "<!-- Pelldrin settings -->\n"
@@ -71,7 +73,7 @@ TEST_F(ConfigFixture, WriteFailuresReturnFalseAndLeaveTheFile) {
 TEST_F(ConfigFixture, LoadSettingsReadsAllFour) {
     test::WriteFile(path, kConfig);
     const Settings s = LoadSettings(path, "/prog");
-    EXPECT_EQ(s.OutputFolder, "/srv/out/");
+    EXPECT_EQ(s.OutputFolder, "/srv/out" + kSep);
     EXPECT_EQ(s.CloseToTray, 0);
     EXPECT_EQ(s.PriorityIndex, 2);
     EXPECT_EQ(s.DefaultLanguage, "English");
@@ -87,7 +89,7 @@ TEST_F(ConfigFixture, LoadSettingsKeepsAFinalSeparatorAndResolvesRelativeFolders
     EXPECT_EQ(s.DefaultLanguage, "");
     EXPECT_TRUE(s.missing.empty());
     ASSERT_TRUE(WriteConfigValue(path, "Path", "Output", "output"));
-    EXPECT_EQ(LoadSettings(path, "/prog").OutputFolder, "/prog/output/");
+    EXPECT_EQ(LoadSettings(path, "/prog").OutputFolder, "/prog" + kSep + "output" + kSep);
 }
 
 TEST_F(ConfigFixture, LoadSettingsNeverThrowsAndListsWhatWasMissing) {
@@ -96,7 +98,7 @@ TEST_F(ConfigFixture, LoadSettingsNeverThrowsAndListsWhatWasMissing) {
                                       std::string("garbage \x01\x02")}) {
         test::WriteFile(path, content);
         const Settings s = LoadSettings(path, "/prog");
-        EXPECT_EQ(s.OutputFolder, "/prog/output/");
+        EXPECT_EQ(s.OutputFolder, "/prog" + kSep + "output" + kSep);
         EXPECT_EQ(s.CloseToTray, 1);
         EXPECT_EQ(s.PriorityIndex, 0);
         EXPECT_EQ(s.DefaultLanguage, "");
@@ -111,7 +113,7 @@ TEST_F(ConfigFixture, LoadSettingsNeverThrowsAndListsWhatWasMissing) {
     test::WriteFile(path, "<c><Path Output=\"/o\"/><Config ProcessPriority=\"high\" "
                           "DefLang=\"English\"/></c>");
     const Settings s = LoadSettings(path, "/prog");
-    EXPECT_EQ(s.OutputFolder, "/o/");
+    EXPECT_EQ(s.OutputFolder, "/o" + kSep);
     EXPECT_EQ(s.PriorityIndex, 0);
     EXPECT_EQ(s.CloseToTray, 1);
     EXPECT_EQ(s.missing,

@@ -238,7 +238,8 @@ TEST(ShippedData, ConfigurationHasEveryKeyInTheWrittenForm) {
     fs::copy_file(kShippedData + "/config.xml", config);
     const Settings s = LoadSettings(config, "/prog");
     EXPECT_TRUE(s.missing.empty());
-    EXPECT_EQ(s.OutputFolder, "/prog/output/");
+    EXPECT_EQ(s.OutputFolder,
+              "/prog" + std::string(1, kPathSeparator) + "output" + std::string(1, kPathSeparator));
     EXPECT_EQ(s.CloseToTray, 1);
     EXPECT_EQ(s.PriorityIndex, 0);
     EXPECT_EQ(s.DefaultLanguage, "English");
