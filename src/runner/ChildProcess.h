@@ -25,8 +25,8 @@ struct TProgramEnd {
     int Signal = 0;      // the signal that ended it, when not Exited; 0 when unknown
 };
 
-// A running program. It runs in a group of its own, so that Terminate reaches the
-// programs it started too. Its standard input reads as empty.
+// A running program. It runs in a group of its own (a job object on Windows), so that
+// Terminate reaches the programs it started too. Its standard input reads as empty.
 class TChildProcess {
   public:
     virtual ~TChildProcess() = default;
@@ -42,7 +42,8 @@ class TChildProcess {
     // Sleeps for about the timeout, or less when output arrives.
     virtual void WaitForOutput(std::chrono::milliseconds timeout) = 0;
     // Asks the program and its group to end, and forces them once a short grace has
-    // passed; call it again on every pass until HasEnded.
+    // passed (on Windows at once: a hidden console program has no request to honour);
+    // call it again on every pass until HasEnded.
     virtual void Terminate() = 0;
     // True when the requested priority could not be set; the program runs on.
     virtual bool PriorityRefused() const = 0;
