@@ -10,6 +10,13 @@
 #include <string>
 #include <thread>
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
 namespace {
 
 std::string Timecode(int frame) {
@@ -72,7 +79,12 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(behave.c_str() + 5)));
     }
     if (behave == "crash") {
+#ifdef _WIN32
+        // How a program that crashed with an access violation ends, without a debugger.
+        ::TerminateProcess(::GetCurrentProcess(), 0xC0000005);
+#else
         std::raise(SIGKILL); // a signal no sanitizer runtime turns into an exit status
+#endif
     }
     if (behave == "badxml") {
         std::ofstream(xmlPath, std::ios::binary) << "<BDN><Description><Events";
