@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -53,6 +54,20 @@ void BM_CountSubtitleFrames100k(benchmark::State& state) {
     std::filesystem::remove(path);
 }
 BENCHMARK(BM_CountSubtitleFrames100k)->Unit(benchmark::kMillisecond);
+
+// Baseline: only reading the same file into memory, which the scan must do too.
+void BM_ReadFileBaseline100k(benchmark::State& state) {
+    const std::string path =
+        (std::filesystem::temp_directory_path() / "pelldrin-bench-100k-read.ass").string();
+    WriteAss(path, 100000);
+    for (auto _ : state) {
+        std::ifstream in(path, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        benchmark::DoNotOptimize(bytes.data());
+    }
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_ReadFileBaseline100k)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
