@@ -6,6 +6,9 @@
 #include "support/TempDir.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -13,6 +16,8 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QUrl>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -144,6 +149,22 @@ class MainFormTest : public QObject {
         const QString longPath = "/" + QString(600, 'x') + ".srt";
         form->AddDroppedFiles({longPath});
         QCOMPARE(form->Queue().Get(3)->path, longPath.toStdString());
+    }
+
+    void aRealDropEventQueuesLocalFiles() {
+        auto form = MakeForm();
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile("/subs/with space/Ep 1_中文.ass"),
+                      QUrl::fromLocalFile("/subs/notes.txt")});
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(form.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(form.get(), &drop);
+        QCOMPARE(form->tasklist->count(), 1);
+        QCOMPARE(form->Queue().Get(0)->path, std::string("/subs/with space/Ep 1_中文.ass"));
+        QCOMPARE(form->Queue().GetField(0, NameTag), std::string("中文"));
+        QCOMPARE(dialogs->errors.size(), size_t(1));
     }
 
     void controlsChangeOnlyTheSelectedTask() {
