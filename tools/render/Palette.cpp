@@ -146,9 +146,28 @@ PaletteColor Average(const std::vector<Entry>& entries, const Box& box) {
     return color;
 }
 
+// Orders the box's entries along its axis by a counting sort on the value's top
+// byte: linear time, and close enough for finding the median.
+void SortByAxis(std::vector<Entry>& entries, const Box& box, std::vector<Entry>& scratch) {
+    std::array<std::uint32_t, 257> start{};
+    for (std::size_t i = box.begin; i < box.end; ++i) {
+        ++start[(entries[i].v[box.axis] >> 8) + 1];
+    }
+    for (std::size_t b = 1; b < start.size(); ++b) {
+        start[b] += start[b - 1];
+    }
+    for (std::size_t i = box.begin; i < box.end; ++i) {
+        scratch[box.begin + start[entries[i].v[box.axis] >> 8]++] = entries[i];
+    }
+    std::copy(scratch.begin() + static_cast<std::ptrdiff_t>(box.begin),
+              scratch.begin() + static_cast<std::ptrdiff_t>(box.end),
+              entries.begin() + static_cast<std::ptrdiff_t>(box.begin));
+}
+
 // Median cut: splits the box with the most spread at its weighted median until
 // there are `colors` boxes or no box can be split.
 std::vector<Box> MedianCut(std::vector<Entry>& entries, int colors) {
+    std::vector<Entry> scratch(entries.size());
     std::vector<Box> boxes;
     boxes.push_back({0, entries.size()});
     Measure(entries, boxes[0]);
@@ -159,10 +178,7 @@ std::vector<Box> MedianCut(std::vector<Entry>& entries, int colors) {
             break;
         }
         Box box = *worst;
-        const int axis = box.axis;
-        std::sort(entries.begin() + static_cast<std::ptrdiff_t>(box.begin),
-                  entries.begin() + static_cast<std::ptrdiff_t>(box.end),
-                  [axis](const Entry& a, const Entry& b) { return a.v[axis] < b.v[axis]; });
+        SortByAxis(entries, box, scratch);
         std::uint64_t total = 0;
         for (std::size_t i = box.begin; i < box.end; ++i) {
             total += entries[i].count;
@@ -206,22 +222,18 @@ IndexedImage QuantizeImage(const RgbaImage& image) {
     std::vector<std::uint32_t> numbers(count, 0);
     std::vector<std::uint32_t> counts(1, 0);
     const std::uint8_t* p = image.pixels.data();
-    std::uint32_t lastKey = 0;
-    std::uint32_t lastNumber = 0;
     for (std::size_t i = 0; i < count; ++i, p += 4) {
         if (p[3] == 0) {
             continue;
         }
-        const std::uint32_t key = Pack(p);
-        if (lastNumber == 0 || key != lastKey) {
-            lastNumber = table.Find(key);
-            lastKey = key;
-            if (lastNumber == counts.size()) {
-                counts.push_back(0);
-            }
+        // Looked up every time: at anti-aliased edges the colour changes from pixel
+        // to pixel, and a "same as before" test there costs more in mispredictions.
+        const std::uint32_t number = table.Find(Pack(p));
+        if (number == counts.size()) {
+            counts.push_back(0);
         }
-        ++counts[lastNumber];
-        numbers[i] = lastNumber;
+        ++counts[number];
+        numbers[i] = number;
     }
     if (table.Size() == 0) {
         return out;
