@@ -23,6 +23,7 @@
 #define PELLDRIN_GETPID _getpid
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #define PELLDRIN_GETPID getpid
 #endif
@@ -269,11 +270,17 @@ bool RenameOver(const std::wstring& tempPath, const std::wstring& path, DWORD& e
 #else
 // Writes all bytes to a new file and flushes them to the disk before the rename,
 // so that after a power loss the target is either the old or the new content.
-bool WriteAndSync(const std::string& tempPath, std::string_view bytes, int& error) {
+bool WriteAndSync(const std::string& tempPath, std::string_view bytes, int& error,
+                  const std::string& targetPath) {
     const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         error = errno;
         return false;
+    }
+    // A replaced file keeps its permissions (a config.xml kept private stays private).
+    struct stat target {};
+    if (::stat(targetPath.c_str(), &target) == 0) {
+        ::fchmod(fd, target.st_mode & 07777);
     }
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -318,7 +325,7 @@ void AtomicWriteFile(std::string_view path, std::string_view bytes) {
     }
 #else
     int error = 0;
-    if (!WriteAndSync(temp, bytes, error)) {
+    if (!WriteAndSync(temp, bytes, error, std::string(path))) {
         ::unlink(temp.c_str());
         throw FileError("Cannot write \"" + std::string(path) + "\": " + std::strerror(error));
     }

@@ -113,6 +113,23 @@ TEST(AtomicWriteFile, ReplacesTheWholeFileAndLeavesNoTemporary) {
     EXPECT_THROW(ReadWholeFile(dir.Path()), FileError);
 }
 
+#ifndef _WIN32
+TEST(AtomicWriteFile, KeepsTheReplacedFilesPermissions) {
+    test::TempDir dir;
+    const std::string path = dir.File("private.xml");
+    test::WriteFile(path, "old");
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::owner_write);
+    AtomicWriteFile(path, "new");
+    EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    AtomicWriteFile(dir.File("fresh.xml"), "x");
+    EXPECT_NE(std::filesystem::status(dir.File("fresh.xml")).permissions() &
+                  std::filesystem::perms::others_read,
+              std::filesystem::perms::none);
+}
+#endif
+
 TEST(CreateFolders, MakesEveryMissingLevelAndFailsOnAFile) {
     test::TempDir dir;
     CreateFolders(dir.File("a/b/c"));
