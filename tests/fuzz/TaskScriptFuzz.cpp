@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string sourcePath = sources + "/" + name + extension;
     if (name.find('/') == std::string::npos && name.find('\0') == std::string::npos &&
-        name != "." && name != ".." && !name.empty()) {
+        name != "." && name != ".." && !name.empty() && name.size() + extension.size() <= 255) {
         fuzz::WriteBytes(sourcePath, subtitle);
     }
     const std::string taskLine = formatField + "|" + rateField + "|" + (makeSup ? "1" : "0") +
