@@ -53,6 +53,10 @@ void ReadBdnModel(const BdnDocument& doc, TBDNFile& file);
 // The summary "Events" of the first "Description" under the root; throws when missing.
 pugi::xml_node FindBdnSummary(const BdnDocument& doc);
 
+// Throws when an element named like node follows it: the file holds two copies of what
+// a rewrite must change in one place.
+void RequireSingle(const BdnDocument& doc, pugi::xml_node node, std::string_view what);
+
 // Writes LastEventOutTC, ContentOutTC and NumberofEvents of info onto the summary.
 void WriteBdnHeaderValues(pugi::xml_node summary, const TBDNInfo& info);
 

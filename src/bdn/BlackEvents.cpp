@@ -141,6 +141,7 @@ void AddBlackEvents(const std::string& xmlPath, int mode) {
     if (!list || std::strcmp(list.name(), "Events") != 0) {
         FailBdn(xmlPath, "the second child of \"BDN\" is not the event list \"Events\"");
     }
+    RequireSingle(doc, list, "the event list \"Events\"");
 
     std::string endIn;
     std::string endOut;

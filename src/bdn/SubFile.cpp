@@ -157,19 +157,30 @@ void ReadBdnModel(const BdnDocument& doc, TBDNFile& file) {
     }
 }
 
+void RequireSingle(const BdnDocument& doc, pugi::xml_node node, std::string_view what) {
+    // The model is read from the last copy of an element, a rewrite changes the first:
+    // with two copies the file would no longer read as it was written.
+    if (node.next_sibling(node.name())) {
+        FailBdn(doc.path, Cat({what, " appears more than once"}));
+    }
+}
+
 pugi::xml_node FindBdnSummary(const BdnDocument& doc) {
     const pugi::xml_node root = doc.xml.document_element();
     if (!root) {
         FailBdn(doc.path, "the document has no root element");
     }
+    RequireSingle(doc, root, Cat({"the root \"", root.name(), "\""}));
     const pugi::xml_node description = root.child("Description");
     if (!description) {
         FailBdn(doc.path, Cat({"the root \"", root.name(), "\" has no \"Description\" element"}));
     }
+    RequireSingle(doc, description, "\"Description\"");
     const pugi::xml_node summary = description.child("Events");
     if (!summary) {
         FailBdn(doc.path, "\"Description\" has no summary \"Events\" element");
     }
+    RequireSingle(doc, summary, "the summary \"Events\" in \"Description\"");
     return summary;
 }
 
