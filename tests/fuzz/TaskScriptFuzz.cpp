@@ -36,7 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int templateKind = c2 >> 4 < 8 ? 0 : c2 >> 4 < 12 ? 1 : 2;
     const std::string extension = kExtensions[(c2 & 15) % std::size(kExtensions)];
     const std::string name(in.Until('\x01'));
-    const std::string styleFile(in.Until('\x01'));
+    // A style name comes from a list of file names, so it holds no zero byte.
+    const std::string_view styleField = in.Until('\x01');
+    const std::string styleFile(styleField.substr(0, styleField.find('\0')));
     const std::string fuzzedTemplate(in.Until('\x01'));
     const std::string_view subtitle = in.Rest();
     // A quote the template leaves open joins the arguments after it; that is the
