@@ -189,6 +189,11 @@ TaskScript BuildTaskScript(const std::string& sourcePath, const std::string& tas
         throw TaskScriptError("The subtitle file \"" + sourcePath +
                               "\" has no name before its extension");
     }
+    if (name == "." || name == "..") {
+        // As a folder name it would be the output folder or the one above it.
+        throw TaskScriptError("The subtitle file \"" + sourcePath + "\" has the name \"" + name +
+                              "\", which cannot be a task folder");
+    }
     const std::string extension = FileExtension(sourcePath);
     const bool isAss = SameTextN(extension, ".ass", 4) || SameTextN(extension, ".ssa", 4);
     const bool isSrt = SameTextN(extension, ".srt", 4);

@@ -61,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string sourcePath = sources + "/" + name + extension;
     if (name.find('/') == std::string::npos && name.find('\0') == std::string::npos &&
-        name != "." && name != ".." && !name.empty() && name.size() + extension.size() <= 255) {
+        name + extension != "." && name + extension != ".." && !(name + extension).empty() &&
+        name.size() + extension.size() <= 255) {
         fuzz::WriteBytes(sourcePath, subtitle);
     }
     const std::string taskLine = formatField + "|" + rateField + "|" + (makeSup ? "1" : "0") +
@@ -92,6 +93,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(read.frames == CountSubtitleFramesInText(subtitle, isAss ? skAssSsa : skSrt,
                                                         FrameRateFor(rateField)->rate));
     FUZZ_CHECK(task.taskFolder == FolderOf(task.scriptPath));
+    // Directly under the output folder, never the output folder itself or above it.
+    FUZZ_CHECK(JoinPath(FolderOf(task.taskFolder), "") == output);
+    FUZZ_CHECK(FileNamePart(task.taskFolder) != "." && FileNamePart(task.taskFolder) != "..");
     FUZZ_CHECK(fuzz::FolderEntries(task.taskFolder).size() == 1); // the script, no temporary
 
     // The style beside an SRT file is the chosen one from the style folder, or none.
