@@ -92,6 +92,7 @@ std::string ExpandCommandTemplate(const std::string& templ, const std::array<For
         const bool isProgram = out.find_first_not_of(" \t\"") == std::string::npos;
         if (value != nullptr && HasBlank(*value) && !quotedByTemplate) {
             if (!isProgram) {
+                DoubleTrailingBackslashes(out); // the template's, right before the opening quote
                 DoubleTrailingBackslashes(text);
             }
             text = "\"" + text + "\"";
