@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(render::FindFrameRate(script.rate->text) == script.rate);
     FUZZ_CHECK(script.renderWidth >= 1 && script.renderWidth <= 8192);
     FUZZ_CHECK(script.renderHeight >= 1 && script.renderHeight <= 8192);
-    FUZZ_CHECK(script.frames >= 0 && script.frames <= 1'000'000'000);
+    FUZZ_CHECK(script.frames >= 0 && script.frames <= 2'147'483'647);
     FUZZ_CHECK(script.height == script.renderHeight);
     FUZZ_CHECK(script.width == script.renderWidth || script.width == 720);
     return 0;

@@ -10,7 +10,8 @@ namespace pelldrin::render {
 namespace {
 
 constexpr std::int64_t kMaxSide = 8192;
-constexpr std::int64_t kMaxFrames = 1'000'000'000;
+// The largest clip the task builder can ask for (its frame count is 32-bit).
+constexpr std::int64_t kMaxFrames = 2'147'483'647;
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
@@ -127,7 +128,7 @@ RenderScript ParseRenderScript(std::string_view text, std::string_view scriptPat
                 fail("the rate must be 23.976, 24, 25, 29.97, 50 or 59.94");
             }
             if (!ReadNumber(numbers[3], 0, kMaxFrames, script.frames)) {
-                fail("the frame count must be a whole number from 0 up");
+                fail("the frame count must be a whole number from 0 to 2147483647");
             }
             script.renderWidth = script.width = static_cast<int>(w);
             script.renderHeight = script.height = static_cast<int>(h);
