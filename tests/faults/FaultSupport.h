@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/BatchWorker.h"
+#include "support/BatchTasks.h"
 #include "support/RecordingHost.h"
 #include "support/TempDir.h"
 
@@ -91,20 +92,11 @@ struct FaultBatch {
     // Queues subs/<name>.ass whose converter behaves as asked.
     std::uint64_t AddTask(const std::string& name, const std::string& behave = "ok",
                           bool firstBlack = true, bool endBlack = true) {
-        const std::string path = dir.File("subs/" + name + ".ass");
-        WriteFile(path, "[Events]\nDialogue: 0,0:00:01.00,0:00:04.00,Default,,0,0,0,,Hi\n");
-        TaskControls c;
-        c.commandTemplate = "%0:s --behave=" + behave + " -t %1:s -v %2:s -f %3:s";
-        c.makeSup = false;
-        c.firstBlack = firstBlack;
-        c.endBlack = endBlack;
-        const auto index = queue.AppendNew(path, c);
-        return queue.Get(index)->id;
+        return test::QueueConverterTask(queue, dir.File("subs/" + name + ".ass"), behave,
+                                        firstBlack, endBlack);
     }
 
-    std::string XmlOf(const std::string& name) const {
-        return dir.File("out/" + name + "/" + name + ".xml");
-    }
+    std::string XmlOf(const std::string& name) const { return test::TaskXmlPath(dir, name); }
 
     // Starts a run and waits for its end; false when it did not end in time.
     bool RunToEnd(TBatchRun& run, int runs = 1) {

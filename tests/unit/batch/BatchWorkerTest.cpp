@@ -1,5 +1,6 @@
 #include "app/BatchWorker.h"
 #include "script/FileUtil.h"
+#include "support/BatchTasks.h"
 #include "support/RecordingHost.h"
 #include "support/TempDir.h"
 
@@ -45,20 +46,11 @@ struct BatchFixture : ::testing::Test {
     // Queues a subtitle file whose task runs the fake converter with `behave`.
     std::uint64_t AddTask(const std::string& name, const std::string& behave = "ok",
                           bool firstBlack = false, bool endBlack = false) {
-        const std::string path = dir.File(name + ".ass");
-        test::WriteFile(path, "[Events]\nDialogue: 0,0:00:01.00,0:00:04.00,Default,,0,0,0,,Hi\n");
-        TaskControls c;
-        c.commandTemplate = "%0:s --behave=" + behave + " -t %1:s -v %2:s -f %3:s";
-        c.makeSup = false;
-        c.firstBlack = firstBlack;
-        c.endBlack = endBlack;
-        const auto index = queue.AppendNew(path, c);
-        return queue.Get(index)->id;
+        return test::QueueConverterTask(queue, dir.File(name + ".ass"), behave, firstBlack,
+                                        endBlack);
     }
 
-    std::string XmlOf(const std::string& name) const {
-        return dir.File("out/" + name + "/" + name + ".xml");
-    }
+    std::string XmlOf(const std::string& name) const { return test::TaskXmlPath(dir, name); }
 };
 
 } // namespace
@@ -109,8 +101,8 @@ TEST_F(BatchFixture, ThreeTasksEndToEndWithEveryBlankEventMode) {
     EXPECT_FALSE(run.BatchRunning());
 
     EXPECT_EQ(queue.Count(), 0u);
-    EXPECT_EQ(host.totals, (std::vector<std::pair<int, int>>{{0, 4}, {1, 4}, {2, 4}, {3, 4},
-                                                              {4, 4}, {4, 4}}));
+    EXPECT_EQ(host.totals,
+              (std::vector<std::pair<int, int>>{{0, 4}, {1, 4}, {2, 4}, {3, 4}, {4, 4}, {4, 4}}));
     EXPECT_EQ(host.states, (std::vector<bool>{true, false}));
     EXPECT_EQ(host.lastCurrent, std::make_pair(200, 200)); // the converter's last progress line
     EXPECT_TRUE(host.failed.empty());

@@ -1,0 +1,31 @@
+// Queues tasks for the batch tests: a small subtitle file whose task runs a
+// stand-in converter with the behaviour asked for (--behave=...).
+#pragma once
+
+#include "app/TaskQueue.h"
+#include "support/TempDir.h"
+
+#include <cstdint>
+#include <string>
+
+namespace pelldrin::test {
+
+// Writes a one-line .ass file at path and queues it; returns the task's id.
+inline std::uint64_t QueueConverterTask(TaskQueue& queue, const std::string& path,
+                                        const std::string& behave, bool firstBlack, bool endBlack) {
+    WriteFile(path, "[Events]\nDialogue: 0,0:00:01.00,0:00:04.00,Default,,0,0,0,,Hi\n");
+    TaskControls c;
+    c.commandTemplate = "%0:s --behave=" + behave + " -t %1:s -v %2:s -f %3:s";
+    c.makeSup = false;
+    c.firstBlack = firstBlack;
+    c.endBlack = endBlack;
+    const auto index = queue.AppendNew(path, c);
+    return queue.Get(index)->id;
+}
+
+// The BDN XML a task named `name` leaves under the output folder.
+inline std::string TaskXmlPath(const TempDir& dir, const std::string& name) {
+    return dir.File("out/" + name + "/" + name + ".xml");
+}
+
+} // namespace pelldrin::test
