@@ -3,7 +3,8 @@
 // pugixml parse and save of them.
 #include "PeakMemory.h"
 #include "bdn/BlackEvents.h"
-#include "script/FileUtil.h"
+#include "base/AtomicFile.h"
+#include "base/FileSystem.h"
 
 #include <benchmark/benchmark.h>
 #include <pugixml.hpp>

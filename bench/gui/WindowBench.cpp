@@ -3,7 +3,7 @@
 // runs (a 5 ms timer notes every gap between its ticks).
 #include "app/Dialogs.h"
 #include "app/MainForm.h"
-#include "script/FileUtil.h"
+#include "base/FileSystem.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,8 @@
 #include "app/MainForm.h"
 
-#include "script/FileUtil.h"
-#include "script/TextHelpers.h"
+#include "base/FileSystem.h"
+#include "base/TextHelpers.h"
+#include "script/VideoFormats.h"
 #include "settings/FileListing.h"
 
 #include <QAction>
@@ -221,12 +222,16 @@ void TMainform::BuildControls() {
     g1->setVerticalSpacing(2);
     fblabel = named(new QLabel("L005", group1), "fblabel");
     lbox = named(new QComboBox(group1), "lbox");
-    lbox->addItems({"1080P", "720P", "480p", "480i", "576i"});
+    for (std::size_t i = 0; i < kTaskFormatCount; ++i) {
+        lbox->addItem(Q(std::string(kVideoFormats[i].listText)));
+    }
     Srtlabel = named(new QLabel("L010", group1), "Srtlabel");
     stylebox = named(new QComboBox(group1), "stylebox");
     Fpslabel = named(new QLabel("L006", group1), "Fpslabel");
     FPSbox = named(new QComboBox(group1), "FPSbox");
-    FPSbox->addItems({"23.976", "29.970", "25", "24"});
+    for (std::size_t i = 0; i < kTaskRateCount; ++i) {
+        FPSbox->addItem(Q(std::string(kFrameRates[i].listText)));
+    }
     ensupbox = named(new QCheckBox("L007", group1), "ensupbox");
     ensupbox->setChecked(true);
     EnEndBlack = named(new QCheckBox("L009", group1), "EnEndBlack");

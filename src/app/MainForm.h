@@ -2,9 +2,9 @@
 // settings, run options, start and stop, the language menu and the tray icon.
 #pragma once
 
-#include "app/BatchWorker.h"
+#include "batch/BatchWorker.h"
 #include "app/Dialogs.h"
-#include "app/TaskQueue.h"
+#include "batch/TaskQueue.h"
 #include "settings/ConfigStore.h"
 #include "settings/Language.h"
 

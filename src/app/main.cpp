@@ -1,6 +1,6 @@
 // Pelldrin: starts the window in the program's current folder.
 #include "app/MainForm.h"
-#include "script/FileUtil.h"
+#include "base/FileSystem.h"
 
 #include <QApplication>
 #include <QIcon>

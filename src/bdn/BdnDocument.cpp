@@ -1,6 +1,8 @@
 #include "bdn/BdnDocument.h"
 
-#include "script/FileUtil.h"
+#include "base/AtomicFile.h"
+#include "base/FileSystem.h"
+#include "base/Utf8.h"
 
 #include <cctype>
 
@@ -77,28 +79,6 @@ bool HasNonAscii(std::string_view bytes) {
     return false;
 }
 
-bool IsValidUtf8(std::string_view bytes) {
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const auto c = static_cast<unsigned char>(bytes[i]);
-        const std::size_t length = c < 0x80         ? 1
-                                   : (c >> 5) == 6  ? 2
-                                   : (c >> 4) == 14 ? 3
-                                   : (c >> 3) == 30 ? 4
-                                                    : 0;
-        if (length == 0 || i + length > bytes.size()) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) {
-                return false;
-            }
-        }
-        i += length;
-    }
-    return true;
-}
-
 // Picks the encoding and byte-order mark for writing the document back in the encoding
 // that its declaration names.
 void ChooseSaveEncoding(BdnDocument& doc, const ByteOrder& sniffed, pugi::xml_encoding parsedAs) {
@@ -163,19 +143,6 @@ class StringWriter : public pugi::xml_writer {
 };
 
 } // namespace
-
-std::string Cat(std::initializer_list<std::string_view> parts) {
-    std::size_t size = 0;
-    for (const std::string_view part : parts) {
-        size += part.size();
-    }
-    std::string out;
-    out.reserve(size);
-    for (const std::string_view part : parts) {
-        out += part;
-    }
-    return out;
-}
 
 void FailBdn(std::string_view path, std::string_view what) {
     throw BdnError(Cat({"BDN file \"", path, "\": ", what}));

@@ -8,6 +8,7 @@
 #include <pugixml.hpp>
 
 #include <cstddef>
+#include "base/TextHelpers.h"
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -21,9 +22,6 @@ struct BdnDocument {
     pugi::xml_encoding saveEncoding = pugi::encoding_utf8;
     bool writeBom = false;
 };
-
-// The parts joined into one text, for error messages.
-std::string Cat(std::initializer_list<std::string_view> parts);
 
 // Throws a BdnError whose message names the document's file.
 [[noreturn]] void FailBdn(std::string_view path, std::string_view what);

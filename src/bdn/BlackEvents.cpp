@@ -1,8 +1,9 @@
 #include "bdn/BlackEvents.h"
 
 #include "bdn/BdnDocument.h"
-#include "script/FileUtil.h"
-#include "script/TextHelpers.h"
+#include "base/AtomicFile.h"
+#include "base/FileSystem.h"
+#include "base/TextHelpers.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,8 +1,8 @@
 #include "bdn/SubFile.h"
 
 #include "bdn/BdnDocument.h"
-#include "script/FileUtil.h"
-#include "script/TextHelpers.h"
+#include "base/FileSystem.h"
+#include "base/TextHelpers.h"
 
 #include <cstring>
 #include <limits>

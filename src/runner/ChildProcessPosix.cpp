@@ -2,7 +2,7 @@
 // a process group per program.
 #include "runner/ChildProcess.h"
 #include "runner/DosCommand.h"
-#include "script/FileUtil.h"
+#include "base/FileSystem.h"
 
 #include <cerrno>
 #include <csignal>

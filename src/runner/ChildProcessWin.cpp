@@ -10,7 +10,7 @@
 
 #include "runner/ChildProcess.h"
 #include "runner/DosCommand.h"
-#include "script/FileUtil.h"
+#include "base/FileSystem.h"
 
 #include <algorithm>
 #include <string>

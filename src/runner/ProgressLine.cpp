@@ -1,6 +1,6 @@
 #include "runner/ProgressLine.h"
 
-#include "script/TextHelpers.h"
+#include "base/TextHelpers.h"
 
 #include <cstdint>
 #include <limits>

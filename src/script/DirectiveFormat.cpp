@@ -1,39 +1,13 @@
 #include "script/DirectiveFormat.h"
 
+#include "base/Utf8.h"
+
 namespace pelldrin {
 
 namespace {
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-bool IsContinuationByte(char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
-
-std::size_t CountCharacters(std::string_view text) {
-    std::size_t count = 0;
-    for (const char c : text) {
-        if (!IsContinuationByte(c)) {
-            ++count;
-        }
-    }
-    return count;
-}
-
-// The first maxChars UTF-8 characters of text.
-std::string_view FirstCharacters(std::string_view text, std::size_t maxChars) {
-    std::size_t chars = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (!IsContinuationByte(text[i])) {
-            if (chars == maxChars) {
-                return text.substr(0, i);
-            }
-            ++chars;
-        }
-    }
-    return text;
 }
 
 [[noreturn]] void Fail(std::string_view templ, std::size_t pos, const std::string& cause) {
@@ -59,7 +33,7 @@ bool ReadNumber(std::string_view templ, std::size_t& pos, std::size_t start, std
 }
 
 std::string Pad(std::string text, std::size_t width, bool leftAlign) {
-    const std::size_t length = CountCharacters(text);
+    const std::size_t length = CountUtf8Characters(text);
     if (length >= width) {
         return text;
     }
@@ -156,7 +130,7 @@ std::string FormatDirective(const Directive& directive, const FormatArg& arg) {
             throw FormatError("Directive %s was given an integer for argument " +
                               std::to_string(directive.argIndex));
         }
-        text = directive.precision ? std::string(FirstCharacters(*value, *directive.precision))
+        text = directive.precision ? std::string(FirstUtf8Characters(*value, *directive.precision))
                                    : *value;
     } else {
         const auto* value = std::get_if<std::int64_t>(&arg);

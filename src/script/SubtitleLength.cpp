@@ -1,7 +1,8 @@
 #include "script/SubtitleLength.h"
 
-#include "script/FileUtil.h"
-#include "script/TextHelpers.h"
+#include "base/Utf8.h"
+#include "base/FileSystem.h"
+#include "base/TextHelpers.h"
 
 #include <limits>
 

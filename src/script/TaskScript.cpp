@@ -1,9 +1,11 @@
 #include "script/TaskScript.h"
 
 #include "script/DirectiveFormat.h"
-#include "script/FileUtil.h"
+#include "base/AtomicFile.h"
+#include "base/FileSystem.h"
 #include "script/SubtitleLength.h"
-#include "script/TextHelpers.h"
+#include "script/TaskRecord.h"
+#include "base/TextHelpers.h"
 
 #include <array>
 #include <filesystem>
@@ -13,32 +15,10 @@ namespace pelldrin {
 
 namespace {
 
-constexpr std::size_t kTaskLineFields = 8;
-constexpr std::size_t kFormatField = 0;
-constexpr std::size_t kRateField = 1;
-constexpr std::size_t kSupField = 2;
-constexpr std::size_t kTemplateField = 4;
-constexpr std::size_t kStyleField = 6;
-
 // Track name for the SUP stream when the file name is not plain ASCII.
 constexpr const char* kUnknownTrackName = "Unknow";
 constexpr const char* kStyleFolderName = "srtstyle";
 constexpr const char* kLineEnd = "\r\n";
-
-constexpr std::array<VideoFormat, 5> kVideoFormats{{
-    {1920, 1080, "1080p", nullptr},
-    {1280, 720, "720p", nullptr},
-    {720, 480, "480p", nullptr},
-    {854, 480, "480i", "LanczosResize(720,480)"},
-    {1024, 576, "576i", "LanczosResize(720,576)"},
-}};
-
-constexpr std::array<FrameRate, 4> kFrameRates{{
-    {23.976, "23.976"},
-    {29.97, "29.97"},
-    {25.0, "25"},
-    {24.0, "24"},
-}};
 
 // A path goes into the script and the command line between double quotes, one
 // line each: a quote or a line break in it would end it early.
@@ -130,45 +110,46 @@ void PrepareSrtStyle(const std::string& sourcePath, const std::string& styleFile
 
 } // namespace
 
-std::optional<VideoFormat> VideoFormatFor(std::int64_t formatIndex) {
-    if (formatIndex < 0 || formatIndex >= static_cast<std::int64_t>(kVideoFormats.size())) {
-        return std::nullopt;
+const VideoFormat* VideoFormatFor(std::int64_t formatIndex) {
+    if (formatIndex < 0 || formatIndex >= static_cast<std::int64_t>(kTaskFormatCount)) {
+        return nullptr;
     }
-    return kVideoFormats[static_cast<std::size_t>(formatIndex)];
+    return &kVideoFormats[static_cast<std::size_t>(formatIndex)];
 }
 
-std::optional<FrameRate> FrameRateFor(std::string_view rateIndex) {
-    for (std::size_t i = 0; i < kFrameRates.size(); ++i) {
+const FrameRate* FrameRateFor(std::string_view rateIndex) {
+    for (std::size_t i = 0; i < kTaskRateCount; ++i) {
         if (rateIndex == std::to_string(i)) {
-            return kFrameRates[i];
+            return &kFrameRates[i];
         }
     }
-    return std::nullopt;
+    return nullptr;
 }
 
 TaskScript BuildTaskScript(const std::string& sourcePath, const std::string& taskLine,
                            const std::string& currentFolder, const std::string& converterPath,
                            const std::string& pluginPath, const std::string& outputFolder) {
     // Everything that can be checked is checked before any file is touched.
-    const auto fields = SplitByDelimiter(taskLine, '|');
-    if (fields.size() != kTaskLineFields) {
-        throw TaskScriptError("The task record \"" + taskLine + "\" has " +
-                              std::to_string(fields.size()) + " fields instead of 8");
+    std::vector<std::string> fields;
+    try {
+        fields = SplitTaskLine(taskLine);
+    } catch (const TaskLineError& e) {
+        throw TaskScriptError(e.what());
     }
-    const std::int64_t formatIndex = ReadNumberField(fields, kFormatField, "FormatIndex");
+    const std::int64_t formatIndex = ReadNumberField(fields, FormatIndex, "FormatIndex");
     const auto format = VideoFormatFor(formatIndex);
     if (!format) {
         throw TaskScriptError("The task's FormatIndex " + std::to_string(formatIndex) +
                               " is not a video format (0 to 4)");
     }
-    const auto rate = FrameRateFor(fields[kRateField]);
+    const auto rate = FrameRateFor(fields[RateIndex]);
     if (!rate) {
-        throw TaskScriptError("The task's RateIndex \"" + fields[kRateField] +
+        throw TaskScriptError("The task's RateIndex \"" + fields[RateIndex] +
                               "\" is not a frame rate (0 to 3)");
     }
-    const bool makeSup = ReadNumberField(fields, kSupField, "MakeSup") == 1;
-    const std::string& commandTemplate = fields[kTemplateField];
-    const std::string& styleFile = fields[kStyleField];
+    const bool makeSup = ReadNumberField(fields, MakeSup, "MakeSup") == 1;
+    const std::string& commandTemplate = fields[CommandTemplate];
+    const std::string& styleFile = fields[StyleFile];
 
     CheckCarriable("subtitle path", sourcePath);
     CheckCarriable("current folder", currentFolder);
@@ -227,14 +208,14 @@ TaskScript BuildTaskScript(const std::string& sourcePath, const std::string& tas
     result.commandLine = std::move(command);
 
     const std::int32_t frames =
-        CountSubtitleFrames(sourcePath, isAss ? skAssSsa : skSrt, rate->rate);
+        CountSubtitleFrames(sourcePath, isAss ? skAssSsa : skSrt, rate->decimal);
 
     std::string script;
     script += "LoadPlugin(" + Quoted(currentFolder + pluginPath) + ")" + kLineEnd;
-    script += "MaskSub(" + Quoted(sourcePath) + ", " + std::to_string(format->width) + ", " +
-              std::to_string(format->height) + ", " + rate->text + ", " + std::to_string(frames) +
+    script += "MaskSub(" + Quoted(sourcePath) + ", " + std::to_string(format->renderWidth) + ", " +
+              std::to_string(format->renderHeight) + ", " + std::string(rate->text) + ", " + std::to_string(frames) +
               ")" + kLineEnd;
-    if (format->extraLine != nullptr) {
+    if (!format->extraLine.empty()) {
         script += std::string(format->extraLine) + kLineEnd;
     }
 

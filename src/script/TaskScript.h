@@ -1,6 +1,8 @@
 // Builds one task's AviSynth script and the converter's command line.
 #pragma once
 
+#include "script/VideoFormats.h"
+
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -16,25 +18,11 @@ class TaskScriptError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// The picture the script renders for a FormatIndex.
-struct VideoFormat {
-    int width;
-    int height;
-    const char* label;     // the converter's -v value
-    const char* extraLine; // a resize line after MaskSub, or nullptr
-};
+// The format for a FormatIndex (0 to 4); nullptr outside.
+const VideoFormat* VideoFormatFor(std::int64_t formatIndex);
 
-// The frame rate for a RateIndex.
-struct FrameRate {
-    double rate;
-    const char* text; // shortest decimal form, "." as the point
-};
-
-// The format for index 0 to 4; nullopt outside.
-std::optional<VideoFormat> VideoFormatFor(std::int64_t formatIndex);
-
-// The rate for the field texts "0" to "3"; nullopt for any other text.
-std::optional<FrameRate> FrameRateFor(std::string_view rateIndex);
+// The rate for the RateIndex texts "0" to "3"; nullptr for any other text.
+const FrameRate* FrameRateFor(std::string_view rateIndex);
 
 // What the batch worker needs to run one task.
 struct TaskScript {

@@ -1,7 +1,8 @@
 #include "settings/ConfigStore.h"
 
-#include "script/FileUtil.h"
-#include "script/TextHelpers.h"
+#include "base/AtomicFile.h"
+#include "base/FileSystem.h"
+#include "base/TextHelpers.h"
 
 #include <pugixml.hpp>
 

@@ -1,6 +1,7 @@
 #include "settings/FileListing.h"
 
-#include "script/FileUtil.h"
+#include "base/FileSystem.h"
+#include "base/Utf8.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -16,7 +17,7 @@ char FoldAscii(char c) {
 // The length in bytes of the UTF-8 character that starts at pos.
 std::size_t CharacterLength(std::string_view text, std::size_t pos) {
     std::size_t end = pos + 1;
-    while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+    while (end < text.size() && IsUtf8Continuation(text[end])) {
         ++end;
     }
     return end - pos;

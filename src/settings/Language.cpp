@@ -1,7 +1,7 @@
 #include "settings/Language.h"
 
-#include "script/FileUtil.h"
-#include "script/TextHelpers.h"
+#include "base/FileSystem.h"
+#include "base/TextHelpers.h"
 #include "settings/ConfigStore.h"
 #include "settings/FileListing.h"
 

@@ -1,7 +1,7 @@
 // A fresh program folder, real subtitle files dropped onto the window, the real
 // renderer: what a new user gets, checked file by file.
 #include "app/MainForm.h"
-#include "script/FileUtil.h"
+#include "base/FileSystem.h"
 #include "support/TempDir.h"
 
 #include <QCheckBox>

@@ -4,7 +4,7 @@
 #include "FaultSupport.h"
 
 #include "bdn/SubFile.h"
-#include "script/FileUtil.h"
+#include "base/FileSystem.h"
 
 #include <csignal>
 #include <fstream>

@@ -5,7 +5,7 @@
 
 #include "bdn/BlackEvents.h"
 #include "bdn/SubFile.h"
-#include "script/FileUtil.h"
+#include "base/FileSystem.h"
 #include "settings/ConfigStore.h"
 
 #include <csignal>

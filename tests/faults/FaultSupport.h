@@ -3,7 +3,7 @@
 // batch set up with the fault converter.
 #pragma once
 
-#include "app/BatchWorker.h"
+#include "batch/BatchWorker.h"
 #include "support/BatchTasks.h"
 #include "support/RecordingHost.h"
 #include "support/TempDir.h"

@@ -4,7 +4,7 @@
 // the file; the run goes on.
 #include "FaultSupport.h"
 
-#include "script/FileUtil.h"
+#include "base/FileSystem.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -3,7 +3,7 @@
 #include "FuzzSupport.h"
 
 #include "script/SubtitleLength.h"
-#include "script/TextHelpers.h"
+#include "base/TextHelpers.h"
 
 #include <cmath>
 #include <limits>

@@ -5,10 +5,10 @@
 
 #include "render/RenderScript.h"
 #include "runner/CommandLineSplit.h"
-#include "script/FileUtil.h"
+#include "base/FileSystem.h"
 #include "script/SubtitleLength.h"
 #include "script/TaskScript.h"
-#include "script/TextHelpers.h"
+#include "base/TextHelpers.h"
 
 #include <filesystem>
 
@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string ext = FileExtension(sourcePath);
     const bool isAss = SameTextN(ext, ".ass", 4) || SameTextN(ext, ".ssa", 4);
     const std::int32_t frames = CountSubtitleFramesInText(subtitle, isAss ? skAssSsa : skSrt,
-                                                          FrameRateFor(rateField)->rate);
+                                                          FrameRateFor(rateField)->decimal);
     render::RenderScript read;
     try {
         read = render::ParseRenderScript(script, task.scriptPath);

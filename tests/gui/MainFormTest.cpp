@@ -1,7 +1,7 @@
 // The window under the offscreen platform: drops, per-task controls, runs with
 // the fake converter, stop, tray toggle, folder choice, languages.
 #include "app/MainForm.h"
-#include "script/FileUtil.h"
+#include "base/FileSystem.h"
 #include "settings/ConfigStore.h"
 #include "support/TempDir.h"
 

@@ -2,7 +2,7 @@
 // stand-in converter with the behaviour asked for (--behave=...).
 #pragma once
 
-#include "app/TaskQueue.h"
+#include "batch/TaskQueue.h"
 #include "support/TempDir.h"
 
 #include <cstdint>

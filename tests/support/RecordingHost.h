@@ -2,7 +2,7 @@
 // test act on the worker's thread when a task starts or finishes.
 #pragma once
 
-#include "app/BatchWorker.h"
+#include "batch/BatchWorker.h"
 
 #include <algorithm>
 #include <chrono>

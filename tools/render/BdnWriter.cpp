@@ -1,46 +1,12 @@
 #include "render/BdnWriter.h"
 
+#include "base/Utf8.h"
+
 #include <cstdio>
 
 namespace pelldrin::render {
 
 namespace {
-
-// Length of the valid UTF-8 sequence at s[i], or 0.
-std::size_t Utf8Length(const std::string& s, std::size_t i) {
-    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = b(i);
-    std::size_t n = 0;
-    std::uint32_t min = 0;
-    if (c < 0x80) {
-        return 1;
-    } else if ((c & 0xE0) == 0xC0) {
-        n = 2;
-        min = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-        n = 3;
-        min = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-        n = 4;
-        min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (i + n > s.size()) {
-        return 0;
-    }
-    std::uint32_t cp = c & (0x7F >> n);
-    for (std::size_t k = 1; k < n; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) {
-            return 0;
-        }
-        cp = cp << 6 | (b(i + k) & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        return 0;
-    }
-    return n;
-}
 
 // Escapes markup characters; bytes that are not valid UTF-8 become U+FFFD so the
 // document always parses.
@@ -48,7 +14,7 @@ void AppendEscaped(std::string& out, const std::string& text) {
     for (std::size_t i = 0; i < text.size();) {
         const char c = text[i];
         if (static_cast<unsigned char>(c) >= 0x80) {
-            const std::size_t n = Utf8Length(text, i);
+            const std::size_t n = Utf8SequenceLength(text, i);
             if (n == 0) {
                 out += "\xEF\xBF\xBD";
                 ++i;

@@ -1,6 +1,7 @@
 #include "render/PngWriter.h"
 
-#include "script/FileUtil.h"
+#include "base/AtomicFile.h"
+#include "base/FileSystem.h"
 
 #include <png.h>
 #include <zlib.h>
@@ -141,17 +142,15 @@ RgbaImage DecodePng(const std::vector<std::uint8_t>& bytes) {
 }
 
 void WriteFileBytes(std::string_view path, const std::vector<std::uint8_t>& bytes) {
-    const std::string name(path);
-    std::FILE* file = std::fopen(ToFsPath(path).c_str(), "wb");
-    if (file == nullptr) {
-        throw PngError("Cannot write \"" + name + "\": " + std::strerror(errno));
-    }
-    const std::size_t written = std::fwrite(bytes.data(), 1, bytes.size(), file);
-    const int writeError = written == bytes.size() ? 0 : errno;
-    if (std::fclose(file) != 0 || writeError != 0) {
-        const int error = writeError != 0 ? writeError : errno;
-        std::remove(name.c_str());
-        throw PngError("Cannot write \"" + name + "\": " + std::strerror(error));
+    // Renamed into place: a half-written picture never carries the name, and a link
+    // planted under that name is replaced, not written through. Not synced one by one:
+    // the XML that names the pictures is synced last.
+    try {
+        AtomicFile file(std::string(path), AtomicFile::Durability::Buffered);
+        file.Write(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        file.Commit();
+    } catch (const FileError& e) {
+        throw PngError(e.what());
     }
 }
 

@@ -1,30 +1,13 @@
 #include "render/RenderOptions.h"
 
-#include "script/TextHelpers.h"
+#include "base/PathText.h"
+#include "base/TextHelpers.h"
 
 #include <array>
 
 namespace pelldrin::render {
 
 namespace {
-
-constexpr std::array<VideoFormat, 6> kFormats{{
-    {"1080p", 1920, 1080, 1920, 1080},
-    {"1080i", 1920, 1080, 1920, 1080},
-    {"720p", 1280, 720, 1280, 720},
-    {"480p", 720, 480, 720, 480},
-    {"480i", 720, 480, 854, 480},
-    {"576i", 720, 576, 1024, 576},
-}};
-
-constexpr std::array<FrameRate, 6> kRates{{
-    {"23.976", 24000, 1001, 24},
-    {"24", 24, 1, 24},
-    {"25", 25, 1, 25},
-    {"29.97", 30000, 1001, 30},
-    {"50", 50, 1, 50},
-    {"59.94", 60000, 1001, 60},
-}};
 
 bool ParseSwitch(char letter, const std::string& value) {
     if (value == "0") {
@@ -37,24 +20,6 @@ bool ParseSwitch(char letter, const std::string& value) {
 }
 
 } // namespace
-
-const VideoFormat* FindVideoFormat(std::string_view label) {
-    for (const auto& f : kFormats) {
-        if (f.label == label) {
-            return &f;
-        }
-    }
-    return nullptr;
-}
-
-const FrameRate* FindFrameRate(std::string_view text) {
-    for (const auto& r : kRates) {
-        if (r.text == text) {
-            return &r;
-        }
-    }
-    return nullptr;
-}
 
 RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
     RenderOptions options;

@@ -1,6 +1,8 @@
 // The renderer's command line: options, video formats and frame rates.
 #pragma once
 
+#include "script/VideoFormats.h"
+
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -15,28 +17,10 @@ class UsageError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// One of the video formats the renderer writes.
-struct VideoFormat {
-    std::string_view label;
-    int width = 0; // the output frame
-    int height = 0;
-    int renderWidth = 0; // the picture as drawn before the anamorphic squeeze
-    int renderHeight = 0;
-};
-
-// One of the frame rates, exact: frames per second = num / den.
-struct FrameRate {
-    std::string_view text;
-    std::int64_t num = 0;
-    std::int64_t den = 1;
-    int timecodeBase = 0; // frames per second of the non-drop timecodes
-};
-
-// The format with this label ("1080p", "480i", ...), or nullptr.
-const VideoFormat* FindVideoFormat(std::string_view label);
-
-// The rate written exactly as this text ("23.976", "25", ...), or nullptr.
-const FrameRate* FindFrameRate(std::string_view text);
+using pelldrin::FindFrameRate;
+using pelldrin::FindVideoFormat;
+using pelldrin::FrameRate;
+using pelldrin::VideoFormat;
 
 // Everything the command line sets.
 struct RenderOptions {

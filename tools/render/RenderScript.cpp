@@ -1,7 +1,7 @@
 #include "render/RenderScript.h"
 
-#include "script/FileUtil.h"
-#include "script/TextHelpers.h"
+#include "base/FileSystem.h"
+#include "base/TextHelpers.h"
 
 #include <vector>
 

@@ -3,8 +3,9 @@
 #include "render/RenderOptions.h"
 #include "render/RenderScript.h"
 #include "render/SubtitleTrack.h"
-#include "script/FileUtil.h"
-#include "script/TextHelpers.h"
+#include "base/AtomicFile.h"
+#include "base/FileSystem.h"
+#include "base/TextHelpers.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,6 +1,7 @@
 #include "render/SrtConvert.h"
 
-#include "script/TextHelpers.h"
+#include "base/Utf8.h"
+#include "base/TextHelpers.h"
 
 #include <array>
 #include <cctype>

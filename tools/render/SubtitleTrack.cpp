@@ -1,8 +1,9 @@
 #include "render/SubtitleTrack.h"
 
 #include "render/SrtConvert.h"
-#include "script/FileUtil.h"
-#include "script/TextHelpers.h"
+#include "base/Utf8.h"
+#include "base/FileSystem.h"
+#include "base/TextHelpers.h"
 
 #include <cstdarg>
 #include <cstdio>

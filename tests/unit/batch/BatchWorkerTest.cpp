@@ -1,5 +1,5 @@
-#include "app/BatchWorker.h"
-#include "script/FileUtil.h"
+#include "batch/BatchWorker.h"
+#include "base/FileSystem.h"
 #include "support/BatchTasks.h"
 #include "support/RecordingHost.h"
 #include "support/TempDir.h"

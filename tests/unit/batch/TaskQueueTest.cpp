@@ -1,4 +1,4 @@
-#include "app/TaskQueue.h"
+#include "batch/TaskQueue.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,8 @@
 #include "bdn/BlackEvents.h"
 #include "BdnTestUtil.h"
 #include "bdn/SubFile.h"
-#include "script/TextHelpers.h"
+#include "base/Utf8.h"
+#include "base/TextHelpers.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "runner/DosCommand.h"
-#include "script/FileUtil.h"
+#include "base/FileSystem.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -9,7 +9,7 @@
 #endif
 
 #include "runner/DosCommand.h"
-#include "script/FileUtil.h"
+#include "base/FileSystem.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>

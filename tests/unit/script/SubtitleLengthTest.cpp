@@ -1,4 +1,4 @@
-#include "script/FileUtil.h"
+#include "base/FileSystem.h"
 #include "script/SubtitleLength.h"
 #include "support/TempDir.h"
 

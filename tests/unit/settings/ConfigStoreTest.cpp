@@ -1,4 +1,4 @@
-#include "script/FileUtil.h"
+#include "base/FileSystem.h"
 #include "settings/ConfigStore.h"
 #include "support/TempDir.h"
 

@@ -1,5 +1,5 @@
 #include "settings/Language.h"
-#include "script/FileUtil.h"
+#include "base/FileSystem.h"
 #include "settings/ConfigStore.h"
 #include "settings/FileListing.h"
 #include "support/TempDir.h"

@@ -1,4 +1,5 @@
-#include "script/FileUtil.h"
+#include "base/AtomicFile.h"
+#include "base/FileSystem.h"
 #include "settings/FileListing.h"
 #include "support/TempDir.h"
 

@@ -2,7 +2,7 @@
 
 #include "ObjectRle.h"
 #include "PgsPalette.h"
-#include "script/FileUtil.h"
+#include "base/FileSystem.h"
 
 #include <algorithm>
 #include <array>

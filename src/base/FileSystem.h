@@ -7,15 +7,9 @@
 #include <string>
 #include <string_view>
 
-namespace pelldrin {
+#include "base/PathText.h"
 
-#ifdef _WIN32
-inline constexpr char kPathSeparator = '\\';
-inline constexpr std::string_view kPathSeparators = "\\/";
-#else
-inline constexpr char kPathSeparator = '/';
-inline constexpr std::string_view kPathSeparators = "/";
-#endif
+namespace pelldrin {
 
 // A file operation that failed; the message names the file and the cause.
 class FileError : public std::runtime_error {
@@ -44,23 +38,10 @@ bool IsAbsolutePath(std::string_view path);
 // The process's current folder, without a final separator.
 std::string CurrentFolder();
 
-// True when the text ends with a path separator.
-bool EndsWithSeparator(std::string_view path);
-
-// folder + separator + name, with no second separator when folder ends with one.
-std::string JoinPath(std::string_view folder, std::string_view name);
-
-// The folder part of a path (everything before its last separator).
-std::string FolderOf(std::string_view path);
-
 bool FileExists(std::string_view path);
 
 // Reads a whole file as bytes; throws FileError naming the file.
 std::string ReadWholeFile(std::string_view path);
-
-// Writes bytes to a temporary file beside path and renames it over path, so a
-// crash or a full disk never leaves half a file. Throws FileError naming path.
-void AtomicWriteFile(std::string_view path, std::string_view bytes);
 
 // Creates the folder and every missing level above it; throws FileError.
 void CreateFolders(std::string_view path);

@@ -1,6 +1,7 @@
 // File names with any characters, and the Windows rules for roots, separators and
 // replacing a file.
-#include "script/FileUtil.h"
+#include "base/AtomicFile.h"
+#include "base/FileSystem.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,7 @@
-#include "script/FileUtil.h"
-#include "script/TextHelpers.h"
+#include "base/Utf8.h"
+#include "base/AtomicFile.h"
+#include "base/FileSystem.h"
+#include "base/TextHelpers.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,4 @@
-#include "script/TextHelpers.h"
-
-#include "script/FileUtil.h"
+#include "base/TextHelpers.h"
 
 #include <charconv>
 #include <cmath>
@@ -17,14 +15,6 @@ std::vector<std::string> SplitByDelimiter(std::string_view text, char delimiter)
     }
     pieces.emplace_back(text.substr(start));
     return pieces;
-}
-
-std::string StripExtension(std::string_view name) {
-    const auto dot = name.rfind('.');
-    if (dot == std::string_view::npos) {
-        return {};
-    }
-    return std::string(name.substr(0, dot));
 }
 
 namespace {
@@ -110,67 +100,15 @@ std::string JoinWith(const std::vector<std::string>& pieces, char delimiter) {
     return result;
 }
 
-std::string FileNamePart(std::string_view path) {
-    const auto sep = path.find_last_of(kPathSeparators);
-    return std::string(sep == std::string_view::npos ? path : path.substr(sep + 1));
-}
-
-std::string FileExtension(std::string_view path) {
-    const std::string name = FileNamePart(path);
-    const auto dot = name.rfind('.');
-    return dot == std::string::npos ? std::string() : name.substr(dot);
-}
-
-} // namespace pelldrin
-
-namespace pelldrin {
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+std::string Cat(std::initializer_list<std::string_view> parts) {
+    std::size_t size = 0;
+    for (const std::string_view part : parts) {
+        size += part.size();
     }
-}
-
-std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian, bool stopAtZero) {
     std::string out;
-    out.reserve(bytes.size());
-    const std::size_t units = bytes.size() / 2;
-    auto unitAt = [&](std::size_t i) -> char16_t {
-        const auto b0 = static_cast<unsigned char>(bytes[2 * i]);
-        const auto b1 = static_cast<unsigned char>(bytes[2 * i + 1]);
-        return static_cast<char16_t>(bigEndian ? (b0 << 8) | b1 : (b1 << 8) | b0);
-    };
-    for (std::size_t i = 0; i < units; ++i) {
-        const char16_t u = unitAt(i);
-        if (u == 0 && stopAtZero) {
-            break;
-        }
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
-            const char16_t low = unitAt(i + 1);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) +
-                                    (static_cast<char32_t>(low) - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        if (u >= 0xD800 && u <= 0xDFFF) {
-            AppendUtf8(out, 0xFFFD);
-        } else {
-            AppendUtf8(out, u);
-        }
+    out.reserve(size);
+    for (const std::string_view part : parts) {
+        out += part;
     }
     return out;
 }

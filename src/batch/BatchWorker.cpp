@@ -1,11 +1,12 @@
-#include "app/BatchWorker.h"
+#include "batch/BatchWorker.h"
 
 #include "bdn/BlackEvents.h"
 #include "bdn/SubFile.h"
 #include "runner/DosCommand.h"
-#include "script/FileUtil.h"
+#include "base/FileSystem.h"
 #include "script/TaskScript.h"
-#include "script/TextHelpers.h"
+#include "base/TextHelpers.h"
+#include "base/Utf8.h"
 #include "settings/ConfigStore.h"
 
 #include <unordered_set>
@@ -19,14 +20,8 @@ namespace {
 constexpr std::size_t kMaxLastWords = 300;
 
 std::string LastWords(const std::string& line) {
-    if (line.size() <= kMaxLastWords) {
-        return line;
-    }
-    std::size_t cut = kMaxLastWords;
-    while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) {
-        --cut; // never split a UTF-8 character
-    }
-    return line.substr(0, cut) + "...";
+    const std::string_view kept = Utf8Prefix(line, kMaxLastWords);
+    return kept.size() == line.size() ? line : std::string(kept) + "...";
 }
 
 } // namespace

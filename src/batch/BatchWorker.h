@@ -4,7 +4,7 @@
 // reaches the window only through IBatchHost.
 #pragma once
 
-#include "app/TaskQueue.h"
+#include "batch/TaskQueue.h"
 
 #include <atomic>
 #include <chrono>

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,10 +12,6 @@ namespace pelldrin {
 // Splits text at every occurrence of delimiter; k delimiters always give k+1
 // pieces, empty ones included, none trimmed.
 std::vector<std::string> SplitByDelimiter(std::string_view text, char delimiter);
-
-// Cuts everything from the last "." on (searching the whole text, path
-// separators included); a text without "." gives the empty text.
-std::string StripExtension(std::string_view name);
 
 // True when the first n characters of a and b match, ASCII letters folded,
 // the end of b counting as one more character.
@@ -36,23 +33,7 @@ bool TryParseInt(std::string_view text, std::int64_t& value);
 // Joins pieces with the delimiter between them.
 std::string JoinWith(const std::vector<std::string>& pieces, char delimiter);
 
-// The extension of a path's file name part: from its last "." to the end,
-// dot included; empty when the file name holds no ".".
-std::string FileExtension(std::string_view path);
-
-// The file name part of a path (after the last separator).
-std::string FileNamePart(std::string_view path);
-
-} // namespace pelldrin
-
-namespace pelldrin {
-
-// Converts UTF-16 bytes (no byte-order mark) to UTF-8. Unpaired surrogates
-// become U+FFFD; a trailing odd byte is dropped. With stopAtZero a zero code
-// unit ends the text.
-std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian, bool stopAtZero = false);
-
-// Appends the UTF-8 form of a code point.
-void AppendUtf8(std::string& out, char32_t codePoint);
+// The pieces joined into one text, sized once.
+std::string Cat(std::initializer_list<std::string_view> parts);
 
 } // namespace pelldrin

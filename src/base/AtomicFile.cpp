@@ -1,0 +1,255 @@
+#include "base/AtomicFile.h"
+
+#include "base/FileSystem.h"
+#include "base/Utf8.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <chrono>
+#include <process.h>
+#include <thread>
+#include <windows.h>
+#define PELLDRIN_GETPID _getpid
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#define PELLDRIN_GETPID getpid
+#endif
+
+namespace pelldrin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The temporary file keeps at most this many bytes of the target's name, so that its
+// name stays within the file system's limit (255) when the target's is close to it.
+constexpr std::size_t kMaxTempStem = 200;
+// Small writes (a PNG encoder's) are gathered into blocks of this size.
+constexpr std::size_t kBlockSize = 1 << 16;
+
+std::string TempNameFor(std::string_view path) {
+    static std::atomic<unsigned> counter{0};
+    const auto separator = path.find_last_of(kPathSeparators);
+    const std::size_t nameStart = separator == std::string_view::npos ? 0 : separator + 1;
+    const std::string_view folder = path.substr(0, nameStart);
+    const std::string_view name = Utf8Prefix(path.substr(nameStart), kMaxTempStem);
+    return std::string(folder) + std::string(name) + ".tmp" + std::to_string(PELLDRIN_GETPID()) + "_" +
+           std::to_string(counter.fetch_add(1));
+}
+
+} // namespace
+
+#ifdef _WIN32
+
+struct AtomicFile::Impl {
+    std::string target, temp;
+    Durability durability = Durability::Synced;
+    bool committed = false;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    std::string buffer;
+
+    [[noreturn]] void Fail(const char* what, DWORD error) {
+        throw FileError(std::string(what) + " \"" + target + "\": " + WindowsErrorText(error));
+    }
+    void Open() {
+        // CREATE_NEW never opens what is already there, link or file.
+        file = ::CreateFileW(ToWide(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            Fail("Cannot write", ::GetLastError());
+        }
+    }
+    void Flush() {
+        std::size_t done = 0;
+        while (done < buffer.size()) {
+            const DWORD chunk =
+                static_cast<DWORD>(std::min<std::size_t>(buffer.size() - done, 1u << 30));
+            DWORD written = 0;
+            if (::WriteFile(file, buffer.data() + done, chunk, &written, nullptr) == 0 ||
+                written == 0) {
+                Fail("Cannot write", ::GetLastError());
+            }
+            done += written;
+        }
+        buffer.clear();
+    }
+    void Close() {
+        if (durability == Durability::Synced && ::FlushFileBuffers(file) == 0) {
+            Fail("Cannot write", ::GetLastError());
+        }
+        const HANDLE handle = file;
+        file = INVALID_HANDLE_VALUE;
+        if (::CloseHandle(handle) == 0) {
+            Fail("Cannot write", ::GetLastError());
+        }
+    }
+    // A scanner or indexer that has the target open for a moment makes the rename fail,
+    // so it is tried a few times.
+    void RenameOver() {
+        const std::wstring from = ToWide(temp);
+        const std::wstring to = ToWide(target);
+        for (int attempt = 0;; ++attempt) {
+            if (::MoveFileExW(from.c_str(), to.c_str(),
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+                return;
+            }
+            const DWORD error = ::GetLastError();
+            if (attempt == 20 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) {
+                Fail("Cannot replace", error);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+    }
+    void Discard() {
+        if (file != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(file);
+            file = INVALID_HANDLE_VALUE;
+        }
+        ::DeleteFileW(ToWide(temp).c_str());
+    }
+};
+
+#else
+
+struct AtomicFile::Impl {
+    std::string target, temp;
+    Durability durability = Durability::Synced;
+    bool committed = false;
+    int fd = -1;
+    std::string buffer;
+
+    [[noreturn]] void Fail(const char* what, int error) {
+        throw FileError(std::string(what) + " \"" + target + "\": " + std::strerror(error));
+    }
+    void Open() {
+        // O_EXCL with O_NOFOLLOW: never through a planted link, never over an existing file.
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            Fail("Cannot write", errno);
+        }
+        // A replaced file keeps its permissions (a config.xml kept private stays private).
+        struct stat existing {};
+        if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+            ::fchmod(fd, existing.st_mode & 07777);
+        }
+    }
+    void Flush() {
+        std::size_t done = 0;
+        while (done < buffer.size()) {
+            const ssize_t n = ::write(fd, buffer.data() + done, buffer.size() - done);
+            if (n < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                Fail("Cannot write", errno);
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        buffer.clear();
+    }
+    void Close() {
+        if (durability == Durability::Synced && ::fsync(fd) != 0) {
+            Fail("Cannot write", errno);
+        }
+        const int handle = fd;
+        fd = -1;
+        if (::close(handle) != 0) {
+            Fail("Cannot write", errno);
+        }
+    }
+    void RenameOver() {
+        if (::rename(temp.c_str(), target.c_str()) != 0) {
+            Fail("Cannot replace", errno);
+        }
+    }
+    void Discard() {
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
+        ::unlink(temp.c_str());
+    }
+};
+
+#endif
+
+AtomicFile::AtomicFile(std::string path, Durability durability) : impl_(std::make_unique<Impl>()) {
+    impl_->temp = TempNameFor(path);
+    impl_->target = std::move(path);
+    impl_->durability = durability;
+    impl_->Open();
+}
+
+AtomicFile::~AtomicFile() {
+    if (!impl_->committed) {
+        impl_->Discard();
+    }
+}
+
+void AtomicFile::Write(std::string_view bytes) {
+    if (impl_->committed) {
+        throw FileError("\"" + impl_->target + "\" was already written");
+    }
+    if (impl_->buffer.size() + bytes.size() > kBlockSize) {
+        impl_->Flush();
+    }
+    if (bytes.size() >= kBlockSize) {
+        impl_->buffer.assign(bytes); // large blocks go straight through
+        impl_->Flush();
+    } else {
+        impl_->buffer.append(bytes);
+    }
+}
+
+void AtomicFile::Commit() {
+    if (impl_->committed) {
+        throw FileError("\"" + impl_->target + "\" was already written");
+    }
+    impl_->Flush();
+    impl_->Close();
+    impl_->RenameOver();
+    impl_->committed = true;
+}
+
+const std::string& AtomicFile::TargetPath() const {
+    return impl_->target;
+}
+
+const std::string& AtomicFile::TempPath() const {
+    return impl_->temp;
+}
+
+void AtomicWriteFile(std::string_view path, std::string_view bytes) {
+    AtomicFile file{std::string(path)};
+    file.Write(bytes);
+    file.Commit();
+}
+
+bool IsAtomicTempName(std::string_view fileName) {
+    const auto tmp = fileName.rfind(".tmp");
+    if (tmp == std::string_view::npos || tmp == 0) {
+        return false;
+    }
+    const std::string_view tail = fileName.substr(tmp + 4);
+    const auto underscore = tail.find('_');
+    const auto allDigits = [](std::string_view s) {
+        return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    return underscore != std::string_view::npos && allDigits(tail.substr(0, underscore)) &&
+           allDigits(tail.substr(underscore + 1));
+}
+
+} // namespace pelldrin
