@@ -33,7 +33,7 @@ TEST(SrtConvert, CuesWithTimesBreaksAndTags) {
 
 TEST(SrtConvert, LooseFilesStillGiveTheirCues) {
     // No blank line between cues, LF line ends, stray text before the first cue,
-    // an unknown tag kept as text, a font colour open across lines.
+    // an unknown tag hidden, a font colour open across lines.
     const auto events = ParseSrt("junk at the top\n"
                                  "00:00:01,000 --> 00:00:02,000\n"
                                  "a <span>b</span>\n"
@@ -42,7 +42,7 @@ TEST(SrtConvert, LooseFilesStillGiveTheirCues) {
                                  "<font color=\"lime\">one\n"
                                  "two</font>\n");
     ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0].text, "a <span>b</span>");
+    EXPECT_EQ(events[0].text, "a b");
     EXPECT_EQ(events[1].startMs, 2000);
     EXPECT_EQ(events[1].text, "{\\c&H00FF00&}one\\Ntwo{\\c}");
 }
