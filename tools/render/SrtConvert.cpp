@@ -439,7 +439,9 @@ std::string FontSizeToAss(std::string_view value, double styleFontSize) {
     char* end = nullptr;
     const double size = std::strtod(v.c_str(), &end);
     // Far beyond any screen, a size only makes the glyph cache huge.
-    if (v.empty() || end != v.c_str() + v.size() || !(size > 0) || size > 256) {
+    // A leading sign would be HTML's relative size, which SRT players do not use.
+    if (v.empty() || !std::isdigit(static_cast<unsigned char>(v[0])) ||
+        end != v.c_str() + v.size() || !(size > 0) || size > 256) {
         return {};
     }
     char buf[32];
@@ -599,7 +601,7 @@ std::vector<SrtEvent> ParseSrt(std::string_view text, const SrtReadSettings& set
             } else if (!skipping && !isNumber(i)) {
                 skipping = true;
                 Warn(settings, lineName(i),
-                     line.find("-->") != std::string::npos
+                     line.find("->") != std::string::npos
                          ? "\"" + line + "\" is not a cue time; the cue is skipped"
                          : "text outside any cue is skipped");
             }
