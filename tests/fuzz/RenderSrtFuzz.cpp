@@ -36,13 +36,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     }
     default: {
-        std::vector<std::string> colors;
+        render::SrtTagState state;
         fuzz::InputReader lines(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
         while (!lines.Empty()) {
             const std::string_view line = lines.Until('\n');
-            const std::string ass = render::SrtLineToAss(line, colors);
-            // Tags become ASS blocks; text outside tags is kept as it is.
-            if (line.find('<') == std::string_view::npos) {
+            const std::string ass = render::SrtLineToAss(line, state);
+            // Tags become ASS blocks; text without tags or ASS escapes is kept as it is.
+            if (line.find_first_of("<{}\\") == std::string_view::npos) {
                 FUZZ_CHECK(ass == line);
             }
         }

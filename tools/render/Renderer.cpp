@@ -332,7 +332,7 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         }
 
         AssLibrary library(
-            [&](const std::string& message) { err << program << ": libass: " << message << '\n'; });
+            [&](const std::string& message) { err << "Warning: " << message << '\n'; });
         SubtitleTrack track(library, script.subtitlePath);
         const FrameGeometry geometry{script.width, script.height, script.renderWidth,
                                      script.renderHeight};

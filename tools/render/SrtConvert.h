@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -22,22 +23,49 @@ struct SrtEvent {
     std::string text;
 };
 
-// The cues of an SRT file (UTF-8, no byte-order mark), in file order. Cues whose
-// end is not after their start are dropped; text that is not a cue is skipped.
-std::vector<SrtEvent> ParseSrt(std::string_view text);
+// The font size that players treat as an SRT file's normal text size; <font size>
+// numbers are read against it.
+inline constexpr double kSrtNormalFontSize = 16;
 
-// One SRT text line with <i> <b> <u> <s> and <font color> turned into ASS tags.
-// fontColors carries the open <font> colours from line to line.
-std::string SrtLineToAss(std::string_view line, std::vector<std::string>& fontColors);
+// What the SRT reader takes from outside: the style's font size, which <font size>
+// scales, and where warnings go (messages name the line and cue, not the file).
+struct SrtReadSettings {
+    double styleFontSize = kSrtNormalFontSize;
+    std::function<void(const std::string&)> warn;
+};
+
+// The cues of an SRT file (UTF-8, no byte-order mark; CR LF, LF or CR line ends), in
+// file order. Cues whose end is not after their start and text outside any cue are
+// skipped with a warning.
+std::vector<SrtEvent> ParseSrt(std::string_view text, const SrtReadSettings& settings = {});
+
+// The tags open at a point of a cue; they carry over from line to line.
+struct SrtTagState {
+    struct Font {
+        std::string color; // an ASS colour value; empty is the style's colour
+        std::string size;  // a \fs value; empty is the style's size
+        std::string face;  // a \fn value; empty is the style's font
+    };
+    std::vector<Font> fonts;
+    int italic = 0, bold = 0, underline = 0, strike = 0; // open depth of each
+};
+
+// One SRT text line as ASS text: <i> <b> <u> <s> and <font color size face> become
+// override tags, other tags are hidden, {\anN} places the cue, and every other
+// character (braces and backslashes too) is drawn as written. where names the line
+// and cue in warnings.
+std::string SrtLineToAss(std::string_view line, SrtTagState& state,
+                         const SrtReadSettings& settings = {}, std::string_view where = {});
 
 // The style SRT text is drawn with.
 struct SrtStyle {
     int playResX = 384;
     int playResY = 288;
     bool scaledBorderAndShadow = true;
-    std::string format; // the Format line's text after "Format:"
-    std::string style;  // the Style line's text after "Style:"
-    std::string name;   // the style's Name field
+    std::string format;   // the Format line's text after "Format:"
+    std::string style;    // the Style line's text after "Style:"
+    std::string name;     // the style's Name field
+    double fontSize = 18; // the style's Fontsize field
 };
 
 // The style used when no ".srt.style" file lies beside the SRT file.
@@ -51,8 +79,8 @@ SrtStyle ParseSrtStyle(std::string_view text, std::string_view path);
 // An ASS script with the style and an empty event list, ready for libass.
 std::string BuildSrtScriptHeader(const SrtStyle& style);
 
-// Subtitle bytes as UTF-8: a UTF-8 byte-order mark is dropped, UTF-16 with a
-// byte-order mark is converted.
+// Subtitle bytes as UTF-8: a UTF-8 byte-order mark is dropped, UTF-16 is converted
+// (with a byte-order mark, or without one when its zero bytes show the byte order).
 std::string DecodeSubtitleText(std::string_view bytes);
 
 } // namespace pelldrin::render

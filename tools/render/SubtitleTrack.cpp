@@ -42,16 +42,26 @@ ASS_Track* ReadAss(ASS_Library* library, std::string text, const std::string& pa
     return track;
 }
 
-ASS_Track* LoadSrt(ASS_Library* library, const std::string& text, const std::string& path) {
+ASS_Track* LoadSrt(const AssLibrary& library, const std::string& text, const std::string& path) {
     const std::string stylePath = StripExtension(path) + ".srt.style";
     const SrtStyle style =
         FileExists(stylePath)
             ? ParseSrtStyle(DecodeSubtitleText(ReadWholeFile(stylePath)), stylePath)
             : DefaultSrtStyle();
-    ASS_Track* track = ReadAss(library, BuildSrtScriptHeader(style), stylePath);
+    SrtReadSettings settings;
+    settings.styleFontSize = style.fontSize;
+    settings.warn = [&](const std::string& message) { library.Warn(path + ": " + message); };
+    const std::vector<SrtEvent> events = ParseSrt(text, settings);
+    if (events.empty()) {
+        // Text that gives no cue is not an SRT file we understand; an empty BDN would
+        // pass for a good result.
+        throw SubtitleError(path + ": no subtitle cue could be read (an SRT file in UTF-8 "
+                                   "or UTF-16 is expected)");
+    }
+    ASS_Track* track = ReadAss(library.Get(), BuildSrtScriptHeader(style), stylePath);
     const int styleIndex = FindStyle(track, style.name);
     int order = 0;
-    for (const SrtEvent& e : ParseSrt(text)) {
+    for (const SrtEvent& e : events) {
         const int id = ass_alloc_event(track);
         if (id < 0) {
             ass_free_track(track);
@@ -91,12 +101,18 @@ AssLibrary::~AssLibrary() {
 
 void AssLibrary::OnMessage(int level, const char* format, va_list args, void* data) {
     auto* self = static_cast<AssLibrary*>(data);
-    if (level > kWarnLevel || !self->onMessage_) {
+    if (level > kWarnLevel) {
         return;
     }
     char buffer[1024];
     std::vsnprintf(buffer, sizeof buffer, format, args);
-    self->onMessage_(buffer);
+    self->Warn(std::string("libass: ") + buffer);
+}
+
+void AssLibrary::Warn(const std::string& message) const {
+    if (onMessage_) {
+        onMessage_(message);
+    }
 }
 
 bool IsAnimatedEvent(std::string_view text, std::string_view effect) {
@@ -134,7 +150,7 @@ SubtitleTrack::SubtitleTrack(const AssLibrary& library, const std::string& path)
         return;
     }
     if (SameTextN(FileExtension(path), ".srt", 4)) {
-        track_ = LoadSrt(library.Get(), text, path);
+        track_ = LoadSrt(library, text, path);
     } else {
         track_ = ReadAss(library.Get(), text, path);
     }

@@ -12,8 +12,8 @@
 
 namespace pelldrin::render {
 
-// Owns the libass library handle; libass's messages at warning level or above go to
-// onMessage (nothing else is printed).
+// Owns the libass library handle. Warnings, libass's own at warning level or above
+// and those about the subtitle file, go to onMessage (nothing else is printed).
 class AssLibrary {
   public:
     explicit AssLibrary(std::function<void(const std::string&)> onMessage = {});
@@ -21,6 +21,8 @@ class AssLibrary {
     AssLibrary(const AssLibrary&) = delete;
     AssLibrary& operator=(const AssLibrary&) = delete;
     ASS_Library* Get() const { return library_; }
+    // Passes one warning line to onMessage.
+    void Warn(const std::string& message) const;
 
   private:
     static void OnMessage(int level, const char* format, va_list args, void* data);

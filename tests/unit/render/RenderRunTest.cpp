@@ -314,6 +314,75 @@ std::string Utf16(const std::string& ascii, bool bigEndian) {
     return out;
 }
 
+TEST(RenderRun, SrtAsPlayersShowIt) {
+    TempDir dir;
+    // Cues 4 and 5 differ only in a hidden tag, 6 and 7 only in the size and face.
+    WriteFile(dir.File("p.srt"),
+              "1\r\n00:00:00,000 --> 00:00:01,000\r\n"
+              "This text should be big and <font color=\"Brown\">brown</font>\r\n\r\n"
+              "2\r\n00:00:01,000 --> 00:00:02,000\r\n"
+              "{\\an8}<b><font color=\"rgb(0, 128, 255)\">top <i>blue</i></font> white</b>\r\n\r\n"
+              "3\r\n00:00:02,000 --> 00:00:03,000\r\n"
+              "<font color=\"bleu\">{sic} C:\\new a < b</font>\r\n\r\n"
+              "4\r\n00:00:03,000 --> 00:00:04,000\r\n<invalid_tag>Hidden</invalid_tag>\r\n\r\n"
+              "5\r\n00:00:05,000 --> 00:00:06,000\r\nHidden\r\n\r\n"
+              "6\r\n00:00:07,000 --> 00:00:08,000\r\n<font size=\"32\">Big</font>\r\n\r\n"
+              "7\r\n00:00:09,000 --> 00:00:10,000\r\nBig\r\n\r\n"
+              "8\r\n00:00:11,000 --> 00:00:12,000\r\n<font face=\"DejaVu Serif\">Big</font>\r\n\r\n"
+              "9\r\n00:00:13,000 --> 00:00:14,000\r\n{sic}\r\n");
+    WriteFile(dir.File("p.avs"), ScriptText(dir.File("p.srt"), 1920, 1080, "25", 400));
+    const auto r =
+        RunRenderer({"-v", "1080p", "-f", "25", "-o", dir.File("p.xml"), dir.File("p.avs")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "Warning: " + dir.File("p.srt") +
+                         ": line 11 (cue 3): unknown colour \"bleu\"; the text keeps the colour "
+                         "it has\n");
+    const auto events = ReadEvents(dir.File("p.xml"));
+    ASSERT_EQ(events.size(), 9u);
+    std::vector<RgbaImage> pictures;
+    for (const auto& e : events) {
+        ASSERT_EQ(e.graphics.size(), 1u);
+        pictures.push_back(LoadPng(dir.File(e.graphics[0].file)));
+    }
+    EXPECT_GT(CountColour(pictures[0], {165, 42, 42}), 300) << "brown";
+    EXPECT_GT(CountColour(pictures[0], {255, 255, 255}), 300);
+    EXPECT_GT(events[0].graphics[0].y, 900);
+
+    EXPECT_LT(events[1].graphics[0].y, 150) << "{\\an8} puts the cue at the top";
+    EXPECT_GT(CountColour(pictures[1], {0, 128, 255}), 300);
+    EXPECT_GT(CountColour(pictures[1], {255, 255, 255}), 300) << "</font> returns to white";
+
+    // The unknown colour keeps white; "\\n" written in the text does not break the line.
+    EXPECT_GT(CountColour(pictures[2], {255, 255, 255}), 300);
+    EXPECT_LT(pictures[2].height, pictures[6].height + 10);
+    EXPECT_GT(pictures[8].width, pictures[4].width / 3) << "a cue of \"{sic}\" alone is drawn";
+
+    EXPECT_EQ(ReadFile(dir.File(events[3].graphics[0].file)),
+              ReadFile(dir.File(events[4].graphics[0].file)))
+        << "a hidden tag draws exactly its content";
+    // size 32 is twice the normal 16, so twice the style's 58.
+    EXPECT_NEAR(static_cast<double>(pictures[5].height) / pictures[6].height, 2.0, 0.25);
+    EXPECT_NEAR(static_cast<double>(pictures[5].width) / pictures[6].width, 2.0, 0.25);
+    EXPECT_NE(ReadFile(dir.File(events[7].graphics[0].file)),
+              ReadFile(dir.File(events[6].graphics[0].file)))
+        << "the serif face changes the glyphs";
+}
+
+TEST(RenderRun, SrtWithoutCuesIsAnErrorNamingTheFile) {
+    TempDir dir;
+    WriteFile(dir.File("j.srt"), "Not a subtitle file at all.\r\nJust words.\r\n");
+    WriteFile(dir.File("j.avs"), ScriptText(dir.File("j.srt"), 1920, 1080, "25", 100));
+    const auto r =
+        RunRenderer({"-v", "1080p", "-f", "25", "-o", dir.File("j.xml"), dir.File("j.avs")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Warning: " + dir.File("j.srt") + ": line 1: text outside any cue"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(dir.File("j.srt") + ": no subtitle cue could be read"), std::string::npos)
+        << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("j.xml")));
+}
+
 TEST(RenderRun, Utf16FilesRenderLikeTheirUtf8Form) {
     TempDir dir;
     const std::string text =

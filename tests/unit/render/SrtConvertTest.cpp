@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 namespace pelldrin::render {
 namespace {
 
@@ -33,7 +37,7 @@ TEST(SrtConvert, CuesWithTimesBreaksAndTags) {
 
 TEST(SrtConvert, LooseFilesStillGiveTheirCues) {
     // No blank line between cues, LF line ends, stray text before the first cue,
-    // an unknown tag kept as text, a font colour open across lines.
+    // an unknown tag hidden, a font colour open across lines.
     const auto events = ParseSrt("junk at the top\n"
                                  "00:00:01,000 --> 00:00:02,000\n"
                                  "a <span>b</span>\n"
@@ -42,9 +46,114 @@ TEST(SrtConvert, LooseFilesStillGiveTheirCues) {
                                  "<font color=\"lime\">one\n"
                                  "two</font>\n");
     ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0].text, "a <span>b</span>");
+    EXPECT_EQ(events[0].text, "a b");
     EXPECT_EQ(events[1].startMs, 2000);
     EXPECT_EQ(events[1].text, "{\\c&H00FF00&}one\\Ntwo{\\c}");
+}
+
+// One line with its tags converted; warnings are collected.
+struct Converted {
+    std::string ass;
+    std::vector<std::string> warnings;
+};
+
+Converted Convert(std::string_view line, double styleFontSize = 16) {
+    Converted c;
+    SrtReadSettings settings;
+    settings.styleFontSize = styleFontSize;
+    settings.warn = [&](const std::string& w) { c.warnings.push_back(w); };
+    SrtTagState state;
+    c.ass = SrtLineToAss(line, state, settings, "line 7 (cue 3)");
+    return c;
+}
+
+TEST(SrtConvert, ColourNamesHexAndRgbForms) {
+    const std::vector<std::pair<std::string, std::string>> known{
+        {"brown", "&H2A2AA5&"},
+        {"Orange", "&H00A5FF&"},
+        {"CYAN", "&HFFFF00&"},
+        {"magenta", "&HFF00FF&"},
+        {"aliceblue", "&HFFF8F0&"},
+        {"yellowgreen", "&H32CD9A&"},
+        {"DarkSlateGrey", "&H4F4F2F&"},
+        {"lightgoldenrodyellow", "&HD2FAFA&"},
+        {"rebeccapurple", ""},
+        {"grey", "&H808080&"},
+        {"#abc", "&HCCBBAA&"},
+        {"#A1B2C3", "&HC3B2A1&"},
+        {"rgb(255, 128, 0)", "&H0080FF&"},
+        {" RGB(0,0,255) ", "&HFF0000&"},
+        {"bleu", ""},
+        {"#12345", ""},
+        {"rgb(256, 0, 0)", ""},
+        {"rgb(1, 2)", ""},
+    };
+    for (const auto& [name, value] : known) {
+        SCOPED_TRACE(name);
+        const Converted c = Convert("<font color=\"" + name + "\">t</font>");
+        if (value.empty()) {
+            EXPECT_EQ(c.ass, "t");
+            ASSERT_EQ(c.warnings.size(), 1u);
+            EXPECT_EQ(c.warnings[0], "line 7 (cue 3): unknown colour \"" + name +
+                                         "\"; the text keeps the colour it has");
+        } else {
+            EXPECT_EQ(c.ass, "{\\c" + value + "}t{\\c}");
+            EXPECT_TRUE(c.warnings.empty());
+        }
+    }
+}
+
+TEST(SrtConvert, NestedKnownTagsAndHiddenUnknownOnes) {
+    EXPECT_EQ(Convert("<b>b <i>bi <I>still</I> bi</i></b> </b>plain").ass,
+              "{\\b1}b {\\i1}bi still bi{\\i0}{\\b0} plain");
+    EXPECT_EQ(Convert("<invalid_tag>shown</invalid_tag> <wwww>too <br/><span class=\"a>b\">x").ass,
+              "shown too x");
+    EXPECT_EQ(Convert("<font color=red>r <font size=\"32\">big <font color=lime>g</font> "
+                      "big</font> r</font> w")
+                  .ass,
+              "{\\c&H0000FF&}r {\\fs32}big {\\c&H00FF00&}g{\\c&H0000FF&} big{\\fs} r{\\c} w");
+}
+
+TEST(SrtConvert, StrayAngleBracketsBracesAndBackslashesStayText) {
+    const std::string wj = "\xE2\x81\xA0";
+    EXPECT_EQ(Convert("a < b > c, <3, x<-y, 1<2> 3, <a").ass, "a < b > c, <3, x<-y, 1<2> 3, <a");
+    EXPECT_EQ(Convert("{\\an8}{sic} C:\\new\\Name \\h \\x").ass,
+              "{\\an8}\\{sic\\} C:\\" + wj + "new\\" + wj + "Name \\" + wj + "h \\x");
+    // A written backslash before a tag must not turn the tag's "{" into an escape.
+    EXPECT_EQ(Convert("end\\<i>x</i>").ass, "end\\" + wj + "{\\i1}x{\\i0}");
+    EXPECT_EQ(Convert("{\\b1}x").ass, "\\{\\b1\\}x");
+}
+
+TEST(SrtConvert, FontSizeScalesTheStyleAndFaceNamesTheFont) {
+    EXPECT_EQ(Convert("<font size=\"24\" face=\"DejaVu Serif\">a</font>b", 58).ass,
+              "{\\fs87\\fnDejaVu Serif}a{\\fs\\fn}b");
+    EXPECT_EQ(Convert("<font size=8px face='Odd}\\Name'>a", 40).ass, "{\\fs20\\fnOddName}a");
+    const Converted bad = Convert("<font size=\"+2\">a</font>", 58);
+    EXPECT_EQ(bad.ass, "a");
+    ASSERT_EQ(bad.warnings.size(), 1u);
+    EXPECT_NE(bad.warnings[0].find("\"+2\""), std::string::npos);
+    EXPECT_EQ(Convert("<font size=\"100000\">a</font>").warnings.size(), 1u);
+}
+
+TEST(SrtConvert, LineEndsOfAnyKindAndSkippedTextIsReported) {
+    std::vector<std::string> warnings;
+    SrtReadSettings settings;
+    settings.warn = [&](const std::string& w) { warnings.push_back(w); };
+    const auto events = ParseSrt("1\r00:00:01,000 --> 00:00:02,000\rone\rtwo\r\r"
+                                 "2\r00:00:03,000 -> 00:00:04,000\rlost\r\r"
+                                 "3\r00:00:05,000 --> 00:00:04,000\rbackwards\r\r"
+                                 "4\n00:00:06,000 --> 00:00:07,000\n<font color=bleu>x\n"
+                                 "\nstray words\n",
+                                 settings);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].text, "one\\Ntwo");
+    EXPECT_EQ(events[1].startMs, 6000);
+    EXPECT_EQ(warnings,
+              (std::vector<std::string>{
+                  "line 7: \"00:00:03,000 -> 00:00:04,000\" is not a cue time; the cue is skipped",
+                  "line 11 (cue 3): the cue does not end after it starts; it is skipped",
+                  "line 16 (cue 4): unknown colour \"bleu\"; the text keeps the colour it has",
+                  "line 18: text outside any cue is skipped"}));
 }
 
 TEST(SrtConvert, StyleFileWithHeaderFormatAndResolution) {
@@ -98,6 +207,16 @@ TEST(SrtConvert, DecodesUtf16AndDropsByteOrderMarks) {
     EXPECT_EQ(DecodeSubtitleText(be), text);
     EXPECT_EQ(DecodeSubtitleText("\xEF\xBB\xBF" + text), text);
     EXPECT_EQ(DecodeSubtitleText(text), text);
+    // Without a byte-order mark the zero bytes of the ASCII characters give the order.
+    const std::string srt = "1\r\n00:00:01,000 --> 00:00:02,000\r\n\xE4\xB8\xAD\r\n";
+    std::string leBare;
+    std::string beBare;
+    for (char c : std::string("1\r\n00:00:01,000 --> 00:00:02,000\r\n")) {
+        leBare += std::string{c, '\0'};
+        beBare += std::string{'\0', c};
+    }
+    EXPECT_EQ(DecodeSubtitleText(leBare + std::string("\x2D\x4E\r\0\n\0", 6)), srt);
+    EXPECT_EQ(DecodeSubtitleText(beBare + std::string("\x4E\x2D\0\r\0\n", 6)), srt);
 }
 
 } // namespace
