@@ -1,5 +1,6 @@
 #include "render/Renderer.h"
 
+#include "render/FontSources.h"
 #include "render/RenderOptions.h"
 #include "render/RenderScript.h"
 #include "render/SubtitleTrack.h"
@@ -331,8 +332,17 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
             std::filesystem::remove(ToFsPath(options.supPath), ignored);
         }
 
-        AssLibrary library(
-            [&](const std::string& message) { err << "Warning: " << message << '\n'; });
+        const auto warn = [&](const std::string& message) {
+            err << "Warning: " << message << '\n';
+        };
+        FontReport fonts(script.subtitlePath);
+        AssLibrary library([&](const std::string& message) {
+            if (const auto warning = fonts.Translate(message)) {
+                warn(*warning);
+            }
+        });
+        AddFontFiles(library.Get(), FontFolders({FolderOf(script.subtitlePath), ProgramFolder()}),
+                     warn);
         SubtitleTrack track(library, script.subtitlePath);
         const FrameGeometry geometry{script.width, script.height, script.renderWidth,
                                      script.renderHeight};

@@ -1,4 +1,6 @@
-// pelldrin-render: draws a task script's subtitles into BDN XML with PNG images.
+// pelldrin-render: draws a task script's subtitles into BDN XML with PNG images, or one
+// frame of it into a PNG for a preview.
+#include "render/Preview.h"
 #include "render/Renderer.h"
 
 #include <iostream>
@@ -7,5 +9,8 @@
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv, argv + argc);
+    if (pelldrin::render::IsPreviewRequest(args)) {
+        return pelldrin::render::RunPreview(args, std::cout, std::cerr);
+    }
     return pelldrin::render::RunRender(args, std::cout, std::cerr);
 }

@@ -4,6 +4,7 @@
 
 #include "render/PngWriter.h"
 #include "render/RenderOptions.h"
+#include "render/Preview.h"
 #include "render/Renderer.h"
 #include "render/RgbaImage.h"
 #include "support/TempDir.h"
@@ -32,7 +33,7 @@ inline RunResult RunRenderer(const std::vector<std::string>& args) {
     std::ostringstream out;
     std::ostringstream err;
     RunResult result;
-    result.status = RunRender(full, out, err);
+    result.status = IsPreviewRequest(full) ? RunPreview(full, out, err) : RunRender(full, out, err);
     result.out = out.str();
     result.err = err.str();
     return result;
