@@ -1,19 +1,18 @@
-// Writes the blank event image: 1920x1080, 8-bit indexed, every pixel a black palette
-// entry with alpha 0, with a transparency chunk and a gamma of 1/2.2. Its output is
-// committed as resources/0.png and embedded in the program at build time; run it again
-// only to regenerate that file.
+// Writes a blank event image: one video format's frame size (1920x1080 unless told),
+// 8-bit indexed, every pixel a black palette entry with alpha 0, with a transparency chunk
+// and a gamma of 1/2.2. Its outputs are committed as resources/0.png (1920x1080) and
+// resources/0-WxH.png and embedded in the program at build time; run it again only to
+// regenerate those files.
 #include <png.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 namespace {
 
-constexpr int kWidth = 1920;
-constexpr int kHeight = 1080;
-
 // Writes the image to path; false on any libpng or file failure.
-bool WriteBlankImage(const char* path) {
+bool WriteBlankImage(const char* path, int width, int height) {
     std::FILE* out = std::fopen(path, "wb");
     if (out == nullptr) {
         return false;
@@ -27,7 +26,7 @@ bool WriteBlankImage(const char* path) {
     }
     png_init_io(png, out);
     png_set_compression_level(png, 9);
-    png_set_IHDR(png, info, kWidth, kHeight, 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     // All 256 entries black and fully transparent, so any index reads as "nothing shown".
     std::vector<png_color> palette(256, png_color{0, 0, 0});
@@ -36,8 +35,8 @@ bool WriteBlankImage(const char* path) {
     png_set_tRNS(png, info, alpha.data(), 256, nullptr);
     png_set_gAMA_fixed(png, info, 45455); // 1/2.2 in units of 1/100000
     png_write_info(png, info);
-    std::vector<png_byte> row(kWidth, 0);
-    for (int y = 0; y < kHeight; ++y) {
+    std::vector<png_byte> row(static_cast<std::size_t>(width), 0);
+    for (int y = 0; y < height; ++y) {
         png_write_row(png, row.data());
     }
     png_write_end(png, nullptr);
@@ -48,11 +47,17 @@ bool WriteBlankImage(const char* path) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT.png\n", argv[0]);
+    if (argc != 2 && argc != 4) {
+        std::fprintf(stderr, "usage: %s OUTPUT.png [WIDTH HEIGHT]\n", argv[0]);
         return 2;
     }
-    if (!WriteBlankImage(argv[1])) {
+    const int width = argc == 4 ? std::atoi(argv[2]) : 1920;
+    const int height = argc == 4 ? std::atoi(argv[3]) : 1080;
+    if (width <= 0 || height <= 0) {
+        std::fprintf(stderr, "the size must be positive\n");
+        return 2;
+    }
+    if (!WriteBlankImage(argv[1], width, height)) {
         std::fprintf(stderr, "cannot write %s\n", argv[1]);
         return 1;
     }

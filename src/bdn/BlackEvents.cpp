@@ -1,5 +1,7 @@
 #include "bdn/BlackEvents.h"
 
+#include "script/VideoFormats.h"
+
 #include "bdn/BdnDocument.h"
 #include "base/AtomicFile.h"
 #include "base/FileSystem.h"
@@ -12,8 +14,14 @@
 
 namespace pelldrin {
 
-extern const unsigned char kBlankEventImage[];
-extern const std::size_t kBlankEventImageSize;
+extern const unsigned char kBlankEventImage0[];
+extern const std::size_t kBlankEventImage0Size;
+extern const unsigned char kBlankEventImage0_1280x720[];
+extern const std::size_t kBlankEventImage0_1280x720Size;
+extern const unsigned char kBlankEventImage0_720x480[];
+extern const std::size_t kBlankEventImage0_720x480Size;
+extern const unsigned char kBlankEventImage0_720x576[];
+extern const std::size_t kBlankEventImage0_720x576Size;
 
 namespace {
 
@@ -96,18 +104,34 @@ int FrameBase(std::string_view frameRate) {
     return static_cast<int>(whole);
 }
 
-std::string_view BlankEventImage() {
-    return {reinterpret_cast<const char*>(kBlankEventImage), kBlankEventImageSize};
+std::string_view BlankEventImage(std::string_view videoFormat) {
+    const auto bytes = [](const unsigned char* data, std::size_t size) {
+        return std::string_view(reinterpret_cast<const char*>(data), size);
+    };
+    // An authoring tool refuses a graphic larger than the video frame.
+    const VideoFormat* format = FindVideoFormat(videoFormat);
+    const int height = format != nullptr ? format->height : 1080;
+    const int width = format != nullptr ? format->width : 1920;
+    if (width == 1280 && height == 720) {
+        return bytes(kBlankEventImage0_1280x720, kBlankEventImage0_1280x720Size);
+    }
+    if (width == 720 && height == 480) {
+        return bytes(kBlankEventImage0_720x480, kBlankEventImage0_720x480Size);
+    }
+    if (width == 720 && height == 576) {
+        return bytes(kBlankEventImage0_720x576, kBlankEventImage0_720x576Size);
+    }
+    return bytes(kBlankEventImage0, kBlankEventImage0Size);
 }
 
-void SaveResourceToFile(std::string_view name, std::string_view type,
-                        const std::string& targetPath) {
+void SaveResourceToFile(std::string_view name, std::string_view type, const std::string& targetPath,
+                        std::string_view videoFormat) {
     if (name != "PNG" || type != "PNGFILE") {
         throw BdnError(
             Cat({"no resource \"", name, "\" of type \"", type, "\" is carried in the program"}));
     }
     try {
-        AtomicWriteFile(targetPath, BlankEventImage());
+        AtomicWriteFile(targetPath, BlankEventImage(videoFormat));
     } catch (const FileError& e) {
         throw BdnError(e.what());
     }
@@ -172,7 +196,8 @@ void AddBlackEvents(const std::string& xmlPath, int mode) {
     // Serialised before anything is written, as that can refuse too. The image goes
     // first: if it cannot be written the XML file is still untouched.
     const std::string bytes = SerializeBdnDocument(doc);
-    SaveResourceToFile("PNG", "PNGFILE", JoinPath(FolderOf(xmlPath), kBlankImageName));
+    SaveResourceToFile("PNG", "PNGFILE", JoinPath(FolderOf(xmlPath), kBlankImageName),
+                       file.Info.VideoFormat);
     WriteBdnBytes(xmlPath, bytes);
 }
 

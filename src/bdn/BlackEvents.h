@@ -26,11 +26,12 @@ std::string AddFrames(std::string_view timecode, int frames, int base);
 int FrameBase(std::string_view frameRate);
 
 // Writes the bytes of a resource carried in the program to targetPath, atomically.
-// The one resource is "PNG" of type "PNGFILE": the blank event image.
-void SaveResourceToFile(std::string_view name, std::string_view type,
-                        const std::string& targetPath);
+// The one resource is "PNG" of type "PNGFILE": the blank event image of the video format.
+void SaveResourceToFile(std::string_view name, std::string_view type, const std::string& targetPath,
+                        std::string_view videoFormat = "1080p");
 
-// The blank event image as PNG bytes.
-std::string_view BlankEventImage();
+// The blank event image as PNG bytes: fully transparent, the frame size of the video format
+// ("720p", "480i", ...; an unknown format gets the 1920x1080 image).
+std::string_view BlankEventImage(std::string_view videoFormat = "1080p");
 
 } // namespace pelldrin

@@ -114,6 +114,17 @@ TEST_F(AddBlackEventsTest, Mode1AppendsTheFirstEventAndWritesTheImage) {
     EXPECT_EQ(ReadFile(image_), std::string(BlankEventImage()));
 }
 
+TEST_F(AddBlackEventsTest, TheImageHasTheDocumentsFrameSize) {
+    std::string xml = ReadFile(path_);
+    const auto at = xml.find("VideoFormat=\"");
+    ASSERT_NE(at, std::string::npos);
+    xml.replace(at, xml.find('"', at + 13) + 1 - at, "VideoFormat=\"720p\"");
+    WriteFile(path_, xml);
+    AddBlackEvents(path_, 1);
+    EXPECT_EQ(ReadFile(image_), std::string(BlankEventImage("720p")));
+    EXPECT_NE(BlankEventImage("720p"), BlankEventImage("1080p"));
+}
+
 TEST_F(AddBlackEventsTest, Mode2AppendsTheEndEventAtTheFrameBase) {
     AddBlackEvents(path_, 2);
     auto written = Written();
