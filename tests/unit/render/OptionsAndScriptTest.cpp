@@ -1,6 +1,10 @@
 // The command line and the task script: what is accepted, and how refusals read.
 #include "render/RenderOptions.h"
 #include "render/RenderScript.h"
+#include "runner/CommandLineSplit.h"
+#include "script/TaskRecord.h"
+#include "script/TaskScript.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -167,6 +171,37 @@ TEST(RenderScript, FormatAndRateMustMatchTheCommandLine) {
     options.format = FindVideoFormat("480i");
     options.rate = FindFrameRate("24");
     EXPECT_THROW(CheckScriptMatchesOptions(script, options), UsageError);
+}
+
+} // namespace
+} // namespace pelldrin::render
+
+namespace pelldrin::render {
+namespace {
+
+// What the window offers, the builder writes and the renderer reads come from one table;
+// every task format and rate the window lists must give a script the renderer runs.
+TEST(FormatTable, EveryTaskFormatAndRateTheBuilderWritesTheRendererAccepts) {
+    pelldrin::test::TempDir dir;
+    pelldrin::test::WriteFile(dir.File("ep.ass"), "");
+    for (std::size_t f = 0; f < kTaskFormatCount; ++f) {
+        for (std::size_t r = 0; r < kTaskRateCount; ++r) {
+            SCOPED_TRACE(std::string(kVideoFormats[f].label) + " " + std::string(kFrameRates[r].text));
+            TaskControls controls;
+            controls.formatIndex = static_cast<int>(f);
+            controls.rateIndex = static_cast<int>(r);
+            const TaskScript task =
+                BuildTaskScript(dir.File("ep.ass"), BuildTaskLine(dir.File("ep.ass"), controls),
+                                dir.Path(), "/pelldrin-render", "/pelldrin-render", "out");
+            const RenderOptions options = ParseRenderOptions(SplitCommandLine(task.commandLine));
+            const RenderScript script = ReadRenderScript(options.scriptPath);
+            EXPECT_NO_THROW(CheckScriptMatchesOptions(script, options));
+            EXPECT_EQ(options.format, &kVideoFormats[f]);
+            EXPECT_EQ(options.rate, &kFrameRates[r]);
+            EXPECT_EQ(script.width, kVideoFormats[f].width);
+            EXPECT_EQ(script.height, kVideoFormats[f].height);
+        }
+    }
 }
 
 } // namespace
