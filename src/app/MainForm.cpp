@@ -33,6 +33,10 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <stdexcept>
+#include <type_traits>
+
 namespace pelldrin {
 
 namespace {
@@ -156,6 +160,73 @@ std::string TMainform::ConfigFile() const {
     return JoinPath(programFolder_, kConfigFileName);
 }
 
+namespace {
+
+// Every named control of the window, with the language key of its caption (or none): the
+// one place that ties a caption to a control. Until a language applies, a control shows
+// its key, so a missing caption is easy to spot.
+struct ControlEntry {
+    const char* name;       // objectName, also the member's name
+    const char* captionKey; // nullptr: no language caption
+};
+
+constexpr ControlEntry kControlTable[] = {
+    {"TntPanel1", nullptr}, {"Pathlabel", "L001"},  {"Pathedit", nullptr},
+    {"browsebtn", "L002"},  {"tasklist", nullptr},  {"pmenu1", nullptr},
+    {"deltaskm", "L016"},   {"Clm", "L017"},        {"TntGroupBox1", nullptr},
+    {"TntLabel1", nullptr}, {"cprogbar", nullptr},  {"TntGroupBox2", nullptr},
+    {"Proglabel", "L003"},  {"progbar", nullptr},   {"group1", "L004"},
+    {"fblabel", "L005"},    {"lbox", nullptr},      {"Srtlabel", "L010"},
+    {"stylebox", nullptr},  {"Fpslabel", "L006"},   {"FPSbox", nullptr},
+    {"ensupbox", "L007"},   {"EnEndBlack", "L020"}, {"EnFirstBlack", "L008"},
+    {"Cmdlabel", "L009"},   {"Cmdedit", nullptr},   {"Group2", "L011"},
+    {"closetc", "L012"},    {"Proghlabel", "L013"}, {"plvbox", nullptr},
+    {"actbtn", "L014"},     {"brkbtn", "L015"},     {"iconpop", nullptr},
+    {"showm", "L018"},      {"quitm", "L019"},      {"Timer1", nullptr},
+};
+
+const ControlEntry& ControlNamed(std::string_view name) {
+    for (const ControlEntry& entry : kControlTable) {
+        if (name == entry.name) {
+            return entry;
+        }
+    }
+    throw std::logic_error("no control named " + std::string(name));
+}
+
+QString PlaceholderCaption(std::string_view name) {
+    const char* key = ControlNamed(name).captionKey;
+    return key ? QString(key) : QString();
+}
+
+// A new control named from the table, showing its caption key until a language applies.
+template <typename T> T* Make(QObject* parent, const char* name) {
+    T* control = nullptr;
+    if constexpr (std::is_base_of_v<QWidget, T>) {
+        control = new T(qobject_cast<QWidget*>(parent));
+    } else {
+        control = new T(parent);
+    }
+    control->setObjectName(name);
+    const QString caption = PlaceholderCaption(name);
+    if (!caption.isEmpty()) {
+        if constexpr (std::is_base_of_v<QGroupBox, T>) {
+            control->setTitle(caption);
+        } else if constexpr (requires { control->setText(caption); }) {
+            control->setText(caption);
+        }
+    }
+    return control;
+}
+
+QAction* MakeAction(QMenu* menu, const char* name) {
+    QAction* action = menu->addAction(PlaceholderCaption(name));
+    action->setObjectName(name);
+    return action;
+}
+
+} // namespace
+
 void TMainform::BuildControls() {
     auto* central = new QWidget(this);
     central->setObjectName("client");
@@ -163,128 +234,17 @@ void TMainform::BuildControls() {
     auto* top = new QVBoxLayout(central);
     top->setContentsMargins(5, 5, 5, 5);
     top->setSpacing(4);
-
-    auto named = [](auto* widget, const char* name) {
-        widget->setObjectName(name);
-        return widget;
-    };
-
-    // Output folder row.
-    TntPanel1 = named(new QFrame(central), "TntPanel1");
-    auto* pathRow = new QHBoxLayout(TntPanel1);
-    pathRow->setContentsMargins(0, 0, 0, 0);
-    Pathlabel = named(new QLabel("L001", TntPanel1), "Pathlabel");
-    Pathedit = named(new QLineEdit("/", TntPanel1), "Pathedit");
-    Pathedit->setReadOnly(true);
-    browsebtn = named(new QPushButton("L002", TntPanel1), "browsebtn");
-    pathRow->addWidget(Pathlabel);
-    pathRow->addWidget(Pathedit, 1);
-    pathRow->addWidget(browsebtn);
-    top->addWidget(TntPanel1);
-
-    // Task list with its popup menu.
-    tasklist = named(new QListWidget(central), "tasklist");
-    tasklist->setSelectionMode(QAbstractItemView::SingleSelection);
-    tasklist->setContextMenuPolicy(Qt::CustomContextMenu);
-    tasklist->setTextElideMode(Qt::ElideMiddle);
-    tasklist->setMinimumHeight(80);
-    pmenu1 = named(new QMenu(tasklist), "pmenu1");
-    deltaskm = named(pmenu1->addAction("L016"), "deltaskm");
-    Clm = named(pmenu1->addAction("L017"), "Clm");
-    top->addWidget(tasklist, 1);
-
-    // The two progress frames.
-    TntGroupBox1 = named(new QGroupBox(central), "TntGroupBox1");
-    auto* currentRow = new QHBoxLayout(TntGroupBox1);
-    currentRow->setContentsMargins(5, 2, 5, 2);
-    TntLabel1 = named(new QLabel("当前进度", TntGroupBox1), "TntLabel1");
-    cprogbar = named(new QProgressBar(TntGroupBox1), "cprogbar");
-    cprogbar->setValue(0);
-    currentRow->addWidget(TntLabel1);
-    currentRow->addWidget(cprogbar, 1);
-    top->addWidget(TntGroupBox1);
-
-    TntGroupBox2 = named(new QGroupBox(central), "TntGroupBox2");
-    auto* totalRow = new QHBoxLayout(TntGroupBox2);
-    totalRow->setContentsMargins(5, 2, 5, 2);
-    Proglabel = named(new QLabel("L003", TntGroupBox2), "Proglabel");
-    progbar = named(new QProgressBar(TntGroupBox2), "progbar");
-    progbar->setValue(0);
-    totalRow->addWidget(Proglabel);
-    totalRow->addWidget(progbar, 1);
-    top->addWidget(TntGroupBox2);
-
-    // Settings for new and selected tasks (left) and run options (right).
+    BuildPathRow(central, top);
+    BuildTaskList(central, top);
+    BuildProgressFrames(central, top);
     auto* groups = new QHBoxLayout();
-    group1 = named(new QGroupBox("L004", central), "group1");
-    auto* g1 = new QGridLayout(group1);
-    g1->setContentsMargins(5, 2, 5, 3);
-    g1->setVerticalSpacing(2);
-    fblabel = named(new QLabel("L005", group1), "fblabel");
-    lbox = named(new QComboBox(group1), "lbox");
-    for (std::size_t i = 0; i < kTaskFormatCount; ++i) {
-        lbox->addItem(Q(std::string(kVideoFormats[i].listText)));
-    }
-    Srtlabel = named(new QLabel("L010", group1), "Srtlabel");
-    stylebox = named(new QComboBox(group1), "stylebox");
-    Fpslabel = named(new QLabel("L006", group1), "Fpslabel");
-    FPSbox = named(new QComboBox(group1), "FPSbox");
-    for (std::size_t i = 0; i < kTaskRateCount; ++i) {
-        FPSbox->addItem(Q(std::string(kFrameRates[i].listText)));
-    }
-    ensupbox = named(new QCheckBox("L007", group1), "ensupbox");
-    ensupbox->setChecked(true);
-    EnEndBlack = named(new QCheckBox("L009", group1), "EnEndBlack");
-    EnEndBlack->setChecked(true);
-    EnFirstBlack = named(new QCheckBox("L008", group1), "EnFirstBlack");
-    EnFirstBlack->setChecked(true);
-    Cmdlabel = named(new QLabel("L009", group1), "Cmdlabel");
-    Cmdedit = named(new QLineEdit(kDefaultCommandTemplate, group1), "Cmdedit");
-    Cmdedit->setCursorPosition(0);
-    // "|" separates the fields of a task record, so the template may not hold one.
-    Cmdedit->setValidator(
-        new QRegularExpressionValidator(QRegularExpression("[^|]*"), Cmdedit));
-    // Long style names or items must not widen the fixed-size window.
-    for (QComboBox* box : {lbox, stylebox, FPSbox}) {
-        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-        box->setMinimumContentsLength(6);
-    }
-    int row = 0;
-    g1->addWidget(fblabel, row, 0);
-    g1->addWidget(lbox, row++, 1);
-    g1->addWidget(Srtlabel, row, 0);
-    g1->addWidget(stylebox, row++, 1);
-    g1->addWidget(Fpslabel, row, 0);
-    g1->addWidget(FPSbox, row++, 1);
-    g1->addWidget(ensupbox, row++, 0, 1, 2);
-    g1->addWidget(EnEndBlack, row++, 0, 1, 2);
-    g1->addWidget(EnFirstBlack, row++, 0, 1, 2);
-    g1->addWidget(Cmdlabel, row++, 0, 1, 2);
-    g1->addWidget(Cmdedit, row++, 0, 1, 2);
-    g1->setColumnStretch(1, 1);
-
-    Group2 = named(new QGroupBox("L011", central), "Group2");
-    auto* g2 = new QVBoxLayout(Group2);
-    g2->setContentsMargins(5, 2, 5, 3);
-    closetc = named(new QCheckBox("L012", Group2), "closetc");
-    closetc->setChecked(true);
-    Proghlabel = named(new QLabel("L013", Group2), "Proghlabel");
-    plvbox = named(new QComboBox(Group2), "plvbox");
-    plvbox->addItems({"Normal", "Lower", "Higher", "Realtime(Warning)"});
-    plvbox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    plvbox->setMinimumContentsLength(8);
-    g2->addWidget(closetc);
-    g2->addWidget(Proghlabel);
-    g2->addWidget(plvbox);
-    g2->addStretch(1);
-    groups->addWidget(group1, 1);
-    groups->addWidget(Group2, 1);
+    BuildTaskSettings(central, groups);
+    BuildRunOptions(central, groups);
     top->addLayout(groups);
 
-    // Start and stop.
     auto* buttons = new QHBoxLayout();
-    actbtn = named(new QPushButton("L014", central), "actbtn");
-    brkbtn = named(new QPushButton("L015", central), "brkbtn");
+    actbtn = Make<QPushButton>(central, "actbtn");
+    brkbtn = Make<QPushButton>(central, "brkbtn");
     brkbtn->setEnabled(false);
     buttons->addWidget(actbtn);
     buttons->addWidget(brkbtn);
@@ -292,14 +252,132 @@ void TMainform::BuildControls() {
 
     mainmenu = menuBar();
     mainmenu->setObjectName("mainmenu");
-    Timer1 = named(new QTimer(this), "Timer1");
+    Timer1 = Make<QTimer>(this, "Timer1");
     Timer1->setInterval(1000);
-
-    iconpop = named(new QMenu(this), "iconpop");
-    showm = named(iconpop->addAction("L010"), "showm");
+    iconpop = Make<QMenu>(this, "iconpop");
+    showm = MakeAction(iconpop, "showm");
     iconpop->addSeparator();
-    quitm = named(iconpop->addAction("L011"), "quitm");
+    quitm = MakeAction(iconpop, "quitm");
+    ConnectHandlers();
+}
 
+void TMainform::BuildPathRow(QWidget* central, QVBoxLayout* top) {
+    TntPanel1 = Make<QFrame>(central, "TntPanel1");
+    auto* pathRow = new QHBoxLayout(TntPanel1);
+    pathRow->setContentsMargins(0, 0, 0, 0);
+    Pathlabel = Make<QLabel>(TntPanel1, "Pathlabel");
+    Pathedit = Make<QLineEdit>(TntPanel1, "Pathedit");
+    Pathedit->setText("/");
+    Pathedit->setReadOnly(true);
+    browsebtn = Make<QPushButton>(TntPanel1, "browsebtn");
+    pathRow->addWidget(Pathlabel);
+    pathRow->addWidget(Pathedit, 1);
+    pathRow->addWidget(browsebtn);
+    top->addWidget(TntPanel1);
+}
+
+void TMainform::BuildTaskList(QWidget* central, QVBoxLayout* top) {
+    tasklist = Make<QListWidget>(central, "tasklist");
+    tasklist->setSelectionMode(QAbstractItemView::SingleSelection);
+    tasklist->setContextMenuPolicy(Qt::CustomContextMenu);
+    tasklist->setTextElideMode(Qt::ElideMiddle);
+    tasklist->setMinimumHeight(80);
+    pmenu1 = Make<QMenu>(tasklist, "pmenu1");
+    deltaskm = MakeAction(pmenu1, "deltaskm");
+    Clm = MakeAction(pmenu1, "Clm");
+    top->addWidget(tasklist, 1);
+}
+
+void TMainform::BuildProgressFrames(QWidget* central, QVBoxLayout* top) {
+    TntGroupBox1 = Make<QGroupBox>(central, "TntGroupBox1");
+    auto* currentRow = new QHBoxLayout(TntGroupBox1);
+    currentRow->setContentsMargins(5, 2, 5, 2);
+    TntLabel1 = Make<QLabel>(TntGroupBox1, "TntLabel1");
+    TntLabel1->setText("当前进度"); // fixed: no language key carries it
+    cprogbar = Make<QProgressBar>(TntGroupBox1, "cprogbar");
+    cprogbar->setValue(0);
+    currentRow->addWidget(TntLabel1);
+    currentRow->addWidget(cprogbar, 1);
+    top->addWidget(TntGroupBox1);
+
+    TntGroupBox2 = Make<QGroupBox>(central, "TntGroupBox2");
+    auto* totalRow = new QHBoxLayout(TntGroupBox2);
+    totalRow->setContentsMargins(5, 2, 5, 2);
+    Proglabel = Make<QLabel>(TntGroupBox2, "Proglabel");
+    progbar = Make<QProgressBar>(TntGroupBox2, "progbar");
+    progbar->setValue(0);
+    totalRow->addWidget(Proglabel);
+    totalRow->addWidget(progbar, 1);
+    top->addWidget(TntGroupBox2);
+}
+
+void TMainform::BuildTaskSettings(QWidget* central, QHBoxLayout* groups) {
+    group1 = Make<QGroupBox>(central, "group1");
+    fblabel = Make<QLabel>(group1, "fblabel");
+    lbox = Make<QComboBox>(group1, "lbox");
+    for (std::size_t i = 0; i < kTaskFormatCount; ++i) {
+        lbox->addItem(Q(std::string(kVideoFormats[i].listText)));
+    }
+    Srtlabel = Make<QLabel>(group1, "Srtlabel");
+    stylebox = Make<QComboBox>(group1, "stylebox");
+    Fpslabel = Make<QLabel>(group1, "Fpslabel");
+    FPSbox = Make<QComboBox>(group1, "FPSbox");
+    for (std::size_t i = 0; i < kTaskRateCount; ++i) {
+        FPSbox->addItem(Q(std::string(kFrameRates[i].listText)));
+    }
+    ensupbox = Make<QCheckBox>(group1, "ensupbox");
+    EnEndBlack = Make<QCheckBox>(group1, "EnEndBlack");
+    EnFirstBlack = Make<QCheckBox>(group1, "EnFirstBlack");
+    for (QCheckBox* box : {ensupbox, EnEndBlack, EnFirstBlack}) {
+        box->setChecked(true);
+    }
+    Cmdlabel = Make<QLabel>(group1, "Cmdlabel");
+    Cmdedit = Make<QLineEdit>(group1, "Cmdedit");
+    Cmdedit->setText(kDefaultCommandTemplate);
+    Cmdedit->setCursorPosition(0);
+    // "|" separates the fields of a task record, so the template may not hold one.
+    Cmdedit->setValidator(new QRegularExpressionValidator(QRegularExpression("[^|]*"), Cmdedit));
+    // Long style names or items must not widen the fixed-size window.
+    for (QComboBox* box : {lbox, stylebox, FPSbox}) {
+        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        box->setMinimumContentsLength(6);
+    }
+    auto* g1 = new QGridLayout(group1);
+    g1->setContentsMargins(5, 2, 5, 3);
+    g1->setVerticalSpacing(2);
+    int row = 0;
+    for (auto [label, field] :
+         {std::pair<QWidget*, QWidget*>{fblabel, lbox}, {Srtlabel, stylebox}, {Fpslabel, FPSbox}}) {
+        g1->addWidget(label, row, 0);
+        g1->addWidget(field, row++, 1);
+    }
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{ensupbox, EnEndBlack, EnFirstBlack, Cmdlabel, Cmdedit}) {
+        g1->addWidget(w, row++, 0, 1, 2);
+    }
+    g1->setColumnStretch(1, 1);
+    groups->addWidget(group1, 1);
+}
+
+void TMainform::BuildRunOptions(QWidget* central, QHBoxLayout* groups) {
+    Group2 = Make<QGroupBox>(central, "Group2");
+    auto* g2 = new QVBoxLayout(Group2);
+    g2->setContentsMargins(5, 2, 5, 3);
+    closetc = Make<QCheckBox>(Group2, "closetc");
+    closetc->setChecked(true);
+    Proghlabel = Make<QLabel>(Group2, "Proghlabel");
+    plvbox = Make<QComboBox>(Group2, "plvbox");
+    plvbox->addItems({"Normal", "Lower", "Higher", "Realtime(Warning)"});
+    plvbox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    plvbox->setMinimumContentsLength(8);
+    g2->addWidget(closetc);
+    g2->addWidget(Proghlabel);
+    g2->addWidget(plvbox);
+    g2->addStretch(1);
+    groups->addWidget(Group2, 1);
+}
+
+void TMainform::ConnectHandlers() {
     // User actions only: showing a task's values never writes them back.
     connect(actbtn, &QPushButton::clicked, this, &TMainform::actbtnClick);
     connect(brkbtn, &QPushButton::clicked, this, &TMainform::brkbtnClick);
@@ -356,9 +434,8 @@ void TMainform::LoadStartupState() {
             list += (list.empty() ? "" : ", ") + key;
         }
         // Shown once the window is up, so the message has its owner on screen.
-        QTimer::singleShot(0, this, [this, list] {
-            dialogs_->ShowError(Format("C014", {list}), Msg("C016"));
-        });
+        QTimer::singleShot(
+            0, this, [this, list] { dialogs_->ShowError(Format("C014", {list}), Msg("C016")); });
     }
 }
 
@@ -371,20 +448,14 @@ std::string TMainform::Format(const std::string& key, std::vector<FormatArg> arg
 }
 
 void TMainform::SetCaption(const std::string& key, const std::string& text) {
-    static const std::map<std::string, const char*> controls = {
-        {"L001", "Pathlabel"}, {"L002", "browsebtn"},  {"L003", "Proglabel"},
-        {"L004", "group1"},    {"L005", "fblabel"},    {"L006", "Fpslabel"},
-        {"L007", "ensupbox"},  {"L008", "EnFirstBlack"}, {"L009", "Cmdlabel"},
-        {"L010", "Srtlabel"},  {"L011", "Group2"},     {"L012", "closetc"},
-        {"L013", "Proghlabel"}, {"L014", "actbtn"},    {"L015", "brkbtn"},
-        {"L016", "deltaskm"},  {"L017", "Clm"},        {"L018", "showm"},
-        {"L019", "quitm"},     {"L020", "EnEndBlack"}};
-    const auto it = controls.find(key);
-    if (it == controls.end()) {
+    const auto it =
+        std::find_if(std::begin(kControlTable), std::end(kControlTable),
+                     [&](const ControlEntry& e) { return e.captionKey && key == e.captionKey; });
+    if (it == std::end(kControlTable)) {
         return;
     }
     const QString caption = Q(text);
-    QObject* target = findChild<QObject*>(it->second);
+    QObject* target = findChild<QObject*>(it->name);
     if (auto* label = qobject_cast<QLabel*>(target)) {
         label->setText(caption);
     } else if (auto* button = qobject_cast<QAbstractButton*>(target)) {
@@ -459,8 +530,8 @@ void TMainform::ToggleShown() {
 }
 
 void TMainform::SetRunning(bool running) {
-    for (QWidget* w : std::initializer_list<QWidget*>{actbtn, Pathedit, browsebtn, tasklist,
-                                                      group1, Group2}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{actbtn, Pathedit, browsebtn, tasklist, group1, Group2}) {
         w->setEnabled(!running);
     }
     brkbtn->setEnabled(running);
@@ -511,9 +582,9 @@ void TMainform::AddDroppedFiles(const QStringList& paths) {
     for (const QString& file : paths) {
         const std::string path = S(file);
         const std::string ext = FileExtension(path);
-        const bool accepted = !path.empty() && (SameTextN(ext, ".ass", 4) ||
-                                                SameTextN(ext, ".ssa", 4) ||
-                                                SameTextN(ext, ".srt", 4));
+        const bool accepted =
+            !path.empty() &&
+            (SameTextN(ext, ".ass", 4) || SameTextN(ext, ".ssa", 4) || SameTextN(ext, ".srt", 4));
         if (!accepted) {
             // The message says what was refused; the path says which file.
             dialogs_->ShowError(Msg("C001") + "\n" + path, Msg("C002"));

@@ -2,8 +2,8 @@
 // settings, run options, start and stop, the language menu and the tray icon.
 #pragma once
 
-#include "batch/BatchWorker.h"
 #include "app/Dialogs.h"
+#include "batch/BatchWorker.h"
 #include "batch/TaskQueue.h"
 #include "settings/ConfigStore.h"
 #include "settings/Language.h"
@@ -19,6 +19,7 @@ class QCheckBox;
 class QComboBox;
 class QFrame;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -29,6 +30,7 @@ class QProgressBar;
 class QPushButton;
 class QSystemTrayIcon;
 class QTimer;
+class QVBoxLayout;
 
 namespace pelldrin {
 
@@ -87,6 +89,12 @@ class TMainform : public QMainWindow {
     friend class Host;
 
     void BuildControls();
+    void BuildPathRow(QWidget* central, QVBoxLayout* top);
+    void BuildTaskList(QWidget* central, QVBoxLayout* top);
+    void BuildProgressFrames(QWidget* central, QVBoxLayout* top);
+    void BuildTaskSettings(QWidget* central, QHBoxLayout* groups);
+    void BuildRunOptions(QWidget* central, QHBoxLayout* groups);
+    void ConnectHandlers();
     void FixSize();
     void LoadStartupState();
     void BuildLanguageMenu();
