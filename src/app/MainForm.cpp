@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -49,7 +50,22 @@ std::string S(const QString& text) {
     return text.toStdString();
 }
 
-constexpr int kQuitWaitMs = 10000; // longest wait for the converter to end when quitting
+constexpr int kQuitWaitMs = 10000;   // longest wait for the converter to end when quitting
+constexpr int kMaxSkippedNames = 20; // names listed in a folder drop's message
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += (text.empty() ? "" : "\n") + line;
+    }
+    return text;
+}
+
+bool IsSubtitleFile(const std::string& path) {
+    const std::string ext = FileExtension(path);
+    return !path.empty() &&
+           (SameTextN(ext, ".ass", 4) || SameTextN(ext, ".ssa", 4) || SameTextN(ext, ".srt", 4));
+}
 
 } // namespace
 
@@ -82,7 +98,7 @@ class TMainform::Host : public IBatchHost {
     void TaskStarted(std::uint64_t id) override {
         Post([this, id] {
             if (auto* item = form_.RowOf(id)) {
-                form_.MarkRow(item, false, {});
+                form_.MarkRow(item, RowMark::Queued, {});
                 form_.tasklist->scrollToItem(item);
             }
         });
@@ -90,25 +106,30 @@ class TMainform::Host : public IBatchHost {
     void TaskFinished(std::uint64_t id) override {
         Post([this, id] { delete form_.RowOf(id); });
     }
+    void TaskFinishedWithWarnings(std::uint64_t id,
+                                  const std::vector<std::string>& warnings) override {
+        Post([this, id, warnings] {
+            if (auto* item = form_.RowOf(id)) {
+                form_.MarkRow(item, RowMark::Warned, JoinLines(warnings));
+            }
+        });
+    }
     void TaskFailed(std::uint64_t id, const std::string& reason) override {
         Post([this, id, reason] {
             if (auto* item = form_.RowOf(id)) {
-                form_.MarkRow(item, true, reason);
+                form_.MarkRow(item, RowMark::Failed, reason);
             }
         });
+    }
+    void PriorityRefused(const std::string& message) override {
+        // The runner's text is fixed; the line below it is in the user's language.
+        Post([this, message] { form_.ShowRunMessage(message + "\n" + form_.Msg("C019")); });
     }
     void RunStateChanged(bool running) override {
         Post([this, running] { form_.SetRunning(running); });
     }
     void RunMessage(const std::string& message) override {
-        Post([this, message] {
-            // A refused priority would otherwise ask once per task.
-            if (message == form_.lastRunMessage_) {
-                return;
-            }
-            form_.lastRunMessage_ = message;
-            form_.dialogs_->ShowError(message, form_.Msg("C016"));
-        });
+        Post([this, message] { form_.ShowRunMessage(message); });
     }
 
   private:
@@ -471,10 +492,20 @@ void TMainform::BuildLanguageMenu() {
     Captions captions(*this);
     menu_ = pelldrin::BuildLanguageMenu(JoinPath(programFolder_, kLanguageFolderName),
                                         settings_.DefaultLanguage, texts_, captions);
-    if (menu_.Empty()) {
-        return; // no language files: the layout captions stay
+    if (!menu_.applied) {
+        // No usable file carries the saved name: English, rather than raw keys.
+        texts_ = BuiltInLanguageTexts();
+        ApplyCaptions(texts_, captions);
+        if (!settings_.DefaultLanguage.empty()) { // a missing one is named with the others
+            QTimer::singleShot(0, this, [this] {
+                dialogs_->ShowError(Format("C018", {settings_.DefaultLanguage}), Msg("C016"));
+            });
+        }
     }
-    languageMenu = mainmenu->addMenu(Q(menu_.caption));
+    if (menu_.Empty()) {
+        return; // no language files to choose from
+    }
+    languageMenu = mainmenu->addMenu(Q(menu_.caption.empty() ? Msg("C011") : menu_.caption));
     languageMenu->setObjectName("languageMenu");
     for (std::size_t i = 0; i < menu_.entries.size(); ++i) {
         QAction* item = languageMenu->addAction(Q(menu_.entries[i].name));
@@ -565,40 +596,90 @@ QListWidgetItem* TMainform::RowOf(std::uint64_t id) const {
     return nullptr;
 }
 
-void TMainform::MarkRow(QListWidgetItem* item, bool failed, const std::string& reason) {
-    if (failed) {
+void TMainform::ShowRunMessage(const std::string& message) {
+    // A refused priority would otherwise ask once per task.
+    if (message == lastRunMessage_) {
+        return;
+    }
+    lastRunMessage_ = message;
+    dialogs_->ShowError(message, Msg("C016"));
+}
+
+void TMainform::MarkRow(QListWidgetItem* item, RowMark mark, const std::string& detail) {
+    switch (mark) {
+    case RowMark::Failed:
         item->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
         item->setForeground(QColor(170, 0, 0));
-        item->setToolTip(Q(reason));
-    } else {
+        item->setToolTip(Q(detail));
+        break;
+    case RowMark::Warned:
+        // Converted, so no longer queued: the row stays only so the warnings can be read.
+        item->setIcon(style()->standardIcon(QStyle::SP_MessageBoxInformation));
+        item->setForeground(QColor(150, 95, 0));
+        item->setToolTip(item->text() + "\n" + Q(detail));
+        break;
+    case RowMark::Queued:
         item->setIcon(QIcon());
         item->setForeground(palette().color(QPalette::Text));
         item->setToolTip(item->text());
+        break;
     }
 }
 
 void TMainform::AddDroppedFiles(const QStringList& paths) {
-    const TaskControls controls = CurrentControls();
     for (const QString& file : paths) {
         const std::string path = S(file);
-        const std::string ext = FileExtension(path);
-        const bool accepted =
-            !path.empty() &&
-            (SameTextN(ext, ".ass", 4) || SameTextN(ext, ".ssa", 4) || SameTextN(ext, ".srt", 4));
-        if (!accepted) {
+        if (!path.empty() && QFileInfo(file).isDir()) {
+            AddFolder(path);
+        } else if (!IsSubtitleFile(path)) {
             // The message says what was refused; the path says which file.
             dialogs_->ShowError(Msg("C001") + "\n" + path, Msg("C002"));
-            continue;
-        }
-        try {
-            const auto index = queue_.AppendNew(path, controls);
-            if (auto entry = queue_.Get(index)) {
-                AddRow(*entry);
-            }
-        } catch (const std::exception& e) {
-            dialogs_->ShowError(e.what(), Msg("C016"));
+        } else {
+            AddTask(path);
         }
     }
+}
+
+void TMainform::AddFolder(const std::string& folder) {
+    // The folder's own files only, by name; sub-folders are not searched.
+    std::vector<std::string> skipped;
+    for (const std::string& path : ListFiles(folder, "*")) {
+        if (!QFileInfo(Q(path)).isDir() && IsSubtitleFile(path)) {
+            AddTask(path);
+        } else {
+            skipped.push_back(FileNamePart(path));
+        }
+    }
+    if (skipped.empty()) {
+        return;
+    }
+    std::string text = Msg("C020") + "\n" + folder;
+    for (std::size_t i = 0; i < skipped.size() && i < kMaxSkippedNames; ++i) {
+        text += "\n" + skipped[i];
+    }
+    if (skipped.size() > kMaxSkippedNames) {
+        text += "\n... (" + std::to_string(skipped.size() - kMaxSkippedNames) + ")";
+    }
+    dialogs_->ShowError(text, Msg("C002"));
+}
+
+void TMainform::AddTask(const std::string& path) {
+    try {
+        const auto index = queue_.AppendNew(path, CurrentControls());
+        if (auto entry = queue_.Get(index)) {
+            AddRow(*entry);
+        }
+    } catch (const std::exception& e) {
+        dialogs_->ShowError(e.what(), Msg("C016"));
+    }
+}
+
+QStringList PathsFromCommandLine(const QStringList& arguments) {
+    QStringList paths;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        paths << QFileInfo(arguments[i]).absoluteFilePath();
+    }
+    return paths;
 }
 
 void TMainform::dragEnterEvent(QDragEnterEvent* event) {
@@ -748,6 +829,7 @@ void TMainform::actbtnClick() {
     inputs.pluginPath = tools->pluginPath;
     inputs.outputFolder = settings_.OutputFolder;
     inputs.priorityIndex = plvbox->currentIndex();
+    inputs.taskTimeLimit = ReadTaskTimeLimit(ConfigFile());
     switch (run_->Start(inputs)) {
     case TBatchRun::StartResult::EmptyQueue:
         dialogs_->ShowError(Msg("C003"), Msg("C004"));
@@ -775,6 +857,9 @@ void TMainform::Timer1Timer() {
     std::string text = Format("C005", {std::int64_t{notice->elapsedTicks}});
     if (notice->failedTasks > 0) {
         text += "\n" + Format("C013", {std::int64_t{notice->failedTasks}});
+    }
+    if (notice->warnedTasks > 0) {
+        text += "\n" + Format("C017", {std::int64_t{notice->warnedTasks}});
     }
     dialogs_->ShowInfo(text, Msg("C006"));
     progbar->setValue(0);

@@ -36,6 +36,10 @@ namespace pelldrin {
 
 inline constexpr const char* kProgramVersion = "0.3.4.109";
 
+// The files and folders named on a command line (after the program's name), as
+// absolute paths, so "open with" and `pelldrin a.ass season2/` queue them.
+QStringList PathsFromCommandLine(const QStringList& arguments);
+
 class TMainform : public QMainWindow {
     Q_OBJECT
 
@@ -45,7 +49,8 @@ class TMainform : public QMainWindow {
     TMainform(std::string programFolder, IDialogs* dialogs = nullptr, QWidget* parent = nullptr);
     ~TMainform() override;
 
-    // Queues the accepted files among paths, in order; every rejected file gets its own message.
+    // Queues the accepted files among paths, in order; every rejected file gets its own
+    // message. A folder adds its own subtitle files by name, with one message for the rest.
     void AddDroppedFiles(const QStringList& paths);
 
     TaskQueue& Queue() { return queue_; }
@@ -117,7 +122,13 @@ class TMainform : public QMainWindow {
     void SetSelectedField(int field, const std::string& value);
     QListWidgetItem* RowOf(std::uint64_t id) const;
     void AddRow(const TaskEntry& entry);
-    void MarkRow(QListWidgetItem* item, bool failed, const std::string& reason);
+    // Queued: plain; Failed: still queued, with the reason; Warned: converted and no longer
+    // queued, kept with its warnings.
+    enum class RowMark { Queued, Failed, Warned };
+    void MarkRow(QListWidgetItem* item, RowMark mark, const std::string& detail);
+    void ShowRunMessage(const std::string& message);
+    void AddFolder(const std::string& folder);
+    void AddTask(const std::string& path);
     void ToggleShown();
     std::string ConfigFile() const;
 
