@@ -402,6 +402,10 @@ class MainFormTest : public QObject {
         QVERIFY(!row->icon().isNull());
         QVERIFY(row->toolTip().contains("Warning: line 2"));
         QVERIFY(row->foreground().color() != QColor(170, 0, 0)); // not the failure mark
+        if (const QString shots = qEnvironmentVariable("PELLDRIN_SCREENSHOTS"); !shots.isEmpty()) {
+            form->show();
+            QVERIFY(form->grab().save(shots + "/window-warnings.png"));
+        }
         form->actbtnClick();
         QCOMPARE(dialogs->errors.back(), std::string("Start: queue empty"));
         form->tasklist->setCurrentRow(0);
