@@ -28,14 +28,14 @@ std::string LastWords(const std::string& line) {
 
 } // namespace
 
-std::vector<std::string> WarningLines(const std::vector<std::string>& output) {
+std::vector<std::string> WarningLines(const std::vector<std::string>& output, std::size_t limit) {
     std::vector<std::string> kept;
     std::size_t more = 0;
     for (const std::string& line : output) {
         if (line.rfind(kWarningPrefix, 0) != 0) {
             continue;
         }
-        if (kept.size() == kMaxTaskWarnings) {
+        if (kept.size() >= limit) {
             ++more;
             continue;
         }
@@ -218,11 +218,10 @@ TBatchRun::TaskOutcome TBatchRun::RunTask(const TaskEntry& task, const RunInputs
         return ran;
     }
     const auto lines = command.Lines();
-    for (std::string& line : WarningLines(lines)) {
+    // The builder's warnings come first and count against the same limit.
+    const std::size_t room = kMaxTaskWarnings - std::min(warnings.size(), kMaxTaskWarnings);
+    for (std::string& line : WarningLines(lines, room)) {
         warnings.push_back(std::move(line));
-    }
-    if (warnings.size() > kMaxTaskWarnings + 1) {
-        warnings.resize(kMaxTaskWarnings + 1);
     }
     if (const auto code = command.ExitCode(); !code || *code != 0) {
         reason = "The converter ended with exit status " +

@@ -60,9 +60,10 @@ inline constexpr std::string_view kWarningPrefix = "Warning: ";
 inline constexpr std::size_t kMaxTaskWarnings = 20;
 inline constexpr std::size_t kMaxWarningLength = 300;
 
-// The converter's warning lines among its output, in order, at most kMaxTaskWarnings of
-// them, each cut at kMaxWarningLength bytes; a last line counts the ones left out.
-std::vector<std::string> WarningLines(const std::vector<std::string>& output);
+// The converter's warning lines among its output, in order, at most `limit` of them, each
+// cut at kMaxWarningLength bytes; a last line counts the ones left out.
+std::vector<std::string> WarningLines(const std::vector<std::string>& output,
+                                      std::size_t limit = kMaxTaskWarnings);
 
 // The default task time limit, in seconds.
 inline constexpr int kDefaultTaskTimeLimit = 7200;
