@@ -11,5 +11,18 @@ mkdir -p "$home"
 for entry in pelldrin-render lang srtstyle; do
   [ -e "$home/$entry" ] || ln -s "$shared/$entry" "$home/$entry"
 done
+# Files named on the command line are relative to the caller's folder, not the
+# program folder: make them absolute before changing folder.
+count=$#
+while [ "$count" -gt 0 ]; do
+  arg=$1
+  shift
+  case $arg in
+    /* | -*) ;;
+    *) arg="$PWD/$arg" ;;
+  esac
+  set -- "$@" "$arg"
+  count=$((count - 1))
+done
 cd "$home"
 exec "$shared/pelldrin" "$@"

@@ -27,8 +27,8 @@ bool QtDialogs::AskYesNo(const std::string& text, const std::string& caption) {
 
 std::string QtDialogs::ChooseFolder(const std::string& initialFolder, const std::string& title) {
     // Only real folders can be chosen.
-    const QString folder = QFileDialog::getExistingDirectory(
-        parent_, Q(title), Q(initialFolder), QFileDialog::ShowDirsOnly);
+    const QString folder = QFileDialog::getExistingDirectory(parent_, Q(title), Q(initialFolder),
+                                                             QFileDialog::ShowDirsOnly);
     return folder.toStdString();
 }
 

@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -33,6 +34,10 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <stdexcept>
+#include <type_traits>
+
 namespace pelldrin {
 
 namespace {
@@ -45,7 +50,22 @@ std::string S(const QString& text) {
     return text.toStdString();
 }
 
-constexpr int kQuitWaitMs = 10000; // longest wait for the converter to end when quitting
+constexpr int kQuitWaitMs = 10000;   // longest wait for the converter to end when quitting
+constexpr int kMaxSkippedNames = 20; // names listed in a folder drop's message
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += (text.empty() ? "" : "\n") + line;
+    }
+    return text;
+}
+
+bool IsSubtitleFile(const std::string& path) {
+    const std::string ext = FileExtension(path);
+    return !path.empty() &&
+           (SameTextN(ext, ".ass", 4) || SameTextN(ext, ".ssa", 4) || SameTextN(ext, ".srt", 4));
+}
 
 } // namespace
 
@@ -78,7 +98,7 @@ class TMainform::Host : public IBatchHost {
     void TaskStarted(std::uint64_t id) override {
         Post([this, id] {
             if (auto* item = form_.RowOf(id)) {
-                form_.MarkRow(item, false, {});
+                form_.MarkRow(item, RowMark::Queued, {});
                 form_.tasklist->scrollToItem(item);
             }
         });
@@ -86,25 +106,30 @@ class TMainform::Host : public IBatchHost {
     void TaskFinished(std::uint64_t id) override {
         Post([this, id] { delete form_.RowOf(id); });
     }
+    void TaskFinishedWithWarnings(std::uint64_t id,
+                                  const std::vector<std::string>& warnings) override {
+        Post([this, id, warnings] {
+            if (auto* item = form_.RowOf(id)) {
+                form_.MarkRow(item, RowMark::Warned, JoinLines(warnings));
+            }
+        });
+    }
     void TaskFailed(std::uint64_t id, const std::string& reason) override {
         Post([this, id, reason] {
             if (auto* item = form_.RowOf(id)) {
-                form_.MarkRow(item, true, reason);
+                form_.MarkRow(item, RowMark::Failed, reason);
             }
         });
+    }
+    void PriorityRefused(const std::string& message) override {
+        // The runner's text is fixed; the line below it is in the user's language.
+        Post([this, message] { form_.ShowRunMessage(message + "\n" + form_.Msg("C019")); });
     }
     void RunStateChanged(bool running) override {
         Post([this, running] { form_.SetRunning(running); });
     }
     void RunMessage(const std::string& message) override {
-        Post([this, message] {
-            // A refused priority would otherwise ask once per task.
-            if (message == form_.lastRunMessage_) {
-                return;
-            }
-            form_.lastRunMessage_ = message;
-            form_.dialogs_->ShowError(message, form_.Msg("C016"));
-        });
+        Post([this, message] { form_.ShowRunMessage(message); });
     }
 
   private:
@@ -156,6 +181,73 @@ std::string TMainform::ConfigFile() const {
     return JoinPath(programFolder_, kConfigFileName);
 }
 
+namespace {
+
+// Every named control of the window, with the language key of its caption (or none): the
+// one place that ties a caption to a control. Until a language applies, a control shows
+// its key, so a missing caption is easy to spot.
+struct ControlEntry {
+    const char* name;       // objectName, also the member's name
+    const char* captionKey; // nullptr: no language caption
+};
+
+constexpr ControlEntry kControlTable[] = {
+    {"TntPanel1", nullptr}, {"Pathlabel", "L001"},  {"Pathedit", nullptr},
+    {"browsebtn", "L002"},  {"tasklist", nullptr},  {"pmenu1", nullptr},
+    {"deltaskm", "L016"},   {"Clm", "L017"},        {"TntGroupBox1", nullptr},
+    {"TntLabel1", nullptr}, {"cprogbar", nullptr},  {"TntGroupBox2", nullptr},
+    {"Proglabel", "L003"},  {"progbar", nullptr},   {"group1", "L004"},
+    {"fblabel", "L005"},    {"lbox", nullptr},      {"Srtlabel", "L010"},
+    {"stylebox", nullptr},  {"Fpslabel", "L006"},   {"FPSbox", nullptr},
+    {"ensupbox", "L007"},   {"EnEndBlack", "L020"}, {"EnFirstBlack", "L008"},
+    {"Cmdlabel", "L009"},   {"Cmdedit", nullptr},   {"Group2", "L011"},
+    {"closetc", "L012"},    {"Proghlabel", "L013"}, {"plvbox", nullptr},
+    {"actbtn", "L014"},     {"brkbtn", "L015"},     {"iconpop", nullptr},
+    {"showm", "L018"},      {"quitm", "L019"},      {"Timer1", nullptr},
+};
+
+const ControlEntry& ControlNamed(std::string_view name) {
+    for (const ControlEntry& entry : kControlTable) {
+        if (name == entry.name) {
+            return entry;
+        }
+    }
+    throw std::logic_error("no control named " + std::string(name));
+}
+
+QString PlaceholderCaption(std::string_view name) {
+    const char* key = ControlNamed(name).captionKey;
+    return key ? QString(key) : QString();
+}
+
+// A new control named from the table, showing its caption key until a language applies.
+template <typename T> T* Make(QObject* parent, const char* name) {
+    T* control = nullptr;
+    if constexpr (std::is_base_of_v<QWidget, T>) {
+        control = new T(qobject_cast<QWidget*>(parent));
+    } else {
+        control = new T(parent);
+    }
+    control->setObjectName(name);
+    const QString caption = PlaceholderCaption(name);
+    if (!caption.isEmpty()) {
+        if constexpr (std::is_base_of_v<QGroupBox, T>) {
+            control->setTitle(caption);
+        } else if constexpr (requires { control->setText(caption); }) {
+            control->setText(caption);
+        }
+    }
+    return control;
+}
+
+QAction* MakeAction(QMenu* menu, const char* name) {
+    QAction* action = menu->addAction(PlaceholderCaption(name));
+    action->setObjectName(name);
+    return action;
+}
+
+} // namespace
+
 void TMainform::BuildControls() {
     auto* central = new QWidget(this);
     central->setObjectName("client");
@@ -163,128 +255,17 @@ void TMainform::BuildControls() {
     auto* top = new QVBoxLayout(central);
     top->setContentsMargins(5, 5, 5, 5);
     top->setSpacing(4);
-
-    auto named = [](auto* widget, const char* name) {
-        widget->setObjectName(name);
-        return widget;
-    };
-
-    // Output folder row.
-    TntPanel1 = named(new QFrame(central), "TntPanel1");
-    auto* pathRow = new QHBoxLayout(TntPanel1);
-    pathRow->setContentsMargins(0, 0, 0, 0);
-    Pathlabel = named(new QLabel("L001", TntPanel1), "Pathlabel");
-    Pathedit = named(new QLineEdit("/", TntPanel1), "Pathedit");
-    Pathedit->setReadOnly(true);
-    browsebtn = named(new QPushButton("L002", TntPanel1), "browsebtn");
-    pathRow->addWidget(Pathlabel);
-    pathRow->addWidget(Pathedit, 1);
-    pathRow->addWidget(browsebtn);
-    top->addWidget(TntPanel1);
-
-    // Task list with its popup menu.
-    tasklist = named(new QListWidget(central), "tasklist");
-    tasklist->setSelectionMode(QAbstractItemView::SingleSelection);
-    tasklist->setContextMenuPolicy(Qt::CustomContextMenu);
-    tasklist->setTextElideMode(Qt::ElideMiddle);
-    tasklist->setMinimumHeight(80);
-    pmenu1 = named(new QMenu(tasklist), "pmenu1");
-    deltaskm = named(pmenu1->addAction("L016"), "deltaskm");
-    Clm = named(pmenu1->addAction("L017"), "Clm");
-    top->addWidget(tasklist, 1);
-
-    // The two progress frames.
-    TntGroupBox1 = named(new QGroupBox(central), "TntGroupBox1");
-    auto* currentRow = new QHBoxLayout(TntGroupBox1);
-    currentRow->setContentsMargins(5, 2, 5, 2);
-    TntLabel1 = named(new QLabel("当前进度", TntGroupBox1), "TntLabel1");
-    cprogbar = named(new QProgressBar(TntGroupBox1), "cprogbar");
-    cprogbar->setValue(0);
-    currentRow->addWidget(TntLabel1);
-    currentRow->addWidget(cprogbar, 1);
-    top->addWidget(TntGroupBox1);
-
-    TntGroupBox2 = named(new QGroupBox(central), "TntGroupBox2");
-    auto* totalRow = new QHBoxLayout(TntGroupBox2);
-    totalRow->setContentsMargins(5, 2, 5, 2);
-    Proglabel = named(new QLabel("L003", TntGroupBox2), "Proglabel");
-    progbar = named(new QProgressBar(TntGroupBox2), "progbar");
-    progbar->setValue(0);
-    totalRow->addWidget(Proglabel);
-    totalRow->addWidget(progbar, 1);
-    top->addWidget(TntGroupBox2);
-
-    // Settings for new and selected tasks (left) and run options (right).
+    BuildPathRow(central, top);
+    BuildTaskList(central, top);
+    BuildProgressFrames(central, top);
     auto* groups = new QHBoxLayout();
-    group1 = named(new QGroupBox("L004", central), "group1");
-    auto* g1 = new QGridLayout(group1);
-    g1->setContentsMargins(5, 2, 5, 3);
-    g1->setVerticalSpacing(2);
-    fblabel = named(new QLabel("L005", group1), "fblabel");
-    lbox = named(new QComboBox(group1), "lbox");
-    for (std::size_t i = 0; i < kTaskFormatCount; ++i) {
-        lbox->addItem(Q(std::string(kVideoFormats[i].listText)));
-    }
-    Srtlabel = named(new QLabel("L010", group1), "Srtlabel");
-    stylebox = named(new QComboBox(group1), "stylebox");
-    Fpslabel = named(new QLabel("L006", group1), "Fpslabel");
-    FPSbox = named(new QComboBox(group1), "FPSbox");
-    for (std::size_t i = 0; i < kTaskRateCount; ++i) {
-        FPSbox->addItem(Q(std::string(kFrameRates[i].listText)));
-    }
-    ensupbox = named(new QCheckBox("L007", group1), "ensupbox");
-    ensupbox->setChecked(true);
-    EnEndBlack = named(new QCheckBox("L009", group1), "EnEndBlack");
-    EnEndBlack->setChecked(true);
-    EnFirstBlack = named(new QCheckBox("L008", group1), "EnFirstBlack");
-    EnFirstBlack->setChecked(true);
-    Cmdlabel = named(new QLabel("L009", group1), "Cmdlabel");
-    Cmdedit = named(new QLineEdit(kDefaultCommandTemplate, group1), "Cmdedit");
-    Cmdedit->setCursorPosition(0);
-    // "|" separates the fields of a task record, so the template may not hold one.
-    Cmdedit->setValidator(
-        new QRegularExpressionValidator(QRegularExpression("[^|]*"), Cmdedit));
-    // Long style names or items must not widen the fixed-size window.
-    for (QComboBox* box : {lbox, stylebox, FPSbox}) {
-        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-        box->setMinimumContentsLength(6);
-    }
-    int row = 0;
-    g1->addWidget(fblabel, row, 0);
-    g1->addWidget(lbox, row++, 1);
-    g1->addWidget(Srtlabel, row, 0);
-    g1->addWidget(stylebox, row++, 1);
-    g1->addWidget(Fpslabel, row, 0);
-    g1->addWidget(FPSbox, row++, 1);
-    g1->addWidget(ensupbox, row++, 0, 1, 2);
-    g1->addWidget(EnEndBlack, row++, 0, 1, 2);
-    g1->addWidget(EnFirstBlack, row++, 0, 1, 2);
-    g1->addWidget(Cmdlabel, row++, 0, 1, 2);
-    g1->addWidget(Cmdedit, row++, 0, 1, 2);
-    g1->setColumnStretch(1, 1);
-
-    Group2 = named(new QGroupBox("L011", central), "Group2");
-    auto* g2 = new QVBoxLayout(Group2);
-    g2->setContentsMargins(5, 2, 5, 3);
-    closetc = named(new QCheckBox("L012", Group2), "closetc");
-    closetc->setChecked(true);
-    Proghlabel = named(new QLabel("L013", Group2), "Proghlabel");
-    plvbox = named(new QComboBox(Group2), "plvbox");
-    plvbox->addItems({"Normal", "Lower", "Higher", "Realtime(Warning)"});
-    plvbox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    plvbox->setMinimumContentsLength(8);
-    g2->addWidget(closetc);
-    g2->addWidget(Proghlabel);
-    g2->addWidget(plvbox);
-    g2->addStretch(1);
-    groups->addWidget(group1, 1);
-    groups->addWidget(Group2, 1);
+    BuildTaskSettings(central, groups);
+    BuildRunOptions(central, groups);
     top->addLayout(groups);
 
-    // Start and stop.
     auto* buttons = new QHBoxLayout();
-    actbtn = named(new QPushButton("L014", central), "actbtn");
-    brkbtn = named(new QPushButton("L015", central), "brkbtn");
+    actbtn = Make<QPushButton>(central, "actbtn");
+    brkbtn = Make<QPushButton>(central, "brkbtn");
     brkbtn->setEnabled(false);
     buttons->addWidget(actbtn);
     buttons->addWidget(brkbtn);
@@ -292,14 +273,132 @@ void TMainform::BuildControls() {
 
     mainmenu = menuBar();
     mainmenu->setObjectName("mainmenu");
-    Timer1 = named(new QTimer(this), "Timer1");
+    Timer1 = Make<QTimer>(this, "Timer1");
     Timer1->setInterval(1000);
-
-    iconpop = named(new QMenu(this), "iconpop");
-    showm = named(iconpop->addAction("L010"), "showm");
+    iconpop = Make<QMenu>(this, "iconpop");
+    showm = MakeAction(iconpop, "showm");
     iconpop->addSeparator();
-    quitm = named(iconpop->addAction("L011"), "quitm");
+    quitm = MakeAction(iconpop, "quitm");
+    ConnectHandlers();
+}
 
+void TMainform::BuildPathRow(QWidget* central, QVBoxLayout* top) {
+    TntPanel1 = Make<QFrame>(central, "TntPanel1");
+    auto* pathRow = new QHBoxLayout(TntPanel1);
+    pathRow->setContentsMargins(0, 0, 0, 0);
+    Pathlabel = Make<QLabel>(TntPanel1, "Pathlabel");
+    Pathedit = Make<QLineEdit>(TntPanel1, "Pathedit");
+    Pathedit->setText("/");
+    Pathedit->setReadOnly(true);
+    browsebtn = Make<QPushButton>(TntPanel1, "browsebtn");
+    pathRow->addWidget(Pathlabel);
+    pathRow->addWidget(Pathedit, 1);
+    pathRow->addWidget(browsebtn);
+    top->addWidget(TntPanel1);
+}
+
+void TMainform::BuildTaskList(QWidget* central, QVBoxLayout* top) {
+    tasklist = Make<QListWidget>(central, "tasklist");
+    tasklist->setSelectionMode(QAbstractItemView::SingleSelection);
+    tasklist->setContextMenuPolicy(Qt::CustomContextMenu);
+    tasklist->setTextElideMode(Qt::ElideMiddle);
+    tasklist->setMinimumHeight(80);
+    pmenu1 = Make<QMenu>(tasklist, "pmenu1");
+    deltaskm = MakeAction(pmenu1, "deltaskm");
+    Clm = MakeAction(pmenu1, "Clm");
+    top->addWidget(tasklist, 1);
+}
+
+void TMainform::BuildProgressFrames(QWidget* central, QVBoxLayout* top) {
+    TntGroupBox1 = Make<QGroupBox>(central, "TntGroupBox1");
+    auto* currentRow = new QHBoxLayout(TntGroupBox1);
+    currentRow->setContentsMargins(5, 2, 5, 2);
+    TntLabel1 = Make<QLabel>(TntGroupBox1, "TntLabel1");
+    TntLabel1->setText("当前进度"); // fixed: no language key carries it
+    cprogbar = Make<QProgressBar>(TntGroupBox1, "cprogbar");
+    cprogbar->setValue(0);
+    currentRow->addWidget(TntLabel1);
+    currentRow->addWidget(cprogbar, 1);
+    top->addWidget(TntGroupBox1);
+
+    TntGroupBox2 = Make<QGroupBox>(central, "TntGroupBox2");
+    auto* totalRow = new QHBoxLayout(TntGroupBox2);
+    totalRow->setContentsMargins(5, 2, 5, 2);
+    Proglabel = Make<QLabel>(TntGroupBox2, "Proglabel");
+    progbar = Make<QProgressBar>(TntGroupBox2, "progbar");
+    progbar->setValue(0);
+    totalRow->addWidget(Proglabel);
+    totalRow->addWidget(progbar, 1);
+    top->addWidget(TntGroupBox2);
+}
+
+void TMainform::BuildTaskSettings(QWidget* central, QHBoxLayout* groups) {
+    group1 = Make<QGroupBox>(central, "group1");
+    fblabel = Make<QLabel>(group1, "fblabel");
+    lbox = Make<QComboBox>(group1, "lbox");
+    for (std::size_t i = 0; i < kTaskFormatCount; ++i) {
+        lbox->addItem(Q(std::string(kVideoFormats[i].listText)));
+    }
+    Srtlabel = Make<QLabel>(group1, "Srtlabel");
+    stylebox = Make<QComboBox>(group1, "stylebox");
+    Fpslabel = Make<QLabel>(group1, "Fpslabel");
+    FPSbox = Make<QComboBox>(group1, "FPSbox");
+    for (std::size_t i = 0; i < kTaskRateCount; ++i) {
+        FPSbox->addItem(Q(std::string(kFrameRates[i].listText)));
+    }
+    ensupbox = Make<QCheckBox>(group1, "ensupbox");
+    EnEndBlack = Make<QCheckBox>(group1, "EnEndBlack");
+    EnFirstBlack = Make<QCheckBox>(group1, "EnFirstBlack");
+    for (QCheckBox* box : {ensupbox, EnEndBlack, EnFirstBlack}) {
+        box->setChecked(true);
+    }
+    Cmdlabel = Make<QLabel>(group1, "Cmdlabel");
+    Cmdedit = Make<QLineEdit>(group1, "Cmdedit");
+    Cmdedit->setText(kDefaultCommandTemplate);
+    Cmdedit->setCursorPosition(0);
+    // "|" separates the fields of a task record, so the template may not hold one.
+    Cmdedit->setValidator(new QRegularExpressionValidator(QRegularExpression("[^|]*"), Cmdedit));
+    // Long style names or items must not widen the fixed-size window.
+    for (QComboBox* box : {lbox, stylebox, FPSbox}) {
+        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        box->setMinimumContentsLength(6);
+    }
+    auto* g1 = new QGridLayout(group1);
+    g1->setContentsMargins(5, 2, 5, 3);
+    g1->setVerticalSpacing(2);
+    int row = 0;
+    for (auto [label, field] :
+         {std::pair<QWidget*, QWidget*>{fblabel, lbox}, {Srtlabel, stylebox}, {Fpslabel, FPSbox}}) {
+        g1->addWidget(label, row, 0);
+        g1->addWidget(field, row++, 1);
+    }
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{ensupbox, EnEndBlack, EnFirstBlack, Cmdlabel, Cmdedit}) {
+        g1->addWidget(w, row++, 0, 1, 2);
+    }
+    g1->setColumnStretch(1, 1);
+    groups->addWidget(group1, 1);
+}
+
+void TMainform::BuildRunOptions(QWidget* central, QHBoxLayout* groups) {
+    Group2 = Make<QGroupBox>(central, "Group2");
+    auto* g2 = new QVBoxLayout(Group2);
+    g2->setContentsMargins(5, 2, 5, 3);
+    closetc = Make<QCheckBox>(Group2, "closetc");
+    closetc->setChecked(true);
+    Proghlabel = Make<QLabel>(Group2, "Proghlabel");
+    plvbox = Make<QComboBox>(Group2, "plvbox");
+    plvbox->addItems({"Normal", "Lower", "Higher", "Realtime(Warning)"});
+    plvbox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    plvbox->setMinimumContentsLength(8);
+    g2->addWidget(closetc);
+    g2->addWidget(Proghlabel);
+    g2->addWidget(plvbox);
+    g2->addStretch(1);
+    groups->addWidget(Group2, 1);
+}
+
+void TMainform::ConnectHandlers() {
     // User actions only: showing a task's values never writes them back.
     connect(actbtn, &QPushButton::clicked, this, &TMainform::actbtnClick);
     connect(brkbtn, &QPushButton::clicked, this, &TMainform::brkbtnClick);
@@ -356,9 +455,8 @@ void TMainform::LoadStartupState() {
             list += (list.empty() ? "" : ", ") + key;
         }
         // Shown once the window is up, so the message has its owner on screen.
-        QTimer::singleShot(0, this, [this, list] {
-            dialogs_->ShowError(Format("C014", {list}), Msg("C016"));
-        });
+        QTimer::singleShot(
+            0, this, [this, list] { dialogs_->ShowError(Format("C014", {list}), Msg("C016")); });
     }
 }
 
@@ -371,20 +469,14 @@ std::string TMainform::Format(const std::string& key, std::vector<FormatArg> arg
 }
 
 void TMainform::SetCaption(const std::string& key, const std::string& text) {
-    static const std::map<std::string, const char*> controls = {
-        {"L001", "Pathlabel"}, {"L002", "browsebtn"},  {"L003", "Proglabel"},
-        {"L004", "group1"},    {"L005", "fblabel"},    {"L006", "Fpslabel"},
-        {"L007", "ensupbox"},  {"L008", "EnFirstBlack"}, {"L009", "Cmdlabel"},
-        {"L010", "Srtlabel"},  {"L011", "Group2"},     {"L012", "closetc"},
-        {"L013", "Proghlabel"}, {"L014", "actbtn"},    {"L015", "brkbtn"},
-        {"L016", "deltaskm"},  {"L017", "Clm"},        {"L018", "showm"},
-        {"L019", "quitm"},     {"L020", "EnEndBlack"}};
-    const auto it = controls.find(key);
-    if (it == controls.end()) {
+    const auto it =
+        std::find_if(std::begin(kControlTable), std::end(kControlTable),
+                     [&](const ControlEntry& e) { return e.captionKey && key == e.captionKey; });
+    if (it == std::end(kControlTable)) {
         return;
     }
     const QString caption = Q(text);
-    QObject* target = findChild<QObject*>(it->second);
+    QObject* target = findChild<QObject*>(it->name);
     if (auto* label = qobject_cast<QLabel*>(target)) {
         label->setText(caption);
     } else if (auto* button = qobject_cast<QAbstractButton*>(target)) {
@@ -400,10 +492,20 @@ void TMainform::BuildLanguageMenu() {
     Captions captions(*this);
     menu_ = pelldrin::BuildLanguageMenu(JoinPath(programFolder_, kLanguageFolderName),
                                         settings_.DefaultLanguage, texts_, captions);
-    if (menu_.Empty()) {
-        return; // no language files: the layout captions stay
+    if (!menu_.applied) {
+        // No usable file carries the saved name: English, rather than raw keys.
+        texts_ = BuiltInLanguageTexts();
+        ApplyCaptions(texts_, captions);
+        if (!settings_.DefaultLanguage.empty()) { // a missing one is named with the others
+            QTimer::singleShot(0, this, [this] {
+                dialogs_->ShowError(Format("C018", {settings_.DefaultLanguage}), Msg("C016"));
+            });
+        }
     }
-    languageMenu = mainmenu->addMenu(Q(menu_.caption));
+    if (menu_.Empty()) {
+        return; // no language files to choose from
+    }
+    languageMenu = mainmenu->addMenu(Q(menu_.caption.empty() ? Msg("C011") : menu_.caption));
     languageMenu->setObjectName("languageMenu");
     for (std::size_t i = 0; i < menu_.entries.size(); ++i) {
         QAction* item = languageMenu->addAction(Q(menu_.entries[i].name));
@@ -459,8 +561,8 @@ void TMainform::ToggleShown() {
 }
 
 void TMainform::SetRunning(bool running) {
-    for (QWidget* w : std::initializer_list<QWidget*>{actbtn, Pathedit, browsebtn, tasklist,
-                                                      group1, Group2}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{actbtn, Pathedit, browsebtn, tasklist, group1, Group2}) {
         w->setEnabled(!running);
     }
     brkbtn->setEnabled(running);
@@ -494,40 +596,90 @@ QListWidgetItem* TMainform::RowOf(std::uint64_t id) const {
     return nullptr;
 }
 
-void TMainform::MarkRow(QListWidgetItem* item, bool failed, const std::string& reason) {
-    if (failed) {
+void TMainform::ShowRunMessage(const std::string& message) {
+    // A refused priority would otherwise ask once per task.
+    if (message == lastRunMessage_) {
+        return;
+    }
+    lastRunMessage_ = message;
+    dialogs_->ShowError(message, Msg("C016"));
+}
+
+void TMainform::MarkRow(QListWidgetItem* item, RowMark mark, const std::string& detail) {
+    switch (mark) {
+    case RowMark::Failed:
         item->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
         item->setForeground(QColor(170, 0, 0));
-        item->setToolTip(Q(reason));
-    } else {
+        item->setToolTip(Q(detail));
+        break;
+    case RowMark::Warned:
+        // Converted, so no longer queued: the row stays only so the warnings can be read.
+        item->setIcon(style()->standardIcon(QStyle::SP_MessageBoxInformation));
+        item->setForeground(QColor(150, 95, 0));
+        item->setToolTip(item->text() + "\n" + Q(detail));
+        break;
+    case RowMark::Queued:
         item->setIcon(QIcon());
         item->setForeground(palette().color(QPalette::Text));
         item->setToolTip(item->text());
+        break;
     }
 }
 
 void TMainform::AddDroppedFiles(const QStringList& paths) {
-    const TaskControls controls = CurrentControls();
     for (const QString& file : paths) {
         const std::string path = S(file);
-        const std::string ext = FileExtension(path);
-        const bool accepted = !path.empty() && (SameTextN(ext, ".ass", 4) ||
-                                                SameTextN(ext, ".ssa", 4) ||
-                                                SameTextN(ext, ".srt", 4));
-        if (!accepted) {
+        if (!path.empty() && QFileInfo(file).isDir()) {
+            AddFolder(path);
+        } else if (!IsSubtitleFile(path)) {
             // The message says what was refused; the path says which file.
             dialogs_->ShowError(Msg("C001") + "\n" + path, Msg("C002"));
-            continue;
-        }
-        try {
-            const auto index = queue_.AppendNew(path, controls);
-            if (auto entry = queue_.Get(index)) {
-                AddRow(*entry);
-            }
-        } catch (const std::exception& e) {
-            dialogs_->ShowError(e.what(), Msg("C016"));
+        } else {
+            AddTask(path);
         }
     }
+}
+
+void TMainform::AddFolder(const std::string& folder) {
+    // The folder's own files only, by name; sub-folders are not searched.
+    std::vector<std::string> skipped;
+    for (const std::string& path : ListFiles(folder, "*")) {
+        if (!QFileInfo(Q(path)).isDir() && IsSubtitleFile(path)) {
+            AddTask(path);
+        } else {
+            skipped.push_back(FileNamePart(path));
+        }
+    }
+    if (skipped.empty()) {
+        return;
+    }
+    std::string text = Msg("C020") + "\n" + folder;
+    for (std::size_t i = 0; i < skipped.size() && i < kMaxSkippedNames; ++i) {
+        text += "\n" + skipped[i];
+    }
+    if (skipped.size() > kMaxSkippedNames) {
+        text += "\n... (" + std::to_string(skipped.size() - kMaxSkippedNames) + ")";
+    }
+    dialogs_->ShowError(text, Msg("C002"));
+}
+
+void TMainform::AddTask(const std::string& path) {
+    try {
+        const auto index = queue_.AppendNew(path, CurrentControls());
+        if (auto entry = queue_.Get(index)) {
+            AddRow(*entry);
+        }
+    } catch (const std::exception& e) {
+        dialogs_->ShowError(e.what(), Msg("C016"));
+    }
+}
+
+QStringList PathsFromCommandLine(const QStringList& arguments) {
+    QStringList paths;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        paths << QFileInfo(arguments[i]).absoluteFilePath();
+    }
+    return paths;
 }
 
 void TMainform::dragEnterEvent(QDragEnterEvent* event) {
@@ -677,6 +829,7 @@ void TMainform::actbtnClick() {
     inputs.pluginPath = tools->pluginPath;
     inputs.outputFolder = settings_.OutputFolder;
     inputs.priorityIndex = plvbox->currentIndex();
+    inputs.taskTimeLimit = ReadTaskTimeLimit(ConfigFile());
     switch (run_->Start(inputs)) {
     case TBatchRun::StartResult::EmptyQueue:
         dialogs_->ShowError(Msg("C003"), Msg("C004"));
@@ -704,6 +857,9 @@ void TMainform::Timer1Timer() {
     std::string text = Format("C005", {std::int64_t{notice->elapsedTicks}});
     if (notice->failedTasks > 0) {
         text += "\n" + Format("C013", {std::int64_t{notice->failedTasks}});
+    }
+    if (notice->warnedTasks > 0) {
+        text += "\n" + Format("C017", {std::int64_t{notice->warnedTasks}});
     }
     dialogs_->ShowInfo(text, Msg("C006"));
     progbar->setValue(0);

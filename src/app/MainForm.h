@@ -2,8 +2,8 @@
 // settings, run options, start and stop, the language menu and the tray icon.
 #pragma once
 
-#include "batch/BatchWorker.h"
 #include "app/Dialogs.h"
+#include "batch/BatchWorker.h"
 #include "batch/TaskQueue.h"
 #include "settings/ConfigStore.h"
 #include "settings/Language.h"
@@ -19,6 +19,7 @@ class QCheckBox;
 class QComboBox;
 class QFrame;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -29,10 +30,15 @@ class QProgressBar;
 class QPushButton;
 class QSystemTrayIcon;
 class QTimer;
+class QVBoxLayout;
 
 namespace pelldrin {
 
 inline constexpr const char* kProgramVersion = "0.3.4.109";
+
+// The files and folders named on a command line (after the program's name), as
+// absolute paths, so "open with" and `pelldrin a.ass season2/` queue them.
+QStringList PathsFromCommandLine(const QStringList& arguments);
 
 class TMainform : public QMainWindow {
     Q_OBJECT
@@ -43,7 +49,8 @@ class TMainform : public QMainWindow {
     TMainform(std::string programFolder, IDialogs* dialogs = nullptr, QWidget* parent = nullptr);
     ~TMainform() override;
 
-    // Queues the accepted files among paths, in order; every rejected file gets its own message.
+    // Queues the accepted files among paths, in order; every rejected file gets its own
+    // message. A folder adds its own subtitle files by name, with one message for the rest.
     void AddDroppedFiles(const QStringList& paths);
 
     TaskQueue& Queue() { return queue_; }
@@ -87,6 +94,12 @@ class TMainform : public QMainWindow {
     friend class Host;
 
     void BuildControls();
+    void BuildPathRow(QWidget* central, QVBoxLayout* top);
+    void BuildTaskList(QWidget* central, QVBoxLayout* top);
+    void BuildProgressFrames(QWidget* central, QVBoxLayout* top);
+    void BuildTaskSettings(QWidget* central, QHBoxLayout* groups);
+    void BuildRunOptions(QWidget* central, QHBoxLayout* groups);
+    void ConnectHandlers();
     void FixSize();
     void LoadStartupState();
     void BuildLanguageMenu();
@@ -109,7 +122,13 @@ class TMainform : public QMainWindow {
     void SetSelectedField(int field, const std::string& value);
     QListWidgetItem* RowOf(std::uint64_t id) const;
     void AddRow(const TaskEntry& entry);
-    void MarkRow(QListWidgetItem* item, bool failed, const std::string& reason);
+    // Queued: plain; Failed: still queued, with the reason; Warned: converted and no longer
+    // queued, kept with its warnings.
+    enum class RowMark { Queued, Failed, Warned };
+    void MarkRow(QListWidgetItem* item, RowMark mark, const std::string& detail);
+    void ShowRunMessage(const std::string& message);
+    void AddFolder(const std::string& folder);
+    void AddTask(const std::string& path);
     void ToggleShown();
     std::string ConfigFile() const;
 

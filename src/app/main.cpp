@@ -14,5 +14,7 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     pelldrin::TMainform form(pelldrin::CurrentFolder());
     form.show();
+    // Files and folders from the command line ("open with") are queued like a drop.
+    form.AddDroppedFiles(pelldrin::PathsFromCommandLine(QApplication::arguments()));
     return QApplication::exec();
 }

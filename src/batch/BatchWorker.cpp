@@ -1,14 +1,16 @@
 #include "batch/BatchWorker.h"
 
+#include "base/AtomicFile.h"
+#include "base/FileSystem.h"
+#include "base/TextHelpers.h"
+#include "base/Utf8.h"
 #include "bdn/BlackEvents.h"
 #include "bdn/SubFile.h"
 #include "runner/DosCommand.h"
-#include "base/FileSystem.h"
 #include "script/TaskScript.h"
-#include "base/TextHelpers.h"
-#include "base/Utf8.h"
 #include "settings/ConfigStore.h"
 
+#include <filesystem>
 #include <unordered_set>
 
 namespace pelldrin {
@@ -25,6 +27,50 @@ std::string LastWords(const std::string& line) {
 }
 
 } // namespace
+
+std::vector<std::string> WarningLines(const std::vector<std::string>& output, std::size_t limit) {
+    std::vector<std::string> kept;
+    std::size_t more = 0;
+    for (const std::string& line : output) {
+        if (line.rfind(kWarningPrefix, 0) != 0) {
+            continue;
+        }
+        if (kept.size() >= limit) {
+            ++more;
+            continue;
+        }
+        const std::string_view cut = Utf8Prefix(line, kMaxWarningLength);
+        kept.push_back(cut.size() == line.size() ? line : std::string(cut) + "...");
+    }
+    if (more > 0) {
+        kept.push_back("... and " + std::to_string(more) + " more warning line(s)");
+    }
+    return kept;
+}
+
+int ReadTaskTimeLimit(const std::string& configPath) {
+    try {
+        std::int64_t seconds = 0;
+        if (const auto value = ReadConfigValue(configPath, "Config", "TaskTimeLimit");
+            value && TryParseInt(Trim(*value), seconds)) {
+            return static_cast<int>(std::clamp<std::int64_t>(seconds, 0, 1'000'000'000));
+        }
+    } catch (const std::exception&) {
+        // An unreadable configuration keeps the default, like a missing value.
+    }
+    return kDefaultTaskTimeLimit;
+}
+
+void RemoveAtomicLeftovers(const std::string& folder) {
+    std::error_code error;
+    std::filesystem::directory_iterator it(ToFsPath(folder), error);
+    for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+        if (it->is_regular_file(error) && IsAtomicTempName(FromFsPath(it->path().filename()))) {
+            std::error_code ignored;
+            std::filesystem::remove(it->path(), ignored);
+        }
+    }
+}
 
 std::optional<ToolPaths> ReadToolPaths(const std::string& configPath, std::string& reason) {
     try {
@@ -80,6 +126,7 @@ TBatchRun::StartResult TBatchRun::Start(const RunInputs& inputs) {
     host_.RunStateChanged(true);
     elapsedTicks_.store(0);
     failedTasks_.store(0);
+    warnedTasks_.store(0);
     batchRunning_.store(true);
     noticePending_ = true;
     const int maximum = static_cast<int>(count);
@@ -118,7 +165,7 @@ std::optional<RunNotice> TBatchRun::Tick() {
         return std::nullopt;
     }
     noticePending_ = false;
-    return RunNotice{elapsedTicks_.load(), failedTasks_.load()};
+    return RunNotice{elapsedTicks_.load(), failedTasks_.load(), warnedTasks_.load()};
 }
 
 std::string TBatchRun::CurrentTaskFolder() const {
@@ -134,15 +181,19 @@ bool TBatchRun::WaitPoll() {
 }
 
 TBatchRun::TaskOutcome TBatchRun::RunTask(const TaskEntry& task, const RunInputs& inputs,
-                                          std::string& reason) {
+                                          std::string& reason, std::vector<std::string>& warnings) {
     TaskScript script;
     try {
-        script = BuildTaskScript(task.path, task.taskLine, inputs.currentFolder,
-                                 inputs.converterPath, inputs.pluginPath, inputs.outputFolder);
+        const std::string folderName =
+            ChooseTaskFolderName(task.path, inputs.currentFolder, inputs.outputFolder);
+        script =
+            BuildTaskScript(task.path, task.taskLine, inputs.currentFolder, inputs.converterPath,
+                            inputs.pluginPath, inputs.outputFolder, folderName);
     } catch (const std::exception& e) {
         reason = e.what();
         return TaskOutcome::Failed;
     }
+    warnings = script.warnings;
     {
         std::lock_guard lock(mutex_);
         currentTaskFolder_ = script.taskFolder;
@@ -157,35 +208,24 @@ TBatchRun::TaskOutcome TBatchRun::RunTask(const TaskEntry& task, const RunInputs
             host_.SetCurrentProgress(position, maximum);
         });
     };
-    command.OnPriorityError = [this](const std::string& message) { host_.RunMessage(message); };
-    try {
-        command.Execute();
-    } catch (const std::exception& e) {
-        reason = e.what();
-        return TaskOutcome::Failed;
+    command.OnPriorityError = [this](const std::string& message) {
+        host_.PriorityRefused(message);
+    };
+    const TaskOutcome ran = WaitForConverter(command, inputs, reason);
+    if (ran != TaskOutcome::Done) {
+        // An interrupted converter may leave half-written files under temporary names.
+        RemoveAtomicLeftovers(script.taskFolder);
+        return ran;
     }
-    while (true) {
-        if (stopRequested_.load()) {
-            command.Stop();
-            return TaskOutcome::Stopped;
-        }
-        WaitPoll();
-        if (stopRequested_.load()) {
-            continue; // the stop path runs at the top of the loop
-        }
-        if (!command.IsRunning()) {
-            break;
-        }
-    }
-
-    if (const std::string error = command.ErrorText(); !error.empty()) {
-        reason = error;
-        return TaskOutcome::Failed;
+    const auto lines = command.Lines();
+    // The builder's warnings come first and count against the same limit.
+    const std::size_t room = kMaxTaskWarnings - std::min(warnings.size(), kMaxTaskWarnings);
+    for (std::string& line : WarningLines(lines, room)) {
+        warnings.push_back(std::move(line));
     }
     if (const auto code = command.ExitCode(); !code || *code != 0) {
         reason = "The converter ended with exit status " +
                  (code ? std::to_string(*code) : std::string("unknown"));
-        const auto lines = command.Lines();
         if (!lines.empty()) {
             reason += ": " + LastWords(lines.back()); // its last words usually say why
         }
@@ -211,6 +251,72 @@ TBatchRun::TaskOutcome TBatchRun::RunTask(const TaskEntry& task, const RunInputs
         return TaskOutcome::Failed;
     }
     return TaskOutcome::Done;
+}
+
+// Starts the converter and polls it until it ends, a stop is asked for, or the task time
+// limit passes. The worker keeps the limit itself: the runner's own limit leaves the
+// program running, and a converter left running would go on writing into the folder.
+TBatchRun::TaskOutcome TBatchRun::WaitForConverter(TDosCommand& command, const RunInputs& inputs,
+                                                   std::string& reason) {
+    try {
+        command.Execute();
+    } catch (const std::exception& e) {
+        reason = e.what();
+        return TaskOutcome::Failed;
+    }
+    const auto started = std::chrono::steady_clock::now();
+    while (true) {
+        if (stopRequested_.load()) {
+            command.Stop();
+            return TaskOutcome::Stopped;
+        }
+        if (inputs.taskTimeLimit > 0 && std::chrono::steady_clock::now() - started >
+                                            std::chrono::seconds(inputs.taskTimeLimit)) {
+            command.Stop();
+            reason = "The converter ran longer than the task time limit of " +
+                     std::to_string(inputs.taskTimeLimit) +
+                     " seconds (Config/TaskTimeLimit in config.xml) and was stopped";
+            return TaskOutcome::Failed;
+        }
+        WaitPoll();
+        if (stopRequested_.load()) {
+            continue; // the stop path runs at the top of the loop
+        }
+        if (!command.IsRunning()) {
+            break;
+        }
+    }
+    if (const std::string error = command.ErrorText(); !error.empty()) {
+        reason = error;
+        return TaskOutcome::Failed;
+    }
+    return TaskOutcome::Done;
+}
+
+void TBatchRun::ReportOutcome(std::uint64_t id, TaskOutcome outcome, std::string reason,
+                              const std::vector<std::string>& warnings) {
+    const auto index = queue_.IndexOf(id);
+    if (outcome == TaskOutcome::Done) {
+        // Removed from the queue either way, so a new start never converts it again.
+        if (index) {
+            queue_.Remove(*index);
+        }
+        if (warnings.empty()) {
+            host_.TaskFinished(id);
+        } else {
+            warnedTasks_.fetch_add(1);
+            host_.TaskFinishedWithWarnings(id, warnings);
+        }
+        return;
+    }
+    if (reason.empty()) {
+        reason = "Unknown failure";
+    }
+    if (index) {
+        queue_.MarkFailed(*index, reason);
+    }
+    failedTasks_.fetch_add(1);
+    host_.TaskFailed(id, reason);
 }
 
 void TBatchRun::Worker(RunInputs inputs, int maximum) {
@@ -244,9 +350,10 @@ void TBatchRun::Worker(RunInputs inputs, int maximum) {
             host_.SetCurrentProgress(0, 100);
 
             std::string reason;
+            std::vector<std::string> warnings;
             TaskOutcome outcome;
             try {
-                outcome = RunTask(*next, inputs, reason);
+                outcome = RunTask(*next, inputs, reason, warnings);
             } catch (const std::exception& e) {
                 outcome = TaskOutcome::Failed;
                 reason = e.what();
@@ -257,22 +364,7 @@ void TBatchRun::Worker(RunInputs inputs, int maximum) {
             }
             ++triedCount;
             host_.SetTotalProgress(std::min(triedCount, maximum), maximum);
-            const auto index = queue_.IndexOf(next->id);
-            if (outcome == TaskOutcome::Done) {
-                if (index) {
-                    queue_.Remove(*index);
-                }
-                host_.TaskFinished(next->id);
-            } else {
-                if (reason.empty()) {
-                    reason = "Unknown failure";
-                }
-                if (index) {
-                    queue_.MarkFailed(*index, reason);
-                }
-                failedTasks_.fetch_add(1);
-                host_.TaskFailed(next->id, reason);
-            }
+            ReportOutcome(next->id, outcome, std::move(reason), warnings);
         }
     } catch (const std::exception& e) {
         // Nothing may take the program down from this thread; the run just ends.

@@ -13,9 +13,13 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 namespace pelldrin {
+
+class TDosCommand;
 
 // What the worker tells the window. Every call comes from the worker's
 // thread; an implementation must not block (the window queues them onto its
@@ -31,6 +35,14 @@ class IBatchHost {
     virtual void TaskStarted(std::uint64_t taskId) = 0;
     // A task was converted and has been removed from the queue.
     virtual void TaskFinished(std::uint64_t taskId) = 0;
+    // A task was converted with warnings (the converter's "Warning: " lines and what the
+    // task builder noticed) and has been removed from the queue; the window keeps showing
+    // it, marked, so the user can read them.
+    virtual void TaskFinishedWithWarnings(std::uint64_t taskId,
+                                          const std::vector<std::string>& warnings) {
+        (void)warnings;
+        TaskFinished(taskId);
+    }
     // A task could not be converted; it stays queued, marked failed with the reason.
     virtual void TaskFailed(std::uint64_t taskId, const std::string& reason) = 0;
     // Running (true) or idle (false); idle is the worker's last call of a run.
@@ -38,15 +50,38 @@ class IBatchHost {
     // A message for the user about the run, such as a refused priority change;
     // the run goes on.
     virtual void RunMessage(const std::string& message) = 0;
+    // The system refused the converter's priority; message is the runner's fixed text.
+    virtual void PriorityRefused(const std::string& message) { RunMessage(message); }
 };
+
+// The prefix of a converter's warning lines.
+inline constexpr std::string_view kWarningPrefix = "Warning: ";
+// How many warning lines a task keeps, and how long each may be.
+inline constexpr std::size_t kMaxTaskWarnings = 20;
+inline constexpr std::size_t kMaxWarningLength = 300;
+
+// The converter's warning lines among its output, in order, at most `limit` of them, each
+// cut at kMaxWarningLength bytes; a last line counts the ones left out.
+std::vector<std::string> WarningLines(const std::vector<std::string>& output,
+                                      std::size_t limit = kMaxTaskWarnings);
+
+// The default task time limit, in seconds.
+inline constexpr int kDefaultTaskTimeLimit = 7200;
+// Config/TaskTimeLimit: the seconds a task's converter may run before it is stopped and
+// the task fails; the default when missing or not a number, 0 or less for no limit.
+int ReadTaskTimeLimit(const std::string& configPath);
+
+// Removes the temporary files an interrupted write left in folder (AtomicFile names).
+void RemoveAtomicLeftovers(const std::string& folder);
 
 // Everything a run needs besides the queue, read once at the start.
 struct RunInputs {
-    std::string currentFolder;  // the program's folder; tool paths are relative to it
-    std::string converterPath;  // begins with a separator
+    std::string currentFolder; // the program's folder; tool paths are relative to it
+    std::string converterPath; // begins with a separator
     std::string pluginPath;
-    std::string outputFolder;   // ends with a separator
+    std::string outputFolder; // ends with a separator
     int priorityIndex = 0;
+    int taskTimeLimit = 0; // seconds a converter may run; 0 or less: no limit
 };
 
 // The tool paths from the configuration; nullopt and a reason when either is missing.
@@ -62,10 +97,12 @@ std::string BdnXmlPathFor(const std::string& scriptPath);
 // The blank-event mode for a task's flags: 0 none, 1 first, 2 end, 3 both.
 int BlackEventMode(const std::string& firstBlack, const std::string& endBlack);
 
-// The end-of-run notice: elapsed seconds and the number of tasks that failed.
+// The end-of-run notice: elapsed seconds and the number of tasks that failed or
+// finished with warnings.
 struct RunNotice {
     int elapsedTicks = 0;
     int failedTasks = 0;
+    int warnedTasks = 0;
 };
 
 class TBatchRun {
@@ -100,7 +137,12 @@ class TBatchRun {
   private:
     void Worker(RunInputs inputs, int maximum);
     enum class TaskOutcome { Done, Failed, Stopped };
-    TaskOutcome RunTask(const TaskEntry& task, const RunInputs& inputs, std::string& reason);
+    TaskOutcome RunTask(const TaskEntry& task, const RunInputs& inputs, std::string& reason,
+                        std::vector<std::string>& warnings);
+    TaskOutcome WaitForConverter(TDosCommand& command, const RunInputs& inputs,
+                                 std::string& reason);
+    void ReportOutcome(std::uint64_t id, TaskOutcome outcome, std::string reason,
+                       const std::vector<std::string>& warnings);
     bool WaitPoll(); // true when a stop was requested
     void JoinFinishedWorker();
 
@@ -111,6 +153,7 @@ class TBatchRun {
     std::atomic<bool> stopRequested_{false};
     std::atomic<int> elapsedTicks_{0};
     std::atomic<int> failedTasks_{0};
+    std::atomic<int> warnedTasks_{0};
     bool noticePending_ = false; // only the window's thread touches it
 
     mutable std::mutex mutex_;

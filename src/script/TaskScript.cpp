@@ -1,14 +1,15 @@
 #include "script/TaskScript.h"
 
-#include "script/DirectiveFormat.h"
 #include "base/AtomicFile.h"
 #include "base/FileSystem.h"
+#include "base/TextHelpers.h"
+#include "script/DirectiveFormat.h"
 #include "script/SubtitleLength.h"
 #include "script/TaskRecord.h"
-#include "base/TextHelpers.h"
 
 #include <array>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 namespace pelldrin {
@@ -89,23 +90,96 @@ std::string Quoted(const std::string& path) {
     return "\"" + path + "\"";
 }
 
-// Replaces the style file beside an SRT subtitle. Every step may fail without
-// harm: the subtitle then renders with the plug-in's own style.
-void PrepareSrtStyle(const std::string& sourcePath, const std::string& styleFile,
-                     const std::string& currentFolder) {
+bool IsStyleCopy(const std::string& path) {
+    std::string bytes;
+    try {
+        bytes = ReadWholeFile(path);
+    } catch (const FileError&) {
+        return false; // unreadable: not ours to touch
+    }
+    std::string_view text = bytes;
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+        text.remove_prefix(3);
+    }
+    return text.substr(0, kStyleCopyMarker.size()) == kStyleCopyMarker;
+}
+
+// Puts the chosen style beside an SRT subtitle, as a marked copy. A marked copy from an
+// earlier run is replaced or removed; a style file of the user's own is kept and used,
+// and the returned warning names it. Every other step may fail without harm: the
+// subtitle then renders with the plug-in's own style.
+std::optional<std::string> PrepareSrtStyle(const std::string& sourcePath,
+                                           const std::string& styleFile,
+                                           const std::string& currentFolder) {
     const std::string target = StripExtension(sourcePath) + ".srt.style";
+    const bool chosen = !Trim(styleFile).empty();
+    if (FileExists(target) && !IsStyleCopy(target)) {
+        std::string warning = "The style file \"" + target +
+                              "\" is the user's own (not written by Pelldrin); it was kept and "
+                              "is used";
+        if (chosen) {
+            warning += " instead of the chosen style \"" + styleFile + "\"";
+        }
+        return warning;
+    }
     std::error_code ignored;
     std::filesystem::remove(ToFsPath(target), ignored);
     // Only a bare name from the style folder is copied, never a path elsewhere.
-    if (Trim(styleFile).empty() || FileNamePart(styleFile) != styleFile) {
-        return;
+    if (!chosen || FileNamePart(styleFile) != styleFile) {
+        return std::nullopt;
     }
     const std::string source = JoinPath(JoinPath(currentFolder, kStyleFolderName), styleFile);
     try {
-        AtomicWriteFile(target, ReadWholeFile(source));
+        std::string text = ReadWholeFile(source);
+        if (text.rfind("\xEF\xBB\xBF", 0) == 0) {
+            text.erase(0, 3); // the marker must be the file's first bytes
+        }
+        AtomicWriteFile(target, std::string(kStyleCopyMarker) + " from " + kStyleFolderName + "/" +
+                                    styleFile + "; replaced or removed at each conversion" +
+                                    kLineEnd + text);
     } catch (const FileError&) {
         // A missing style source leaves no style file.
     }
+    return std::nullopt;
+}
+
+// The subtitle path a task script loads, from its MaskSub line; empty when there is none.
+std::string ScriptSourcePath(const std::string& scriptPath) {
+    std::string text;
+    try {
+        text = ReadWholeFile(scriptPath);
+    } catch (const FileError&) {
+        return {};
+    }
+    const std::string call = "MaskSub(\"";
+    const auto start = text.find(call);
+    if (start == std::string::npos) {
+        return {};
+    }
+    const auto from = start + call.size();
+    const auto end = text.find('"', from);
+    return end == std::string::npos ? std::string() : text.substr(from, end - from);
+}
+
+std::string SubtitleName(const std::string& sourcePath) {
+    const std::string name = StripExtension(FileNamePart(sourcePath));
+    if (name.empty()) {
+        throw TaskScriptError("The subtitle file \"" + sourcePath +
+                              "\" has no name before its extension");
+    }
+    if (name == "." || name == "..") {
+        // As a folder name it would be the output folder or the one above it.
+        throw TaskScriptError("The subtitle file \"" + sourcePath + "\" has the name \"" + name +
+                              "\", which cannot be a task folder");
+    }
+    return name;
+}
+
+// A task folder always sits directly under the output folder, so tasks never nest; a
+// relative output folder is taken from the current folder.
+std::string OutputBase(const std::string& currentFolder, const std::string& outputFolder) {
+    return ToFsPath(outputFolder).is_absolute() ? outputFolder
+                                                : JoinPath(currentFolder, outputFolder);
 }
 
 } // namespace
@@ -126,9 +200,31 @@ const FrameRate* FrameRateFor(std::string_view rateIndex) {
     return nullptr;
 }
 
+std::string ChooseTaskFolderName(const std::string& sourcePath, const std::string& currentFolder,
+                                 const std::string& outputFolder) {
+    const std::string name = SubtitleName(sourcePath);
+    const std::string base = OutputBase(currentFolder, outputFolder);
+    constexpr int kMaxTries = 1000;
+    for (int n = 1; n <= kMaxTries; ++n) {
+        const std::string candidate = n == 1 ? name : name + " (" + std::to_string(n) + ")";
+        const std::string folder = JoinPath(base, candidate);
+        const auto fsFolder = ToFsPath(folder);
+        std::error_code error;
+        if (!std::filesystem::exists(fsFolder, error) ||
+            (std::filesystem::is_directory(fsFolder, error) &&
+             std::filesystem::is_empty(fsFolder, error)) ||
+            ScriptSourcePath(JoinPath(folder, name + ".avs")) == sourcePath) {
+            return candidate;
+        }
+    }
+    throw TaskScriptError("Every task folder name for \"" + sourcePath + "\" under \"" + base +
+                          "\" is taken");
+}
+
 TaskScript BuildTaskScript(const std::string& sourcePath, const std::string& taskLine,
                            const std::string& currentFolder, const std::string& converterPath,
-                           const std::string& pluginPath, const std::string& outputFolder) {
+                           const std::string& pluginPath, const std::string& outputFolder,
+                           const std::string& taskFolderName) {
     // Everything that can be checked is checked before any file is touched.
     std::vector<std::string> fields;
     try {
@@ -166,26 +262,17 @@ TaskScript BuildTaskScript(const std::string& sourcePath, const std::string& tas
         throw TaskScriptError("No output folder is configured");
     }
 
-    const std::string name = StripExtension(FileNamePart(sourcePath));
-    if (name.empty()) {
-        throw TaskScriptError("The subtitle file \"" + sourcePath +
-                              "\" has no name before its extension");
-    }
-    if (name == "." || name == "..") {
-        // As a folder name it would be the output folder or the one above it.
-        throw TaskScriptError("The subtitle file \"" + sourcePath + "\" has the name \"" + name +
-                              "\", which cannot be a task folder");
-    }
+    const std::string name = SubtitleName(sourcePath);
     const std::string extension = FileExtension(sourcePath);
     const bool isAss = SameTextN(extension, ".ass", 4) || SameTextN(extension, ".ssa", 4);
     const bool isSrt = SameTextN(extension, ".srt", 4);
 
-    // A task folder always sits directly under the output folder, so tasks
-    // never nest; a relative output folder is taken from the current folder.
-    const std::string outputBase =
-        ToFsPath(outputFolder).is_absolute() ? outputFolder : JoinPath(currentFolder, outputFolder);
     TaskScript result;
-    result.taskFolder = JoinPath(outputBase, name);
+    const std::string& folderName = taskFolderName.empty() ? name : taskFolderName;
+    if (FileNamePart(folderName) != folderName || folderName == "." || folderName == "..") {
+        throw TaskScriptError("The task folder name \"" + folderName + "\" is not a plain name");
+    }
+    result.taskFolder = JoinPath(OutputBase(currentFolder, outputFolder), folderName);
     result.scriptPath = JoinPath(result.taskFolder, name + ".avs");
     const std::string xmlPath = JoinPath(result.taskFolder, name + ".xml");
     const std::string supPath = JoinPath(result.taskFolder, name + ".sup");
@@ -213,15 +300,17 @@ TaskScript BuildTaskScript(const std::string& sourcePath, const std::string& tas
     std::string script;
     script += "LoadPlugin(" + Quoted(currentFolder + pluginPath) + ")" + kLineEnd;
     script += "MaskSub(" + Quoted(sourcePath) + ", " + std::to_string(format->renderWidth) + ", " +
-              std::to_string(format->renderHeight) + ", " + std::string(rate->text) + ", " + std::to_string(frames) +
-              ")" + kLineEnd;
+              std::to_string(format->renderHeight) + ", " + std::string(rate->text) + ", " +
+              std::to_string(frames) + ")" + kLineEnd;
     if (!format->extraLine.empty()) {
         script += std::string(format->extraLine) + kLineEnd;
     }
 
     CreateFolders(result.taskFolder);
     if (isSrt) {
-        PrepareSrtStyle(sourcePath, styleFile, currentFolder);
+        if (auto warning = PrepareSrtStyle(sourcePath, styleFile, currentFolder)) {
+            result.warnings.push_back(std::move(*warning));
+        }
     }
     AtomicWriteFile(result.scriptPath, script);
     return result;

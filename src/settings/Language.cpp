@@ -34,8 +34,32 @@ const std::vector<std::pair<std::string, std::string>>& BuiltInMessages() {
         {"C015",
          "config.xml does not name the converter (Path/Avs2bdnxml), so nothing can be converted."},
         {"C016", "Pelldrin"},
+        {"C017", "%d file(s) were converted with warnings; they stay in the list marked, with "
+                 "the warnings in their tooltips."},
+        {"C018", "The language \"%s\" was not found or its file cannot be read; the window "
+                 "shows English."},
+        {"C019", "The converter's priority could not be changed; the conversion goes on at the "
+                 "usual priority."},
+        {"C020", "Only .ass, .ssa and .srt files are added from a folder; these were skipped:"},
     };
     return messages;
+}
+
+// The English captions, in key order; the shipped English.xml carries the same.
+const std::vector<std::pair<std::string, std::string>>& BuiltInCaptions() {
+    static const std::vector<std::pair<std::string, std::string>> captions{
+        {"L001", "Output folder:"}, {"L002", "Browse..."},
+        {"L003", "Total:"},         {"L004", "Task settings"},
+        {"L005", "Format:"},        {"L006", "Frame rate:"},
+        {"L007", "Also make SUP"},  {"L008", "Blank first event"},
+        {"L009", "Command:"},       {"L010", "SRT style:"},
+        {"L011", "Run options"},    {"L012", "Minimise to tray"},
+        {"L013", "Priority:"},      {"L014", "Start"},
+        {"L015", "Stop"},           {"L016", "Delete task"},
+        {"L017", "Clear list"},     {"L018", "Show window"},
+        {"L019", "Quit"},           {"L020", "Blank last event"},
+    };
+    return captions;
 }
 
 std::string Key(char letter, int number) {
@@ -97,6 +121,15 @@ std::optional<std::string> BuiltInMessage(const std::string& key) {
         }
     }
     return std::nullopt;
+}
+
+LanguageTexts BuiltInLanguageTexts() {
+    LanguageTexts texts;
+    texts.Name = "English";
+    for (const auto& [key, text] : BuiltInCaptions()) {
+        texts.Captions[key] = text;
+    }
+    return texts; // messages come from the built-in texts through MessageText
 }
 
 std::optional<std::string> ReadXmlValue(const std::string& file, const std::string& element,

@@ -49,6 +49,10 @@ struct LanguageTexts {
     std::map<std::string, std::string> Messages; // "C001" to "C012", and later keys when present
 };
 
+// The built-in English captions with no messages (MessageText supplies the built-in
+// ones): what the window shows when no language file applies.
+LanguageTexts BuiltInLanguageTexts();
+
 // The attribute of the root's first child named element; nullopt when it has
 // no such attribute. Throws LanguageError when the file cannot be read, is not
 // XML, or has no such element.

@@ -7,21 +7,22 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
-#include <QUrl>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
 #include <deque>
 
@@ -73,12 +74,13 @@ class MainFormTest : public QObject {
 
     std::string Program() const { return dir->File("prog"); }
 
-    void WriteConfig(const std::string& converter = "/fake_converter") {
+    void WriteConfig(const std::string& converter = "/fake_converter",
+                     const std::string& moreConfig = "DefLang=\"English\"") {
         test::WriteFile(dir->File("prog/config.xml"),
                         "<?xml version=\"1.0\"?>\n<Pelldrin>\n  <Path Output=\"" +
                             dir->File("out") + "\" Avs2bdnxml=\"" + converter +
-                            "\" VSFilter=\"/plugin\" />\n  <Config DefLang=\"English\" "
-                            "ProcessPriority=\"0\" CloseTrayicon=\"1\" />\n</Pelldrin>\n");
+                            "\" VSFilter=\"/plugin\" />\n  <Config " + moreConfig +
+                            " ProcessPriority=\"0\" CloseTrayicon=\"1\" />\n</Pelldrin>\n");
     }
 
     QString Subtitle(const std::string& name) {
@@ -132,8 +134,8 @@ class MainFormTest : public QObject {
         QCOMPARE(form->Pathedit->text().toStdString(), Program() + "/output/");
         QVERIFY(form->closetc->isChecked());
         QCOMPARE(form->plvbox->currentIndex(), 0);
-        // Without a saved language the layout captions stay.
-        QCOMPARE(form->actbtn->text(), QString("L014"));
+        // Without a saved language the built-in English captions show.
+        QCOMPARE(form->actbtn->text(), QString("Start"));
     }
 
     void dropsAcceptByExtensionInOrder() {
@@ -249,8 +251,7 @@ class MainFormTest : public QObject {
     void aThreeTaskRunEndsWithTheNotice() {
         auto form = MakeForm();
         form->AddDroppedFiles(
-            {(Subtitle("one.srt")), (Subtitle("two.srt")),
-             (Subtitle("three.srt"))});
+            {(Subtitle("one.srt")), (Subtitle("two.srt")), (Subtitle("three.srt"))});
         form->actbtnClick();
         QVERIFY(!form->actbtn->isEnabled());
         QVERIFY(form->brkbtn->isEnabled());
@@ -288,8 +289,7 @@ class MainFormTest : public QObject {
     void stopAnsweredNoThenYes() {
         auto form = MakeForm();
         form->Cmdedit->setText("%0:s --behave=hang");
-        form->AddDroppedFiles({(Subtitle("a.srt")),
-                               (Subtitle("b.srt"))});
+        form->AddDroppedFiles({(Subtitle("a.srt")), (Subtitle("b.srt"))});
         form->actbtnClick();
         QTest::qWait(300);
         dialogs->answers = {false};
@@ -372,6 +372,74 @@ class MainFormTest : public QObject {
         QCOMPARE(ReadConfigValue(config, "Config", "ProcessPriority").value(), std::string("2"));
         QCOMPARE(ReadConfigValue(config, "Config", "CloseTrayicon").value(), std::string("0"));
         QCOMPARE(form->CurrentSettings().PriorityIndex, 2);
+    }
+
+    void anUnknownLanguageFallsBackToEnglishOnce() {
+        WriteConfig("/fake_converter", "DefLang=\"Klingon\"");
+        auto form = MakeForm();
+        QTRY_COMPARE(dialogs->errors.size(), size_t(1));
+        QVERIFY(dialogs->errors[0].find("\"Klingon\" was not found") != std::string::npos);
+        QCOMPARE(form->EnEndBlack->text(), QString("Blank last event"));
+        QCOMPARE(form->showm->text(), QString("Show window"));
+        QCOMPARE(form->languageMenu->title(), QString("Language"));
+        QTest::qWait(50);
+        QCOMPARE(dialogs->errors.size(), size_t(1));
+    }
+
+    void aTaskWithWarningsStaysMarkedAndIsNotConvertedAgain() {
+        auto form = MakeForm();
+        form->AddDroppedFiles({Subtitle("clean.srt")});
+        form->Cmdedit->setText("%0:s --warn=2");
+        form->AddDroppedFiles({Subtitle("noisy.srt")});
+        form->actbtnClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!dialogs->infos.empty(), 30000);
+        QVERIFY(dialogs->infos[0].find("1 file(s) were converted with warnings") !=
+                std::string::npos);
+        QVERIFY(dialogs->infos[0].find("failed") == std::string::npos);
+        QCOMPARE(form->tasklist->count(), 1);
+        QListWidgetItem* row = form->tasklist->item(0);
+        QCOMPARE(row->text().toStdString(), dir->File("noisy.srt"));
+        QVERIFY(!row->icon().isNull());
+        QVERIFY(row->toolTip().contains("Warning: line 2"));
+        QVERIFY(row->foreground().color() != QColor(170, 0, 0)); // not the failure mark
+        if (const QString shots = qEnvironmentVariable("PELLDRIN_SCREENSHOTS"); !shots.isEmpty()) {
+            form->show();
+            QVERIFY(form->grab().save(shots + "/window-warnings.png"));
+        }
+        form->actbtnClick();
+        QCOMPARE(dialogs->errors.back(), std::string("Start: queue empty"));
+        form->tasklist->setCurrentRow(0);
+        form->deltaskmClick();
+        QCOMPARE(form->tasklist->count(), 0);
+    }
+
+    void aConverterOverTheTimeLimitFailsTheTask() {
+        WriteConfig("/fake_converter", "DefLang=\"English\" TaskTimeLimit=\"1\"");
+        auto form = MakeForm();
+        form->Cmdedit->setText("%0:s --behave=hang");
+        form->AddDroppedFiles({Subtitle("stuck.srt")});
+        form->actbtnClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!dialogs->infos.empty(), 15000);
+        QCOMPARE(form->tasklist->count(), 1);
+        QVERIFY(form->tasklist->item(0)->toolTip().contains("time limit of 1 seconds"));
+    }
+
+    void foldersAndCommandLinePathsAreQueued() {
+        CreateFolders(dir->File("season/sub"));
+        for (const char* name :
+             {"season/b.srt", "season/a.ass", "season/notes.txt", "season/sub/c.ass"}) {
+            test::WriteFile(dir->File(name), "x");
+        }
+        auto form = MakeForm();
+        form->AddDroppedFiles({QString::fromStdString(dir->File("season"))});
+        QCOMPARE(form->tasklist->count(), 2);
+        QCOMPARE(form->Queue().Get(0)->path, dir->File("season/a.ass"));
+        QCOMPARE(form->Queue().Get(1)->path, dir->File("season/b.srt"));
+        QCOMPARE(dialogs->errors.size(), size_t(1));
+        QVERIFY(dialogs->errors[0].find("notes.txt\nsub") != std::string::npos);
+
+        const QStringList paths = PathsFromCommandLine({"pelldrin", "ep 1.ass", "/abs/x.srt"});
+        QCOMPARE(paths, QStringList({QDir::current().absoluteFilePath("ep 1.ass"), "/abs/x.srt"}));
     }
 
     void theLanguageSwitchAppliesAtOnceAndIsSaved() {

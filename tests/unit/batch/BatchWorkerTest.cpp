@@ -8,7 +8,9 @@
 #include <pugixml.hpp>
 
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
+#include <map>
 #include <mutex>
 
 using namespace pelldrin;
@@ -319,4 +321,97 @@ TEST_F(BatchFixture, StopAndWaitEndsAHangingConverterWithinItsBound) {
     EXPECT_TRUE(run.StopAndWait(10s));
     EXPECT_FALSE(run.BatchRunning());
     EXPECT_EQ(queue.Count(), 1u);
+}
+
+namespace {
+
+// Also keeps the warnings each task finished with.
+struct WarningHost : RecordingHost {
+    void TaskFinishedWithWarnings(std::uint64_t id,
+                                  const std::vector<std::string>& warnings) override {
+        {
+            std::lock_guard lock(warnedMutex);
+            warned[id] = warnings;
+        }
+        TaskFinished(id);
+    }
+    std::mutex warnedMutex;
+    std::map<std::uint64_t, std::vector<std::string>> warned;
+};
+
+} // namespace
+
+TEST_F(BatchFixture, SameNamedFilesGetFoldersOfTheirOwn) {
+    CreateFolders(dir.File("season1"));
+    CreateFolders(dir.File("season2"));
+    AddTask("season1/ep01");
+    AddTask("season2/ep01");
+    TBatchRun run(queue, host);
+    run.Start(inputs);
+    ASSERT_TRUE(host.WaitForIdle());
+    ASSERT_TRUE(host.failed.empty());
+    EXPECT_EQ(CountEvents(dir.File("out/ep01/ep01.xml")), 3);
+    EXPECT_EQ(CountEvents(dir.File("out/ep01 (2)/ep01.xml")), 3);
+    EXPECT_NE(test::ReadFile(dir.File("out/ep01 (2)/ep01.avs")).find("season2"), std::string::npos);
+
+    // Converting a file again uses its own folder from the earlier run.
+    AddTask("season2/ep01");
+    run.Start(inputs);
+    ASSERT_TRUE(host.WaitForIdle(2));
+    EXPECT_EQ(run.CurrentTaskFolder(), dir.File("out/ep01 (2)"));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out/ep01 (3)")));
+}
+
+TEST_F(BatchFixture, WarningLinesAreKeptPerTaskAndCounted) {
+    WarningHost warnHost;
+    const auto clean = AddTask("clean");
+    const auto noisy = AddTask("noisy", "ok --warn=25");
+    TBatchRun run(queue, warnHost);
+    run.Start(inputs);
+    ASSERT_TRUE(warnHost.WaitForIdle());
+    EXPECT_EQ(queue.Count(), 0u); // a new start does not convert it again
+    EXPECT_EQ(warnHost.finished, (std::vector<std::uint64_t>{clean, noisy}));
+    ASSERT_EQ(warnHost.warned.size(), 1u);
+    const auto& lines = warnHost.warned[noisy];
+    ASSERT_EQ(lines.size(), kMaxTaskWarnings + 1);
+    EXPECT_EQ(lines[0].rfind("Warning: line 1 xxx", 0), 0u);
+    EXPECT_LE(lines[0].size(), kMaxWarningLength + 3);
+    EXPECT_EQ(lines[19].rfind("Warning: line 20", 0), 0u);
+    EXPECT_EQ(lines[20], "... and 5 more warning line(s)");
+    const auto notice = run.Tick();
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(notice->warnedTasks, 1);
+    EXPECT_EQ(notice->failedTasks, 0);
+}
+
+TEST_F(BatchFixture, ATaskOverTheTimeLimitIsStoppedAndFails) {
+    test::WriteFile(dir.File("config.xml"), "<c><Config TaskTimeLimit=\"abc\"/></c>");
+    EXPECT_EQ(ReadTaskTimeLimit(dir.File("config.xml")), kDefaultTaskTimeLimit);
+    test::WriteFile(dir.File("config.xml"), "<c><Config TaskTimeLimit=\" 1 \"/></c>");
+    inputs.taskTimeLimit = ReadTaskTimeLimit(dir.File("config.xml"));
+    ASSERT_EQ(inputs.taskTimeLimit, 1);
+    const auto stuck = AddTask("stuck", "hang");
+    AddTask("after");
+    TBatchRun run(queue, host);
+    run.Start(inputs);
+    ASSERT_TRUE(host.WaitForIdle(1, std::chrono::seconds(20)));
+    EXPECT_NE(host.ReasonFor(stuck).find("time limit of 1 seconds"), std::string::npos);
+    EXPECT_EQ(CountEvents(XmlOf("after")), 3);
+}
+
+TEST_F(BatchFixture, AStoppedTaskLeavesNoTemporaryFiles) {
+    AddTask("stopped", "hang");
+    TBatchRun run(queue, host);
+    run.Start(inputs);
+    const std::string leftover = dir.File("out/stopped/stopped.xml.tmp4242_1");
+    const std::string own = dir.File("out/stopped/notes.tmp");
+    for (int i = 0; i < 100 && !FileExists(dir.File("out/stopped/stopped.avs")); ++i) {
+        std::this_thread::sleep_for(50ms);
+    }
+    test::WriteFile(leftover, "half");
+    test::WriteFile(own, "mine");
+    run.RequestStop();
+    ASSERT_TRUE(host.WaitForIdle());
+    EXPECT_FALSE(FileExists(leftover));
+    EXPECT_TRUE(FileExists(own));
 }

@@ -155,19 +155,31 @@ TEST_F(TaskScriptFixture, SrtStyleStep) {
     // Capital extension: scanned as SRT (340 frames, an ASS scan finds none) and styled.
     const TaskScript t = Build(srt, Line("0", "0", "0", kTemplate, "Big Font.style"));
     EXPECT_NE(test::ReadFile(t.scriptPath).find(", 23.976, 340)\r\n"), std::string::npos);
-    EXPECT_EQ(test::ReadFile(style), "style-bytes");
+    const std::string copy = test::ReadFile(style);
+    EXPECT_EQ(copy.rfind(kStyleCopyMarker, 0), 0u);
+    EXPECT_EQ(copy.substr(copy.size() - 11), "style-bytes");
+    EXPECT_TRUE(t.warnings.empty());
 
-    // No style chosen: the old one goes and none takes its place.
+    // No style chosen: the marked copy goes and none takes its place.
     Build(srt, Line("0", "0", "0", kTemplate, ""));
     EXPECT_FALSE(fs::exists(style));
 
-    // A missing source or a name that reaches outside the style folder: old one removed, no copy.
-    test::WriteFile(style, "old");
-    Build(srt, Line("0", "0", "0", kTemplate, "Missing.style"));
-    EXPECT_FALSE(fs::exists(style));
-    test::WriteFile(JoinPath(cwd, "outside.style"), "outside");
-    Build(srt, Line("0", "0", "0", kTemplate, ".." + kSep + "outside.style"));
-    EXPECT_FALSE(fs::exists(style));
+    // A missing source or a name that reaches outside the style folder: no copy.
+    for (const std::string& chosen : {std::string("Missing.style"), ".." + kSep + "outside.style"}) {
+        test::WriteFile(JoinPath(cwd, "outside.style"), "outside");
+        test::WriteFile(style, std::string(kStyleCopyMarker) + " stale\r\nold");
+        Build(srt, Line("0", "0", "0", kTemplate, chosen));
+        EXPECT_FALSE(fs::exists(style)) << chosen;
+    }
+
+    // The user's own style file is kept and used whatever is chosen, and named in a warning.
+    for (const char* chosen : {"", "Big Font.style"}) {
+        test::WriteFile(style, "\xEF\xBB\xBFmine");
+        const TaskScript own = Build(srt, Line("0", "0", "0", kTemplate, chosen));
+        EXPECT_EQ(test::ReadFile(style), "\xEF\xBB\xBFmine");
+        ASSERT_EQ(own.warnings.size(), 1u);
+        EXPECT_NE(own.warnings[0].find(style), std::string::npos);
+    }
 }
 
 TEST_F(TaskScriptFixture, SsaAndAssxAreScannedAsAssWithoutStyleStep) {

@@ -1,7 +1,8 @@
 // A stand-in converter for the batch tests. It takes the command line that the
 // task builder makes, prints progress lines ended by carriage returns, writes a
 // BDN XML file of --events=N events to the first -o path, and behaves as
-// --behave= asks: ok, exit:N, hang, crash, noxml, badxml, slow:MS.
+// --behave= asks: ok, exit:N, hang, crash, noxml, badxml, slow:MS. --warn=N prints N
+// "Warning: " lines on stderr, the first one 400 characters long.
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -55,12 +56,15 @@ int main(int argc, char** argv) {
     std::string behave = "ok";
     std::string xmlPath;
     int events = 3;
+    int warnings = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg.rfind("--behave=", 0) == 0) {
             behave = arg.substr(9);
         } else if (arg.rfind("--events=", 0) == 0) {
             events = std::atoi(arg.c_str() + 9);
+        } else if (arg.rfind("--warn=", 0) == 0) {
+            warnings = std::atoi(arg.c_str() + 7);
         } else if (arg == "-o" && i + 1 < argc && xmlPath.empty()) {
             xmlPath = argv[++i];
         }
@@ -93,6 +97,12 @@ int main(int argc, char** argv) {
     if (behave != "noxml" && !xmlPath.empty()) {
         WriteBdn(xmlPath, events);
     }
+    std::fflush(stdout);
+    for (int i = 1; i <= warnings; ++i) {
+        std::fprintf(stderr, "\nWarning: line %d %s\n", i,
+                     i == 1 ? std::string(400, 'x').c_str() : "");
+    }
+    std::fflush(stderr);
     std::printf("\nDone.\n");
     std::fflush(stdout);
     if (behave.rfind("exit:", 0) == 0) {
