@@ -130,7 +130,7 @@ class EndToEndTest : public QObject {
         QCOMPARE(std::string(endBlank.child_value("Graphic")), std::string("0.png"));
         QVERIFY(std::string(endBlank.attribute("InTC").value()) >
                 std::string(summary.attribute("LastEventOutTC").value()));
-        QCOMPARE(PngSize(folder + "/0.png"), std::make_pair(1920, 1080));
+        QCOMPARE(PngSize(folder + "/0.png"), std::make_pair(width, height));
         for (std::size_t i = 0; i + 2 < events.size(); ++i) {
             const pugi::xml_node g = events[i].child("Graphic");
             const std::string png = folder + "/" + g.child_value();
@@ -194,8 +194,10 @@ class EndToEndTest : public QObject {
         CheckTask("old", ", 1024, 576, 29.97, ", 720, 576);
         const std::string old = ReadWholeFile(Output() + "/old/old.avs");
         QVERIFY(old.find("LanczosResize(720,576)\r\n") != std::string::npos);
-        // The chosen style was put beside the SRT file for the renderer.
-        QCOMPARE(ReadWholeFile(dir->File("subs/plain.srt.style")),
+        // The chosen style was put beside the SRT file for the renderer, marked as ours.
+        const std::string copied = ReadWholeFile(dir->File("subs/plain.srt.style"));
+        QVERIFY(copied.rfind("; written by Pelldrin", 0) == 0);
+        QCOMPARE(copied.substr(copied.find('\n') + 1),
                  ReadWholeFile(Program() + "/srtstyle/" + style));
 
         // The SUP stream of the first task decodes with an independent decoder.
