@@ -1,13 +1,20 @@
 #include "render/FrameScan.h"
 
 #include "render/Composite.h"
+#include "render/RenderLimits.h"
 #include "render/SrtConvert.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 
 namespace pelldrin::render {
 
 namespace {
+
+// After this many frames in a row that each gave a new picture, the scan projects the
+// rest of the span and stops at once when it would pass the event limit.
+constexpr std::int64_t kProjectAfterFrames = 100;
 
 // Event times beyond this (about 31 years) are clamped, so the arithmetic cannot overflow.
 constexpr std::int64_t kMaxMs = 1'000'000'000'000;
@@ -60,7 +67,7 @@ std::vector<Span> PlanSpans(const std::vector<EventTiming>& events, const FrameC
     return spans;
 }
 
-ASS_Renderer* CreateRenderer(ASS_Library* library, const FrameGeometry& geometry) {
+ASS_Renderer* CreateRenderer(ASS_Library* library, const FrameGeometry& geometry, int cacheMb) {
     ASS_Renderer* renderer = ass_renderer_init(library);
     if (renderer == nullptr) {
         throw SubtitleError("libass: cannot create a renderer");
@@ -74,30 +81,50 @@ ASS_Renderer* CreateRenderer(ASS_Library* library, const FrameGeometry& geometry
                              (static_cast<double>(geometry.renderWidth) * geometry.height));
     ass_set_fonts(renderer, nullptr, "DejaVu Sans", ASS_FONTPROVIDER_AUTODETECT, nullptr, 1);
     // Modest caches keep a long film within a small, steady amount of memory.
-    ass_set_cache_limits(renderer, 2000, 48);
+    ass_set_cache_limits(renderer, 2000, cacheMb);
     return renderer;
 }
 
 void ScanFrames(ASS_Renderer* renderer, ASS_Track* track, const FrameGeometry& geometry,
                 const FrameClock& clock, std::int64_t frames, bool crop,
                 const std::function<void(ShownImage&&)>& onImage,
-                const std::function<void(std::int64_t)>& progress) {
+                const std::function<void(std::int64_t)>& progress, const ScanLimits& limits) {
     const std::vector<Span> spans = PlanSpans(TrackTimings(track), clock, frames);
 
+    const auto where = [&](std::int64_t ms) {
+        return limits.describe ? limits.describe(ms) : std::string("the subtitle file");
+    };
     const auto empty = std::make_shared<const RgbaImage>();
     std::shared_ptr<const RgbaImage> last; // the latest drawn picture
     ShownImage run;
     bool open = false;
+    std::int64_t given = 0;
     const auto finish = [&] {
         if (open && !run.image->Empty()) {
+            if (limits.events > 0 && ++given > limits.events) {
+                throw LimitError(where(clock.MsOfFrame(run.in)) + ": more than " +
+                                 std::to_string(limits.events) + " pictures; the limit is " +
+                                 std::to_string(limits.events) + " (--max-events)");
+            }
             onImage(std::move(run));
         }
         open = false;
     };
+    std::int64_t changingFrames = 0; // frames in a row that each gave a new picture
     const auto draw = [&](std::int64_t frame) {
         int change = 0;
-        const ASS_Image* images =
-            ass_render_frame(renderer, track, clock.MsOfFrame(frame), &change);
+        const std::int64_t ms = clock.MsOfFrame(frame);
+        const auto started = std::chrono::steady_clock::now();
+        const ASS_Image* images = ass_render_frame(renderer, track, ms, &change);
+        // libass cannot be interrupted: a frame is measured once it is drawn.
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        if (limits.frameSeconds > 0 && seconds > limits.frameSeconds) {
+            char text[96];
+            std::snprintf(text, sizeof text, "%.3g s; the limit is %g s (--max-frame-time)",
+                          seconds, limits.frameSeconds);
+            throw LimitError(where(ms) + ": frame " + std::to_string(frame) + " took " + text);
+        }
         if (change == 0 && last) {
             return last;
         }
@@ -121,7 +148,16 @@ void ScanFrames(ASS_Renderer* renderer, ASS_Track* track, const FrameGeometry& g
             auto image = draw(frame);
             if (open && image == run.image) {
                 run.out = next;
+                changingFrames = 0;
             } else {
+                if (span.animated && ++changingFrames >= kProjectAfterFrames && limits.events > 0 &&
+                    given + (span.end - frame) > limits.events) {
+                    throw LimitError(where(clock.MsOfFrame(frame)) +
+                                     ": the picture changes on every frame and would give about " +
+                                     std::to_string(given + (span.end - frame)) +
+                                     " pictures; the limit is " + std::to_string(limits.events) +
+                                     " (--max-events)");
+                }
                 finish();
                 run = ShownImage{frame, next, std::move(image)};
                 open = true;

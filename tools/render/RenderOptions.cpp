@@ -2,8 +2,10 @@
 
 #include "base/PathText.h"
 #include "base/TextHelpers.h"
+#include "base/Utf8.h"
 
 #include <array>
+#include <cstdlib>
 
 namespace pelldrin::render {
 
@@ -16,7 +18,46 @@ bool ParseSwitch(char letter, const std::string& value) {
     if (value == "1") {
         return true;
     }
-    throw UsageError(std::string("-") + letter + " takes 0 or 1, not \"" + value + "\"");
+    throw UsageError(std::string("-") + letter + " takes 0 or 1, not \"" + QuoteForMessage(value) +
+                     "\"");
+}
+
+std::int64_t ParseCount(const std::string& name, const std::string& value, std::int64_t high) {
+    std::int64_t n = 0;
+    if (!TryParseInt(value, n) || n < 1 || n > high) {
+        throw UsageError(name + " takes a whole number from 1 to " + std::to_string(high) +
+                         ", not \"" + QuoteForMessage(value) + "\"");
+    }
+    return n;
+}
+
+// Sets one limit from "--name" and its value; false for a name that is no limit.
+bool ParseLimit(const std::string& name, const std::string& value, RenderLimits& limits) {
+    if (name == "--max-memory") {
+        limits.memoryMb = ParseCount(name, value, std::int64_t{1} << 30);
+    } else if (name == "--max-frame-time") {
+        char* end = nullptr;
+        const double seconds = std::strtod(value.c_str(), &end);
+        if (value.empty() || end != value.c_str() + value.size() || !(seconds > 0) ||
+            seconds > 1e6) {
+            throw UsageError(name + " takes a number of seconds above 0, not \"" +
+                             QuoteForMessage(value) + "\"");
+        }
+        limits.frameSeconds = seconds;
+    } else if (name == "--max-events") {
+        limits.events = ParseCount(name, value, 2'000'000'000);
+    } else if (name == "--max-output") {
+        // Megabytes, or a number with K, M or G.
+        const char unit = value.empty() ? 'M' : value.back();
+        const int shift = unit == 'K' || unit == 'k' ? 10 : unit == 'G' || unit == 'g' ? 30 : 20;
+        const bool suffix = std::string_view("KkMmGg").find(unit) != std::string_view::npos;
+        limits.outputBytes = ParseCount(name, suffix ? value.substr(0, value.size() - 1) : value,
+                                        std::int64_t{1} << 30)
+                             << shift;
+    } else {
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -38,14 +79,30 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
                 options.title += ' ';
                 options.title += arg;
             } else {
-                throw UsageError("unexpected argument \"" + arg + "\"");
+                throw UsageError("unexpected argument \"" + QuoteForMessage(arg) + "\"");
             }
             continue;
         }
         afterTitle = false;
+        if (arg.compare(0, 2, "--") == 0) {
+            const auto equals = arg.find('=');
+            const std::string name = arg.substr(0, equals);
+            std::string value;
+            if (equals != std::string::npos) {
+                value = arg.substr(equals + 1);
+            } else if (i + 2 < args.size()) {
+                value = args[++i]; // never the last argument, which is the script
+            } else {
+                throw UsageError("option " + name + " needs a value");
+            }
+            if (!ParseLimit(name, value, options.limits)) {
+                throw UsageError("unknown option \"" + QuoteForMessage(name) + "\"");
+            }
+            continue;
+        }
         const char letter = arg[1];
         if (std::string_view("tlvfapbmFo").find(letter) == std::string_view::npos) {
-            throw UsageError("unknown option \"" + arg + "\"");
+            throw UsageError("unknown option \"" + QuoteForMessage(arg) + "\"");
         }
         std::string value;
         if (arg.size() > 2) {
@@ -140,7 +197,12 @@ std::string UsageText() {
            "  -p  8-bit palette PNGs (1) or 32-bit RGBA PNGs (0, default)\n"
            "  -b  split an image with two parts into two graphics (default 0)\n"
            "  -m  fully transparent rows that separate two parts (default 3)\n"
-           "  -F  mark every event forced (default 0)\n";
+           "  -F  mark every event forced (default 0)\n"
+           "  --max-memory MB        memory the drawing may take (default 1024)\n"
+           "  --max-frame-time S     seconds one frame may take to draw (default 10)\n"
+           "  --max-events N         pictures a run may give (default 200000)\n"
+           "  --max-output SIZE      bytes of pictures a run may write: MB, or with K, M, G\n"
+           "                         (default 20G)\n";
 }
 
 } // namespace pelldrin::render
