@@ -60,22 +60,101 @@ bool ParseLimit(const std::string& name, const std::string& value, RenderLimits&
     return true;
 }
 
+// What parsing carries from one argument to the next.
+struct ParseState {
+    bool haveTitle = false;
+    std::vector<std::string> outputs;
+    bool afterTitle = false;
+};
+
+// Applies one single-letter option and its value.
+void ApplyOption(char letter, const std::string& value, RenderOptions& options, ParseState& state) {
+    switch (letter) {
+    case 't':
+        options.title = value;
+        state.haveTitle = true;
+        state.afterTitle = true;
+        break;
+    case 'l':
+        options.language = value;
+        break;
+    case 'v':
+        options.format = FindVideoFormat(value);
+        if (options.format == nullptr) {
+            throw UsageError("unknown video format \"" + value +
+                             "\" (1080p, 1080i, 720p, 480p, 480i or 576i)");
+        }
+        break;
+    case 'f':
+        options.rate = FindFrameRate(value);
+        if (options.rate == nullptr) {
+            throw UsageError("unknown frame rate \"" + value +
+                             "\" (23.976, 24, 25, 29.97, 50 or 59.94)");
+        }
+        break;
+    case 'a':
+        options.crop = ParseSwitch(letter, value);
+        break;
+    case 'p':
+        options.palette = ParseSwitch(letter, value);
+        break;
+    case 'b':
+        options.split = ParseSwitch(letter, value);
+        break;
+    case 'F':
+        options.forced = ParseSwitch(letter, value);
+        break;
+    case 'm': {
+        std::int64_t n = 0;
+        if (!TryParseInt(value, n) || n < 1 || n > 10000) {
+            throw UsageError("-m takes a number of rows from 1 to 10000, not \"" + value + "\"");
+        }
+        options.minGap = static_cast<int>(n);
+        break;
+    }
+    case 'o':
+        if (state.outputs.size() == 2) {
+            throw UsageError("at most two outputs (-o X.xml -o X.sup)");
+        }
+        state.outputs.push_back(value);
+        break;
+    default:
+        break;
+    }
+}
+
+// Reads "--name=VALUE" or "--name VALUE" at args[i].
+void ReadLongOption(const std::vector<std::string>& args, std::size_t& i, RenderLimits& limits) {
+    const std::string& arg = args[i];
+    const auto equals = arg.find('=');
+    const std::string name = arg.substr(0, equals);
+    std::string value;
+    if (equals != std::string::npos) {
+        value = arg.substr(equals + 1);
+    } else if (i + 2 < args.size()) {
+        value = args[++i]; // never the last argument, which is the script
+    } else {
+        throw UsageError("option " + QuoteForMessage(name) + " needs a value");
+    }
+    if (!ParseLimit(name, value, limits)) {
+        throw UsageError("unknown option \"" + QuoteForMessage(name) + "\"");
+    }
+}
+
 } // namespace
 
 RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
     RenderOptions options;
-    bool haveTitle = false;
-    std::vector<std::string> outputs;
+    ParseState state;
     // A title with blanks reaches us in pieces because the command template does not
     // quote it; words that directly follow it (never the last argument) rejoin it.
-    bool afterTitle = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const bool last = i + 1 == args.size();
         if (arg.size() < 2 || arg[0] != '-') {
             if (last) {
                 options.scriptPath = arg;
-            } else if (afterTitle) {
+            } else if (state.afterTitle) {
                 options.title += ' ';
                 options.title += arg;
             } else {
@@ -83,21 +162,9 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
             }
             continue;
         }
-        afterTitle = false;
+        state.afterTitle = false;
         if (arg.compare(0, 2, "--") == 0) {
-            const auto equals = arg.find('=');
-            const std::string name = arg.substr(0, equals);
-            std::string value;
-            if (equals != std::string::npos) {
-                value = arg.substr(equals + 1);
-            } else if (i + 2 < args.size()) {
-                value = args[++i]; // never the last argument, which is the script
-            } else {
-                throw UsageError("option " + name + " needs a value");
-            }
-            if (!ParseLimit(name, value, options.limits)) {
-                throw UsageError("unknown option \"" + QuoteForMessage(name) + "\"");
-            }
+            ReadLongOption(args, i, options.limits);
             continue;
         }
         const char letter = arg[1];
@@ -112,59 +179,7 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
         } else {
             throw UsageError(std::string("option -") + letter + " needs a value");
         }
-        switch (letter) {
-        case 't':
-            options.title = value;
-            haveTitle = true;
-            afterTitle = true;
-            break;
-        case 'l':
-            options.language = value;
-            break;
-        case 'v':
-            options.format = FindVideoFormat(value);
-            if (options.format == nullptr) {
-                throw UsageError("unknown video format \"" + value +
-                                 "\" (1080p, 1080i, 720p, 480p, 480i or 576i)");
-            }
-            break;
-        case 'f':
-            options.rate = FindFrameRate(value);
-            if (options.rate == nullptr) {
-                throw UsageError("unknown frame rate \"" + value +
-                                 "\" (23.976, 24, 25, 29.97, 50 or 59.94)");
-            }
-            break;
-        case 'a':
-            options.crop = ParseSwitch(letter, value);
-            break;
-        case 'p':
-            options.palette = ParseSwitch(letter, value);
-            break;
-        case 'b':
-            options.split = ParseSwitch(letter, value);
-            break;
-        case 'F':
-            options.forced = ParseSwitch(letter, value);
-            break;
-        case 'm': {
-            std::int64_t n = 0;
-            if (!TryParseInt(value, n) || n < 1 || n > 10000) {
-                throw UsageError("-m takes a number of rows from 1 to 10000, not \"" + value +
-                                 "\"");
-            }
-            options.minGap = static_cast<int>(n);
-            break;
-        }
-        case 'o':
-            if (outputs.size() == 2) {
-                throw UsageError("at most two outputs (-o X.xml -o X.sup)");
-            }
-            outputs.push_back(value);
-            break;
-        default:
-            break;
-        }
+        ApplyOption(letter, value, options, state);
     }
     if (options.format == nullptr) {
         throw UsageError("missing the video format (-v)");
@@ -172,17 +187,17 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
     if (options.rate == nullptr) {
         throw UsageError("missing the frame rate (-f)");
     }
-    if (outputs.empty()) {
+    if (state.outputs.empty()) {
         throw UsageError("missing the BDN XML output (-o X.xml)");
     }
     if (options.scriptPath.empty()) {
         throw UsageError("missing the script");
     }
-    options.xmlPath = outputs[0];
-    if (outputs.size() == 2) {
-        options.supPath = outputs[1];
+    options.xmlPath = state.outputs[0];
+    if (state.outputs.size() == 2) {
+        options.supPath = state.outputs[1];
     }
-    if (!haveTitle) {
+    if (!state.haveTitle) {
         options.title = StripExtension(FileNamePart(options.xmlPath));
     }
     return options;
