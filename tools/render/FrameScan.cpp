@@ -15,6 +15,9 @@ namespace {
 // After this many frames in a row that each gave a new picture, the scan projects the
 // rest of the span and stops at once when it would pass the event limit.
 constexpr std::int64_t kProjectAfterFrames = 100;
+// After this many frames of an animated span, the rate of new pictures so far is
+// projected over the rest of it too (animation that changes every other frame).
+constexpr std::int64_t kProjectRateAfterFrames = 1000;
 
 // Event times beyond this (about 31 years) are clamped, so the arithmetic cannot overflow.
 constexpr std::int64_t kMaxMs = 1'000'000'000'000;
@@ -158,22 +161,43 @@ class RunCollector {
     // projection of a picture that changes on every frame until spanEnd.
     void Add(std::int64_t frame, std::int64_t next, std::shared_ptr<const RgbaImage> image,
              bool animated, std::int64_t spanEnd) {
+        if (spanEnd != spanEnd_) {
+            spanEnd_ = spanEnd;
+            spanFrames_ = spanPictures_ = 0;
+        }
+        ++spanFrames_;
         if (open_ && image == run_.image) {
             run_.out = next;
             changingFrames_ = 0;
             return;
         }
-        if (animated && ++changingFrames_ >= kProjectAfterFrames && limits_.events > 0 &&
-            given_ + (spanEnd - frame) > limits_.events) {
-            throw LimitError(Where(limits_, clock_.MsOfFrame(frame)) +
-                             ": the picture changes on every frame and would give about " +
-                             std::to_string(given_ + (spanEnd - frame)) +
-                             " pictures; the limit is " + std::to_string(limits_.events) +
-                             " (--max-events)");
+        ++spanPictures_;
+        if (animated && limits_.events > 0) {
+            Project(frame, spanEnd);
         }
         Finish();
         run_ = ShownImage{frame, next, std::move(image)};
         open_ = true;
+    }
+
+    // Stops early when the pictures of an animated span, at their rate so far, would
+    // pass the limit.
+    void Project(std::int64_t frame, std::int64_t spanEnd) {
+        const std::int64_t rest = spanEnd - frame;
+        std::int64_t projected = 0;
+        if (++changingFrames_ >= kProjectAfterFrames) {
+            projected = given_ + rest;
+        } else if (spanFrames_ >= kProjectRateAfterFrames) {
+            projected = given_ + static_cast<std::int64_t>(static_cast<double>(spanPictures_) /
+                                                           static_cast<double>(spanFrames_) *
+                                                           static_cast<double>(rest));
+        }
+        if (projected > limits_.events) {
+            throw LimitError(Where(limits_, clock_.MsOfFrame(frame)) +
+                             ": the picture keeps changing and would give about " +
+                             std::to_string(projected) + " pictures; the limit is " +
+                             std::to_string(limits_.events) + " (--max-events)");
+        }
     }
 
     // Ends the open run unless the next frames continue it.
@@ -203,6 +227,9 @@ class RunCollector {
     bool open_ = false;
     std::int64_t given_ = 0;
     std::int64_t changingFrames_ = 0; // frames in a row that each gave a new picture
+    std::int64_t spanEnd_ = -1;       // the span being scanned, its frames and pictures
+    std::int64_t spanFrames_ = 0;
+    std::int64_t spanPictures_ = 0;
 };
 
 } // namespace

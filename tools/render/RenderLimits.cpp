@@ -174,7 +174,7 @@ std::uint64_t EstimateEventBytes(const ASS_Track* track, const ASS_Event& event,
 }
 
 std::uint64_t EventMemoryBudget(const RenderLimits& limits) {
-    return static_cast<std::uint64_t>(limits.memoryMb) * 1024 * 1024 / 2;
+    return static_cast<std::uint64_t>(limits.memoryMb) * 1024 * 1024 / 4;
 }
 
 std::string EventPlace(const std::vector<int>& eventLines, int index) {

@@ -27,8 +27,9 @@ class LimitError : public std::runtime_error {
 std::uint64_t EstimateEventBytes(const ASS_Track* track, const ASS_Event& event,
                                  const FrameGeometry& geometry);
 
-// The share of the memory limit one event's drawing may take; the rest is libass's
-// caches and the pictures waiting for the encoders.
+// The share of the memory limit one event's drawing may take (a quarter): the rest is
+// libass's caches, the pictures waiting for the encoders, other events showing at the
+// same time and the estimate's own error.
 std::uint64_t EventMemoryBudget(const RenderLimits& limits);
 
 // Throws LimitError for the first event (named by its line in eventLines, or by its

@@ -158,7 +158,7 @@ RenderScript ParseRenderScript(std::string_view text, std::string_view scriptPat
             haveResize = true;
             continue;
         }
-        fail("unknown function \"" + std::string(name) + "\"");
+        fail("unknown function \"" + QuoteForMessage(name) + "\"");
     }
     if (!haveMaskSub) {
         throw ScriptError(std::string(scriptPath) + ": no MaskSub line");
