@@ -23,6 +23,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(!options.scriptPath.empty());
     FUZZ_CHECK(options.scriptPath == args.back());
     FUZZ_CHECK(options.minGap >= 1 && options.minGap <= 10000);
+    // Every limit stays a bound: none can be switched off or made negative.
+    FUZZ_CHECK(options.limits.memoryMb >= 1);
+    FUZZ_CHECK(options.limits.frameSeconds > 0);
+    FUZZ_CHECK(options.limits.events >= 1);
+    FUZZ_CHECK(options.limits.outputBytes >= 1024);
 
     // A script of the same format and rate matches the options.
     render::RenderScript script;

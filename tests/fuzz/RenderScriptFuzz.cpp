@@ -1,5 +1,6 @@
 // pelldrin-render's script reader over any text: it reads a script or refuses it
-// with ScriptError, and what it reads lies inside the limits it promises.
+// with ScriptError on one short line of plain characters, and what it reads lies
+// inside the limits it promises.
 #include "FuzzSupport.h"
 
 #include "render/RenderScript.h"
@@ -11,7 +12,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     render::RenderScript script;
     try {
         script = render::ParseRenderScript(text, "fuzz.avs");
-    } catch (const render::ScriptError&) {
+    } catch (const render::ScriptError& e) {
+        const std::string_view message = e.what();
+        FUZZ_CHECK(message.size() < 3000); // a quoted line and name, escapes and all
+        for (const char c : message) {
+            FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
+        }
         return 0;
     }
     FUZZ_CHECK(!script.subtitlePath.empty());

@@ -1,17 +1,23 @@
 // pelldrin-render loading a subtitle file of any bytes into libass: an .ass or
 // .ssa file, or an .srt file with or without a style file beside it. It loads or
-// throws SubtitleError, and every timing it reports lasts.
+// throws SubtitleError, every timing it reports lasts, and a load that drops a zero
+// byte or gives no events from a file with text says so in a warning.
 #include "FuzzSupport.h"
 
 #include "render/SrtConvert.h"
 #include "render/SubtitleTrack.h"
 
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 using namespace pelldrin;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static render::AssLibrary library; // libass's messages are dropped
+    static std::vector<std::string> warnings;
+    static render::AssLibrary library(
+        [](const std::string& message) { warnings.push_back(message); });
+    warnings.clear();
     fuzz::InputReader in(data, size);
     const std::uint8_t choice = in.Byte();
     const std::string folder = fuzz::ScratchFolder();
@@ -34,11 +40,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::WriteBytes(stylePath, in.Until('\0'));
         break;
     }
-    fuzz::WriteBytes(path, in.Rest());
+    const std::string_view bytes = in.Rest();
+    fuzz::WriteBytes(path, bytes);
+    const std::string text = render::DecodeSubtitleText(bytes);
+    const auto warned = [&](std::string_view what) {
+        for (const std::string& w : warnings) {
+            if (w.find(what) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    };
 
     try {
         render::SubtitleTrack track(library, path);
         FUZZ_CHECK(track.Get() != nullptr);
+        // Content lost while the load succeeds must be reported.
+        FUZZ_CHECK(text.find('\0') == std::string::npos || warned("a zero byte"));
+        FUZZ_CHECK(track.Get()->n_events > 0 || warned("no events"));
+        for (const int line : track.EventLines()) {
+            FUZZ_CHECK(line >= 0 && static_cast<std::size_t>(line) <= text.size() + 1);
+        }
         for (const render::EventTiming& t : render::TrackTimings(track.Get())) {
             FUZZ_CHECK(t.endMs > t.startMs);
         }

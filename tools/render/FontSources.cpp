@@ -207,4 +207,15 @@ std::string FontReport::LineOf(char32_t codePoint) {
     return {};
 }
 
+SubtitleLibrary::SubtitleLibrary(const std::string& subtitlePath,
+                                 std::function<void(const std::string&)> warn)
+    : report_(subtitlePath), warn_(std::move(warn)),
+      library_([this](const std::string& message) {
+          if (const auto warning = report_.Translate(message)) {
+              warn_(*warning);
+          }
+      }) {
+    AddFontFiles(library_.Get(), FontFolders({FolderOf(subtitlePath), ProgramFolder()}), warn_);
+}
+
 } // namespace pelldrin::render

@@ -2,6 +2,8 @@
 // embedded in the script, and warnings that name what is missing.
 #pragma once
 
+#include "render/SubtitleTrack.h"
+
 #include <ass/ass.h>
 
 #include <cstdint>
@@ -46,6 +48,20 @@ class FontReport {
     std::optional<std::vector<std::string>> lines_;
     std::set<std::string> families_;
     std::set<char32_t> characters_;
+};
+
+// The libass library for one subtitle file: the fonts folders beside it and beside the
+// program are loaded, and its messages reach warn with the font ones made readable.
+class SubtitleLibrary {
+  public:
+    SubtitleLibrary(const std::string& subtitlePath,
+                    std::function<void(const std::string&)> warn);
+    const AssLibrary& Get() const { return library_; }
+
+  private:
+    FontReport report_;
+    std::function<void(const std::string&)> warn_;
+    AssLibrary library_;
 };
 
 } // namespace pelldrin::render

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace pelldrin::render {
@@ -52,8 +53,17 @@ struct FrameGeometry {
     int renderHeight = 1080;
 };
 
-// Sets up a libass renderer for the geometry (fonts through fontconfig).
-ASS_Renderer* CreateRenderer(ASS_Library* library, const FrameGeometry& geometry);
+// Sets up a libass renderer for the geometry (fonts through fontconfig), its bitmap
+// caches bounded to cacheMb megabytes.
+ASS_Renderer* CreateRenderer(ASS_Library* library, const FrameGeometry& geometry, int cacheMb = 48);
+
+// Bounds on a scan; a zero leaves that bound off. The scan throws LimitError, naming
+// what shows through describe(ms) (the file and the lines of the events at that time).
+struct ScanLimits {
+    double frameSeconds = 0; // the time one frame may take to draw
+    std::int64_t events = 0; // the pictures the scan may give
+    std::function<std::string(std::int64_t ms)> describe;
+};
 
 // Draws only the frames where something can change and reports one ShownImage per
 // maximal run of frames with the same non-empty picture, in time order. With crop
@@ -61,6 +71,6 @@ ASS_Renderer* CreateRenderer(ASS_Library* library, const FrameGeometry& geometry
 void ScanFrames(ASS_Renderer* renderer, ASS_Track* track, const FrameGeometry& geometry,
                 const FrameClock& clock, std::int64_t frames, bool crop,
                 const std::function<void(ShownImage&&)>& onImage,
-                const std::function<void(std::int64_t)>& progress);
+                const std::function<void(std::int64_t)>& progress, const ScanLimits& limits = {});
 
 } // namespace pelldrin::render

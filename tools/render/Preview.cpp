@@ -4,7 +4,9 @@
 #include "render/Composite.h"
 #include "render/FontSources.h"
 #include "render/FrameScan.h"
+#include "render/OutputGuard.h"
 #include "render/PngWriter.h"
+#include "render/RenderLimits.h"
 #include "render/RenderOptions.h"
 #include "render/RenderScript.h"
 #include "render/SubtitleTrack.h"
@@ -71,6 +73,8 @@ int RunPreview(const std::vector<std::string>& args, std::ostream& out, std::ost
         }
         script = ReadRenderScript(options.scriptPath);
         CheckScriptMatchesOptions(script, options);
+        // The picture never replaces what the preview reads.
+        CheckOutputPaths(RunPaths{options.xmlPath, "", {options.scriptPath, script.subtitlePath}});
     } catch (const UsageError& e) {
         err << program << ": " << e.what() << '\n' << UsageText();
         return 2;
@@ -79,22 +83,16 @@ int RunPreview(const std::vector<std::string>& args, std::ostream& out, std::ost
         return 1;
     }
     try {
-        const auto warn = [&](const std::string& message) {
+        const SubtitleLibrary library(script.subtitlePath, [&](const std::string& message) {
             err << "Warning: " << message << '\n';
-        };
-        FontReport fonts(script.subtitlePath);
-        AssLibrary library([&](const std::string& message) {
-            if (const auto warning = fonts.Translate(message)) {
-                warn(*warning);
-            }
         });
-        AddFontFiles(library.Get(), FontFolders({FolderOf(script.subtitlePath), ProgramFolder()}),
-                     warn);
-        SubtitleTrack track(library, script.subtitlePath);
+        SubtitleTrack track(library.Get(), script.subtitlePath);
         const FrameGeometry geometry{script.width, script.height, script.renderWidth,
                                      script.renderHeight};
+        CheckTrackWithinLimits(track.Get(), track.EventLines(), geometry, options.limits,
+                               script.subtitlePath);
         std::unique_ptr<ASS_Renderer, void (*)(ASS_Renderer*)> renderer(
-            CreateRenderer(library.Get(), geometry), ass_renderer_done);
+            CreateRenderer(library.Get().Get(), geometry), ass_renderer_done);
 
         // The frame shown at that time, as the conversion numbers frames.
         const FrameClock clock{script.rate->num, script.rate->den};

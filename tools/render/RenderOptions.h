@@ -22,6 +22,14 @@ using pelldrin::FindVideoFormat;
 using pelldrin::FrameRate;
 using pelldrin::VideoFormat;
 
+// The bounds of one run, each set by a long option.
+struct RenderLimits {
+    std::int64_t memoryMb = 1024;                      // --max-memory MB
+    double frameSeconds = 10;                          // --max-frame-time SECONDS
+    std::int64_t events = 200'000;                     // --max-events N
+    std::int64_t outputBytes = std::int64_t{20} << 30; // --max-output SIZE (20G)
+};
+
 // Everything the command line sets.
 struct RenderOptions {
     std::string title;
@@ -36,10 +44,12 @@ struct RenderOptions {
     std::string xmlPath;
     std::string supPath; // empty without a second -o
     std::string scriptPath;
+    RenderLimits limits;
 };
 
 // Parses the arguments (args[0] is the program). Values may follow the
-// option letter directly ("-a1") or come as the next argument ("-a 1").
+// option letter directly ("-a1") or come as the next argument ("-a 1"); a long
+// option takes "--name=VALUE" or "--name VALUE".
 // Throws UsageError.
 RenderOptions ParseRenderOptions(const std::vector<std::string>& args);
 

@@ -2,6 +2,7 @@
 
 #include "base/FileSystem.h"
 #include "base/TextHelpers.h"
+#include "base/Utf8.h"
 
 #include <vector>
 
@@ -82,7 +83,7 @@ RenderScript ParseRenderScript(std::string_view text, std::string_view scriptPat
         const std::string_view line = TrimBlanks(raw);
         const auto fail = [&](const std::string& why) {
             throw ScriptError(std::string(scriptPath) + ": line " + std::to_string(lineNumber) +
-                              " \"" + std::string(raw) + "\": " + why);
+                              " \"" + QuoteForMessage(raw) + "\": " + why);
         };
         if (line.empty() || line.front() == '#') {
             continue;
@@ -157,7 +158,7 @@ RenderScript ParseRenderScript(std::string_view text, std::string_view scriptPat
             haveResize = true;
             continue;
         }
-        fail("unknown function \"" + std::string(name) + "\"");
+        fail("unknown function \"" + QuoteForMessage(name) + "\"");
     }
     if (!haveMaskSub) {
         throw ScriptError(std::string(scriptPath) + ": no MaskSub line");

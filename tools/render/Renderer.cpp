@@ -1,13 +1,18 @@
 #include "render/Renderer.h"
 
-#include "render/FontSources.h"
-#include "render/RenderOptions.h"
-#include "render/RenderScript.h"
-#include "render/SubtitleTrack.h"
 #include "base/AtomicFile.h"
 #include "base/FileSystem.h"
 #include "base/TextHelpers.h"
+#include "base/Utf8.h"
+#include "pgs/SupWriter.h"
+#include "render/FontSources.h"
+#include "render/OutputGuard.h"
+#include "render/RenderLimits.h"
+#include "render/RenderOptions.h"
+#include "render/RenderScript.h"
+#include "render/SubtitleTrack.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -19,11 +24,8 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <thread>
-
-#ifdef PELLDRIN_RENDER_HAVE_PGS
-#include "pgs/SupWriter.h"
-#endif
 
 namespace pelldrin::render {
 
@@ -47,9 +49,10 @@ std::string GraphicName(const GraphicSettings& settings, int eventNumber, int pa
     return name + ".png";
 }
 
-void SaveGraphic(const GraphicSettings& settings, const std::string& name,
-                 const std::vector<std::uint8_t>& bytes) {
+std::size_t SaveGraphic(const GraphicSettings& settings, const std::string& name,
+                        const std::vector<std::uint8_t>& bytes) {
     WriteFileBytes(JoinPath(settings.folder, name), bytes);
+    return bytes.size();
 }
 
 // Encodes pictures on worker threads while the scan goes on, and hands the results
@@ -209,7 +212,6 @@ class ProgressPrinter {
     std::chrono::steady_clock::time_point last_{};
 };
 
-#ifdef PELLDRIN_RENDER_HAVE_PGS
 // Standard-definition streams use the BT.601 colours, the others BT.709.
 pgs::StreamInfo SupStreamInfo(const RenderScript& script) {
     pgs::StreamInfo info;
@@ -240,12 +242,12 @@ void AddSupEvent(pgs::SupWriter& sup, IndexedEvent& indexed, const std::string& 
         throw pgs::SupError(supPath + ": " + e.what());
     }
 }
-#endif
 
 } // namespace
 
 BdnEventOut WriteEventGraphics(const ShownImage& shown, int eventNumber,
-                               const GraphicSettings& settings, IndexedEvent* indexed) {
+                               const GraphicSettings& settings, IndexedEvent* indexed,
+                               std::uint64_t* bytesWritten) {
     const RgbaImage& image = *shown.image;
     BdnEventOut event;
     event.inFrame = shown.in;
@@ -275,11 +277,13 @@ BdnEventOut WriteEventGraphics(const ShownImage& shown, int eventNumber,
                                 : CutIndexed(quantized, r.left, r.top, r.right, r.bottom);
         }
         try {
-            if (settings.palette) {
-                SaveGraphic(settings, name, EncodePngIndexed(indexedPart, settings.png));
-            } else {
-                SaveGraphic(settings, name,
-                            EncodePngRgba(whole ? image : CutImage(image, r), settings.png));
+            const std::size_t size =
+                settings.palette
+                    ? SaveGraphic(settings, name, EncodePngIndexed(indexedPart, settings.png))
+                    : SaveGraphic(settings, name,
+                                  EncodePngRgba(whole ? image : CutImage(image, r), settings.png));
+            if (bytesWritten != nullptr) {
+                *bytesWritten += size;
             }
         } catch (const PngError& e) {
             const std::string what = e.what();
@@ -302,157 +306,263 @@ BdnEventOut WriteEventGraphics(const ShownImage& shown, int eventNumber,
     return event;
 }
 
+namespace {
+
+// Where each event of the track shows in the file, for messages about a time: the file
+// and the lines of the events that show at ms.
+std::string DescribeTime(const SubtitleTrack& track, const std::string& path, std::int64_t ms) {
+    const ASS_Track* t = track.Get();
+    std::string lines;
+    int named = 0;
+    for (int i = 0; i < t->n_events && named < 5; ++i) {
+        const ASS_Event& e = t->events[i];
+        if (e.Start <= ms && ms < e.Start + e.Duration) {
+            lines += (named++ == 0 ? "" : ", ") + EventPlace(track.EventLines(), i);
+        }
+    }
+    return path + (lines.empty() ? "" : ": " + lines);
+}
+
+GraphicSettings MakeGraphicSettings(const RenderOptions& options) {
+    GraphicSettings settings;
+    settings.palette = options.palette;
+    settings.split = options.split && options.crop;
+    settings.minGap = options.minGap;
+    settings.forced = options.forced;
+    settings.folder = FolderOf(options.xmlPath);
+    settings.baseName = PictureBaseName(options.xmlPath);
+    return settings;
+}
+
+BdnDocumentOut MakeDocument(const RenderOptions& options, const RenderScript& script) {
+    BdnDocumentOut document;
+    document.title = options.title;
+    document.language = options.language;
+    document.videoFormat = std::string(options.format->label);
+    document.frameRate = std::string(options.rate->text);
+    document.timecodeBase = options.rate->timecodeBase;
+    document.clipFrames = script.frames;
+    return document;
+}
+
+// Takes the scan's pictures: encodes them on the pool's threads, then adds them in order
+// to the document and the PGS stream, keeping count of the bytes written.
+class EventOutput {
+  public:
+    EventOutput(const RenderOptions& options, const RenderScript& script,
+                std::function<std::string(std::int64_t ms)> describe)
+        : options_(options), settings_(MakeGraphicSettings(options)),
+          document_(MakeDocument(options, script)),
+          describe_(std::move(describe)), clock_{script.rate->num, script.rate->den} {
+        if (!options.supPath.empty()) {
+            sup_ = std::make_unique<pgs::SupWriter>(options.supPath, SupStreamInfo(script));
+        }
+        pool_.emplace(
+            kEncoderThreads, [this](const ShownImage& shown, int number) { Encode(shown, number); },
+            [this](int number) { Commit(number); });
+    }
+
+    // Queues a picture; rethrows an encoder's failure.
+    void Push(ShownImage&& shown) {
+        if (!pool_->Push(std::move(shown))) {
+            RethrowEncoderError();
+            throw std::runtime_error("the PNG encoders stopped");
+        }
+    }
+
+    // An encoder's failure says more than the scan's note that it stopped.
+    void RethrowEncoderError() const {
+        if (const auto error = pool_->Error()) {
+            std::rethrow_exception(error);
+        }
+    }
+
+    // Waits for the encoders and completes the PGS stream; returns the finished document.
+    const BdnDocumentOut& Finish() {
+        pool_->Finish();
+        if (sup_) {
+            try {
+                sup_->Finish();
+            } catch (const pgs::SupError& e) {
+                throw pgs::SupError(options_.supPath + ": " + e.what());
+            }
+        }
+        return document_;
+    }
+
+    std::size_t EventCount() const { return document_.events.size(); }
+
+  private:
+    // Results wait here between encoding (any order) and commit (in order).
+    struct Encoded {
+        BdnEventOut event;
+        IndexedEvent indexed;
+        std::uint64_t bytes = 0;
+    };
+
+    void Encode(const ShownImage& shown, int number) {
+        Encoded result;
+        result.event = WriteEventGraphics(shown, number, settings_,
+                                          sup_ ? &result.indexed : nullptr, &result.bytes);
+        std::lock_guard lock(doneMutex_);
+        done_.emplace(number, std::move(result));
+    }
+
+    void Commit(int number) {
+        Encoded result;
+        {
+            std::lock_guard lock(doneMutex_);
+            auto it = done_.find(number);
+            result = std::move(it->second);
+            done_.erase(it);
+        }
+        bytesWritten_ += result.bytes;
+        if (bytesWritten_ > static_cast<std::uint64_t>(options_.limits.outputBytes)) {
+            throw LimitError(describe_(clock_.MsOfFrame(result.event.inFrame)) +
+                             ": the run's pictures pass " +
+                             std::to_string(options_.limits.outputBytes) +
+                             " bytes; the limit is set by --max-output");
+        }
+        if (sup_) {
+            AddSupEvent(*sup_, result.indexed, options_.supPath);
+        }
+        document_.events.push_back(std::move(result.event));
+    }
+
+    const RenderOptions& options_;
+    GraphicSettings settings_;
+    BdnDocumentOut document_;
+    std::function<std::string(std::int64_t)> describe_;
+    FrameClock clock_;
+    std::unique_ptr<pgs::SupWriter> sup_;
+    std::mutex doneMutex_;
+    std::map<int, Encoded> done_;
+    std::uint64_t bytesWritten_ = 0;
+    std::optional<EncoderPool> pool_; // last: its threads stop before the rest goes
+};
+
+// libass's bitmap caches take a sixteenth of the memory limit, at most 48 MB.
+int CacheMegabytes(const RenderLimits& limits) {
+    return static_cast<int>(std::clamp<std::int64_t>(limits.memoryMb / 16, 4, 48));
+}
+
+// Draws the subtitles and writes the pictures, the PGS stream and, last, the XML.
+void RenderOutputs(const RenderOptions& options, const RenderScript& script, std::ostream& out,
+                   std::ostream& err) {
+    const SubtitleLibrary library(script.subtitlePath, [&](const std::string& message) {
+        err << "Warning: " << message << '\n';
+    });
+    SubtitleTrack track(library.Get(), script.subtitlePath);
+    const FrameGeometry geometry{script.width, script.height, script.renderWidth,
+                                 script.renderHeight};
+    CheckTrackWithinLimits(track.Get(), track.EventLines(), geometry, options.limits,
+                           script.subtitlePath);
+    ASS_Renderer* renderer =
+        CreateRenderer(library.Get().Get(), geometry, CacheMegabytes(options.limits));
+    struct RendererGuard {
+        ASS_Renderer* r;
+        ~RendererGuard() { ass_renderer_done(r); }
+    } rendererGuard{renderer};
+
+    ScanLimits limits;
+    limits.frameSeconds = options.limits.frameSeconds;
+    limits.events = options.limits.events;
+    limits.describe = [&](std::int64_t ms) { return DescribeTime(track, script.subtitlePath, ms); };
+    EventOutput output(options, script, limits.describe);
+    ProgressPrinter progress(out, script.frames);
+    progress.Update(0, 0, true);
+    std::size_t shownCount = 0;
+    try {
+        ScanFrames(
+            renderer, track.Get(), geometry, FrameClock{script.rate->num, script.rate->den},
+            script.frames, options.crop,
+            [&](ShownImage&& shown) {
+                ++shownCount;
+                output.Push(std::move(shown));
+            },
+            [&](std::int64_t done) { progress.Update(done, shownCount); }, limits);
+    } catch (...) {
+        output.RethrowEncoderError();
+        throw;
+    }
+    AtomicWriteFile(options.xmlPath, BuildBdnXml(output.Finish()));
+    progress.Update(script.frames, output.EventCount(), true);
+    out << '\n' << std::flush;
+}
+
+// What the run reads and writes; the subtitle file is known only once the script is read.
+RunPaths PathsOfRun(const RenderOptions& options, const std::optional<RenderScript>& script) {
+    RunPaths paths{options.xmlPath, options.supPath, {options.scriptPath}};
+    if (script) {
+        paths.inputs.push_back(script->subtitlePath);
+        if (SameTextN(FileExtension(script->subtitlePath), ".srt", 4)) {
+            paths.inputs.push_back(StripExtension(script->subtitlePath) + ".srt.style");
+        }
+    }
+    return paths;
+}
+
+// The locks on the output folders, held for the whole run.
+std::vector<std::unique_ptr<FolderLock>> LockOutputFolders(const RunPaths& paths) {
+    std::vector<std::unique_ptr<FolderLock>> locks;
+    locks.push_back(std::make_unique<FolderLock>(FolderOf(paths.xml)));
+    if (!paths.sup.empty()) {
+        std::error_code ignored;
+        const std::string xmlFolder = FolderOf(paths.xml);
+        const std::string supFolder = FolderOf(paths.sup);
+        if (!std::filesystem::equivalent(ToFsPath(xmlFolder.empty() ? "." : xmlFolder),
+                                         ToFsPath(supFolder.empty() ? "." : supFolder), ignored)) {
+            locks.push_back(std::make_unique<FolderLock>(supFolder));
+        }
+    }
+    return locks;
+}
+
+// Leaves no file of an earlier or killed run that could pass for this run's result.
+void ClearEarlierRun(const RunPaths& paths) {
+    RemoveStaleTemporaries(FolderOf(paths.xml));
+    RemoveEarlierOutput(paths.xml);
+    if (!paths.sup.empty()) {
+        RemoveStaleTemporaries(FolderOf(paths.sup));
+        RemoveEarlierOutput(paths.sup);
+    }
+}
+
+// Checks, locks and clears the outputs, then renders; a script that cannot be read is
+// reported only after the outputs are cleared, so no earlier document remains.
+void RunChecked(const RenderOptions& options, std::ostream& out, std::ostream& err) {
+    std::optional<RenderScript> script;
+    std::exception_ptr scriptError;
+    try {
+        script = ReadRenderScript(options.scriptPath);
+    } catch (const std::exception&) {
+        scriptError = std::current_exception();
+    }
+    const RunPaths paths = PathsOfRun(options, script);
+    CheckOutputPaths(paths);
+    const auto locks = LockOutputFolders(paths);
+    ClearEarlierRun(paths);
+    if (scriptError) {
+        std::rethrow_exception(scriptError);
+    }
+    CheckScriptMatchesOptions(*script, options);
+    RenderOutputs(options, *script, out, err);
+}
+
+} // namespace
+
 int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const std::string program = "pelldrin-render";
-    RenderOptions options;
-    RenderScript script;
     try {
-        options = ParseRenderOptions(args);
-        script = ReadRenderScript(options.scriptPath);
-        CheckScriptMatchesOptions(script, options);
-#ifndef PELLDRIN_RENDER_HAVE_PGS
-        if (!options.supPath.empty()) {
-            throw UsageError("this build cannot write a PGS stream (second -o \"" +
-                             options.supPath + "\"); leave it out to write the BDN XML alone");
-        }
-#endif
+        RunChecked(ParseRenderOptions(args), out, err);
+        return 0;
     } catch (const UsageError& e) {
         err << program << ": " << e.what() << '\n' << UsageText();
         return 2;
-    } catch (const std::exception& e) {
-        err << program << ": " << e.what() << '\n';
-        return 1;
-    }
-
-    try {
-        // A stale document from an earlier run must not pass for this run's result.
-        std::error_code ignored;
-        std::filesystem::remove(ToFsPath(options.xmlPath), ignored);
-        if (!options.supPath.empty()) {
-            std::filesystem::remove(ToFsPath(options.supPath), ignored);
-        }
-
-        const auto warn = [&](const std::string& message) {
-            err << "Warning: " << message << '\n';
-        };
-        FontReport fonts(script.subtitlePath);
-        AssLibrary library([&](const std::string& message) {
-            if (const auto warning = fonts.Translate(message)) {
-                warn(*warning);
-            }
-        });
-        AddFontFiles(library.Get(), FontFolders({FolderOf(script.subtitlePath), ProgramFolder()}),
-                     warn);
-        SubtitleTrack track(library, script.subtitlePath);
-        const FrameGeometry geometry{script.width, script.height, script.renderWidth,
-                                     script.renderHeight};
-        ASS_Renderer* renderer = CreateRenderer(library.Get(), geometry);
-        struct RendererGuard {
-            ASS_Renderer* r;
-            ~RendererGuard() { ass_renderer_done(r); }
-        } rendererGuard{renderer};
-
-        GraphicSettings settings;
-        settings.palette = options.palette;
-        settings.split = options.split && options.crop;
-        settings.minGap = options.minGap;
-        settings.forced = options.forced;
-        settings.folder = FolderOf(options.xmlPath);
-        settings.baseName = StripExtension(FileNamePart(options.xmlPath));
-        if (settings.baseName.empty()) {
-            settings.baseName = FileNamePart(options.xmlPath);
-        }
-
-        BdnDocumentOut document;
-        document.title = options.title;
-        document.language = options.language;
-        document.videoFormat = std::string(options.format->label);
-        document.frameRate = std::string(options.rate->text);
-        document.timecodeBase = options.rate->timecodeBase;
-        document.clipFrames = script.frames;
-
-#ifdef PELLDRIN_RENDER_HAVE_PGS
-        std::unique_ptr<pgs::SupWriter> sup;
-        if (!options.supPath.empty()) {
-            sup = std::make_unique<pgs::SupWriter>(options.supPath, SupStreamInfo(script));
-        }
-        const bool wantIndexed = sup != nullptr;
-#else
-        const bool wantIndexed = false;
-#endif
-
-        // Results wait here between encoding (any order) and commit (in order).
-        struct Encoded {
-            BdnEventOut event;
-            IndexedEvent indexed;
-        };
-        std::mutex doneMutex;
-        std::map<int, Encoded> done;
-        EncoderPool pool(
-            kEncoderThreads,
-            [&](const ShownImage& shown, int number) {
-                Encoded result;
-                result.event = WriteEventGraphics(shown, number, settings,
-                                                  wantIndexed ? &result.indexed : nullptr);
-                std::lock_guard lock(doneMutex);
-                done.emplace(number, std::move(result));
-            },
-            [&](int number) {
-                Encoded result;
-                {
-                    std::lock_guard lock(doneMutex);
-                    auto it = done.find(number);
-                    result = std::move(it->second);
-                    done.erase(it);
-                }
-#ifdef PELLDRIN_RENDER_HAVE_PGS
-                if (sup) {
-                    AddSupEvent(*sup, result.indexed, options.supPath);
-                }
-#endif
-                document.events.push_back(std::move(result.event));
-            });
-
-        ProgressPrinter progress(out, script.frames);
-        progress.Update(0, 0, true);
-        std::size_t shownCount = 0;
-        const FrameClock clock{script.rate->num, script.rate->den};
-        try {
-            ScanFrames(
-                renderer, track.Get(), geometry, clock, script.frames, options.crop,
-                [&](ShownImage&& shown) {
-                    ++shownCount;
-                    if (!pool.Push(std::move(shown))) {
-                        if (const auto error = pool.Error()) {
-                            std::rethrow_exception(error);
-                        }
-                        throw std::runtime_error("the PNG encoders stopped");
-                    }
-                },
-                [&](std::int64_t done) { progress.Update(done, shownCount); });
-        } catch (...) {
-            // An encoder's failure says more than the scan's note that it stopped.
-            if (const auto error = pool.Error()) {
-                std::rethrow_exception(error);
-            }
-            throw;
-        }
-        pool.Finish();
-#ifdef PELLDRIN_RENDER_HAVE_PGS
-        if (sup) {
-            try {
-                sup->Finish();
-            } catch (const pgs::SupError& e) {
-                throw pgs::SupError(options.supPath + ": " + e.what());
-            }
-        }
-#endif
-        AtomicWriteFile(options.xmlPath, BuildBdnXml(document));
-        progress.Update(script.frames, document.events.size(), true);
-        out << '\n' << std::flush;
-        return 0;
     } catch (const std::bad_alloc&) {
-        err << program << ": out of memory while rendering \"" << script.subtitlePath << "\"\n";
+        err << program
+            << ": out of memory; nothing was written (try a smaller --max-memory "
+               "for an earlier, clearer stop)\n";
     } catch (const std::exception& e) {
         err << program << ": " << e.what() << '\n';
     }

@@ -32,9 +32,11 @@ struct IndexedEvent {
 };
 
 // Writes the PNG(s) of the eventNumber-th event (from 1) and returns its BDN event.
-// With wantIndexed, indexed receives the picture quantized for the PGS stream.
+// With indexed, it receives the picture quantized for the PGS stream; bytesWritten, when
+// given, grows by the bytes of the PNGs.
 BdnEventOut WriteEventGraphics(const ShownImage& shown, int eventNumber,
-                               const GraphicSettings& settings, IndexedEvent* indexed);
+                               const GraphicSettings& settings, IndexedEvent* indexed,
+                               std::uint64_t* bytesWritten = nullptr);
 
 // Runs the renderer with the arguments (args[0] is the program). Progress lines go
 // to out, messages to err. Returns the exit status: 0 done, 1 failed, 2 bad usage.

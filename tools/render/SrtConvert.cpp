@@ -603,7 +603,7 @@ std::vector<SrtEvent> ParseSrt(std::string_view text, const SrtReadSettings& set
                 skipping = true;
                 Warn(settings, lineName(i),
                      line.find("->") != std::string::npos
-                         ? "\"" + line + "\" is not a cue time; the cue is skipped"
+                         ? "\"" + QuoteForMessage(line) + "\" is not a cue time; the cue is skipped"
                          : "text outside any cue is skipped");
             }
             ++i;
@@ -635,6 +635,7 @@ std::vector<SrtEvent> ParseSrt(std::string_view text, const SrtReadSettings& set
             continue;
         }
         event.text = JoinText(textLines);
+        event.line = static_cast<int>(timingLine) + 1;
         events.push_back(std::move(event));
     }
     return events;

@@ -21,6 +21,7 @@ struct SrtEvent {
     std::int64_t startMs = 0;
     std::int64_t endMs = 0;
     std::string text;
+    int line = 0; // of the timing line, from 1
 };
 
 // The font size that players treat as an SRT file's normal text size; <font size>

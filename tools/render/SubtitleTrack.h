@@ -49,16 +49,21 @@ std::vector<EventTiming> TrackTimings(const ASS_Track* track);
 class SubtitleTrack {
   public:
     // Loads the file; for SRT the style comes from "<name>.srt.style" beside it when
-    // present. Throws SubtitleError or FileError naming the file.
+    // present. Throws SubtitleError or FileError naming the file. What is read but lost
+    // (zero bytes, lines libass skips, a file without events) is reported through the
+    // library's warnings.
     SubtitleTrack(const AssLibrary& library, const std::string& path);
     ~SubtitleTrack();
     SubtitleTrack(const SubtitleTrack&) = delete;
     SubtitleTrack& operator=(const SubtitleTrack&) = delete;
 
     ASS_Track* Get() const { return track_; }
+    // The line of the file each event of the track came from (0 where unknown).
+    const std::vector<int>& EventLines() const { return eventLines_; }
 
   private:
     ASS_Track* track_ = nullptr;
+    std::vector<int> eventLines_;
 };
 
 } // namespace pelldrin::render

@@ -502,11 +502,13 @@ TEST(RenderRun, RefusalsAndFailuresHaveTheirStatusAndName) {
     EXPECT_EQ(run({"-o", dir.File("b.xml")}).status, 1);
     EXPECT_FALSE(std::filesystem::exists(dir.File("b.xml")));
 
-    // Pictures that cannot be written: the failure names the file, and no XML appears.
+    // Pictures that have no folder to go to: the failure names it, and no XML appears.
     script(ScriptText(dir.File("b.ass"), 1920, 1080, "25", 50));
     r = run({"-o", dir.File("nofolder/b.xml")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find(dir.File("nofolder/b_00001.png")), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(dir.File("nofolder") + "\" of the BDN XML output does not exist"),
+              std::string::npos)
+        << r.err;
     EXPECT_FALSE(std::filesystem::exists(dir.File("nofolder/b.xml")));
 }
 

@@ -1,0 +1,45 @@
+// The bounds a run keeps to, and the estimate of what libass needs to draw a line.
+#pragma once
+
+#include "render/FrameScan.h"
+#include "render/RenderOptions.h"
+
+#include <ass/ass.h>
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace pelldrin::render {
+
+// A run that would go beyond one of its limits; the message names the file, the line
+// and the limit with the option that sets it.
+class LimitError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// A generous estimate of the bytes libass allocates to draw the event at once: its
+// glyph, outline, shadow and blur bitmaps at the largest size, border, shadow, blur and
+// scale its style and override tags (\t included) reach, for the track's script
+// resolution scaled to the frame, plus per-character bookkeeping.
+std::uint64_t EstimateEventBytes(const ASS_Track* track, const ASS_Event& event,
+                                 const FrameGeometry& geometry);
+
+// The share of the memory limit one event's drawing may take (a quarter): the rest is
+// libass's caches, the pictures waiting for the encoders, other events showing at the
+// same time and the estimate's own error.
+std::uint64_t EventMemoryBudget(const RenderLimits& limits);
+
+// Throws LimitError for the first event (named by its line in eventLines, or by its
+// number) whose drawing would pass the memory budget, or when the track has more events
+// than the event limit.
+void CheckTrackWithinLimits(const ASS_Track* track, const std::vector<int>& eventLines,
+                            const FrameGeometry& geometry, const RenderLimits& limits,
+                            const std::string& path);
+
+// "line 12" or, without a known line, "event 3" (from 1).
+std::string EventPlace(const std::vector<int>& eventLines, int index);
+
+} // namespace pelldrin::render
