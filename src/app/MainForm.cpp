@@ -1,5 +1,6 @@
 #include "app/MainForm.h"
 
+#include "app/PreviewForm.h"
 #include "base/FileSystem.h"
 #include "base/TextHelpers.h"
 #include "script/VideoFormats.h"
@@ -29,6 +30,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QSystemTrayIcon>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -204,6 +206,7 @@ constexpr ControlEntry kControlTable[] = {
     {"closetc", "L012"},    {"Proghlabel", "L013"}, {"plvbox", nullptr},
     {"actbtn", "L014"},     {"brkbtn", "L015"},     {"iconpop", nullptr},
     {"showm", "L018"},      {"quitm", "L019"},      {"Timer1", nullptr},
+    {"previewm", "L021"},
 };
 
 const ControlEntry& ControlNamed(std::string_view name) {
@@ -304,6 +307,8 @@ void TMainform::BuildTaskList(QWidget* central, QVBoxLayout* top) {
     tasklist->setTextElideMode(Qt::ElideMiddle);
     tasklist->setMinimumHeight(80);
     pmenu1 = Make<QMenu>(tasklist, "pmenu1");
+    previewm = MakeAction(pmenu1, "previewm");
+    pmenu1->addSeparator();
     deltaskm = MakeAction(pmenu1, "deltaskm");
     Clm = MakeAction(pmenu1, "Clm");
     top->addWidget(tasklist, 1);
@@ -406,6 +411,8 @@ void TMainform::ConnectHandlers() {
     connect(tasklist, &QListWidget::itemSelectionChanged, this, &TMainform::tasklistClick);
     connect(tasklist, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         deltaskm->setEnabled(tasklist->currentItem() != nullptr);
+        // A converted row keeps no task record to draw from.
+        previewm->setEnabled(SelectedTask().has_value());
         pmenu1->popup(tasklist->viewport()->mapToGlobal(pos));
     });
     connect(lbox, &QComboBox::activated, this, &TMainform::lboxChange);
@@ -417,6 +424,8 @@ void TMainform::ConnectHandlers() {
     connect(EnEndBlack, &QCheckBox::clicked, this, &TMainform::EnEndBlackClick);
     connect(deltaskm, &QAction::triggered, this, &TMainform::deltaskmClick);
     connect(Clm, &QAction::triggered, this, &TMainform::ClmClick);
+    connect(previewm, &QAction::triggered, this, &TMainform::previewmClick);
+    connect(tasklist, &QListWidget::itemDoubleClicked, this, &TMainform::previewmClick);
     connect(plvbox, &QComboBox::activated, this, &TMainform::plvboxChange);
     connect(closetc, &QCheckBox::clicked, this, &TMainform::closetcClick);
     connect(browsebtn, &QPushButton::clicked, this, &TMainform::browsebtnClick);
@@ -880,6 +889,38 @@ void TMainform::quitmClick() {
     }
     quitting_ = true;
     close();
+}
+
+void TMainform::previewmClick() {
+    const auto index = SelectedTask();
+    const auto entry = index ? queue_.Get(*index) : std::nullopt;
+    if (!entry) {
+        return;
+    }
+    // The script goes into a folder of the preview's own: the task's output stays untouched.
+    auto folder = std::make_unique<QTemporaryDir>();
+    std::optional<PreviewSource> source;
+    QString error;
+    std::string reason;
+    if (!folder->isValid()) {
+        error = "cannot create a temporary folder: " + folder->errorString();
+    } else if (const auto tools = ReadToolPaths(ConfigFile(), reason); !tools) {
+        error = Q(Msg("C015") + "\n" + reason);
+    } else {
+        try {
+            source = PreparePreview(entry->path, entry->taskLine, programFolder_, *tools,
+                                    S(folder->path()));
+        } catch (const std::exception& e) {
+            error = Q(e.what());
+        }
+    }
+    PreviewTexts texts{Q(Format("C021", {FileNamePart(entry->path)})), Q(Msg("C022")),
+                       Q(Msg("C023"))};
+    delete previewForm;
+    previewForm =
+        new TPreviewForm(std::move(folder), std::move(source), error, std::move(texts), this);
+    previewForm->setAttribute(Qt::WA_DeleteOnClose);
+    previewForm->show();
 }
 
 void TMainform::changeEvent(QEvent* event) {

@@ -1,6 +1,8 @@
 // The window under the offscreen platform: drops, per-task controls, runs with
-// the fake converter, stop, tray toggle, folder choice, languages.
+// the fake converter, stop, tray toggle, folder choice, languages, the preview with the
+// real renderer.
 #include "app/MainForm.h"
+#include "app/PreviewForm.h"
 #include "base/FileSystem.h"
 #include "settings/ConfigStore.h"
 #include "support/TempDir.h"
@@ -13,6 +15,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -20,6 +23,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSlider>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -55,6 +59,19 @@ class FakeDialogs : public IDialogs {
     std::deque<bool> answers;
     std::string folderAnswer;
 };
+
+// The box of the picture's visible pixels, found independently of the renderer.
+std::optional<QRect> VisibleBox(const QImage& picture) {
+    QRect box;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            if (qAlpha(picture.pixel(x, y)) != 0) {
+                box |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    return box.isNull() ? std::nullopt : std::optional<QRect>(box);
+}
 
 const char* kEnglish = R"(<?xml version="1.0" encoding="UTF-8"?>
 <Language><Lang Name="English" L001="Output:" L002="Browse" L003="Total" L004="Settings"
@@ -455,6 +472,67 @@ class MainFormTest : public QObject {
         QCOMPARE(form->actbtn->text(), QString("Los"));
         QCOMPARE(ReadConfigValue(dir->File("prog/config.xml"), "Config", "DefLang").value(),
                  std::string("Deutsch"));
+    }
+
+    void thePreviewShowsTheRenderersFrameFromTheFirstEvent() {
+        std::filesystem::create_symlink(PELLDRIN_RENDER, dir->File("prog/pelldrin-render"));
+        WriteConfig("/pelldrin-render");
+        const std::string path = dir->File("clip.srt");
+        test::WriteFile(path, "1\n00:00:02,500 --> 00:00:04,000\n"
+                              "<font color=\"nosuchcolour\">Hi there</font>\n");
+        auto form = MakeForm();
+        form->AddDroppedFiles({QString::fromStdString(path)}); // 1080p at 23.976
+        form->tasklist->setCurrentRow(0);
+        form->previewm->trigger();
+        QVERIFY(form->previewForm);
+        TPreviewForm& preview = *form->previewForm;
+        QCOMPARE(preview.windowTitle(), QString("Preview: clip.srt"));
+        // The clip as the script gives it (4 s and the margin); the first event's first frame.
+        QCOMPARE(preview.timeslider->minimum(), 0);
+        QCOMPARE(preview.timeslider->maximum(), 196);
+        QCOMPARE(preview.timeslider->value(), 60);
+        QCOMPARE(preview.timelabel->text(), QString("00:00:02.503"));
+
+        QTRY_VERIFY_WITH_TIMEOUT(!preview.canvas->Picture().isNull(), 15000);
+        const QImage picture = preview.canvas->Picture();
+        QCOMPARE(picture.size(), QSize(1920, 1080));
+        const auto box = preview.canvas->Box();
+        QVERIFY(box.has_value());
+        QCOMPARE(*box, VisibleBox(picture).value());
+        QVERIFY(box->top() > 540); // a bottom-centred line
+        QVERIFY(preview.warnlabel->isVisible());
+        QVERIFY(preview.warnlabel->text().contains("nosuchcolour"));
+        QVERIFY(preview.statuslabel->text().isEmpty());
+        // The task's output folder is not touched.
+        QVERIFY(!std::filesystem::exists(dir->File("out")));
+        if (const QString shots = qEnvironmentVariable("PELLDRIN_SCREENSHOTS"); !shots.isEmpty()) {
+            QVERIFY(preview.grab().save(shots + "/preview.png"));
+        }
+
+        // Before the first event the frame is empty, and the dialog says so.
+        preview.timeslider->setValue(10);
+        QCOMPARE(preview.timelabel->text(), QString("00:00:00.417"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !preview.canvas->Box().has_value() && !preview.canvas->Picture().isNull(), 15000);
+        QCOMPARE(preview.statuslabel->text(), QString("Nothing is shown at this time."));
+    }
+
+    void aPreviewThatCannotBeDrawnSaysWhy() {
+        WriteConfig("/no-such-renderer");
+        auto form = MakeForm();
+        form->AddDroppedFiles({Subtitle("a.srt"), Subtitle("gone.srt")});
+        std::filesystem::remove(dir->File("gone.srt"));
+        form->tasklist->setCurrentRow(1);
+        form->previewmClick();
+        QVERIFY(
+            form->previewForm->statuslabel->text().startsWith("The preview could not be drawn:\n"));
+        QVERIFY(form->previewForm->statuslabel->text().contains("gone.srt"));
+        QVERIFY(!form->previewForm->timeslider->isEnabled());
+
+        form->tasklist->setCurrentRow(0);
+        form->previewmClick();
+        QTRY_VERIFY(form->previewForm->statuslabel->text().contains("no-such-renderer"));
+        QVERIFY(form->previewForm->canvas->Picture().isNull());
     }
 };
 
