@@ -1,5 +1,6 @@
 #include "app/MainForm.h"
 
+#include "app/AboutForm.h"
 #include "app/PreviewForm.h"
 #include "base/FileSystem.h"
 #include "base/TextHelpers.h"
@@ -206,7 +207,7 @@ constexpr ControlEntry kControlTable[] = {
     {"closetc", "L012"},    {"Proghlabel", "L013"}, {"plvbox", nullptr},
     {"actbtn", "L014"},     {"brkbtn", "L015"},     {"iconpop", nullptr},
     {"showm", "L018"},      {"quitm", "L019"},      {"Timer1", nullptr},
-    {"previewm", "L021"},
+    {"previewm", "L021"},   {"aboutm", "L022"},
 };
 
 const ControlEntry& ControlNamed(std::string_view name) {
@@ -280,6 +281,7 @@ void TMainform::BuildControls() {
     Timer1->setInterval(1000);
     iconpop = Make<QMenu>(this, "iconpop");
     showm = MakeAction(iconpop, "showm");
+    aboutm = MakeAction(iconpop, "aboutm");
     iconpop->addSeparator();
     quitm = MakeAction(iconpop, "quitm");
     ConnectHandlers();
@@ -426,6 +428,7 @@ void TMainform::ConnectHandlers() {
     connect(Clm, &QAction::triggered, this, &TMainform::ClmClick);
     connect(previewm, &QAction::triggered, this, &TMainform::previewmClick);
     connect(tasklist, &QListWidget::itemDoubleClicked, this, &TMainform::previewmClick);
+    connect(aboutm, &QAction::triggered, this, &TMainform::aboutmClick);
     connect(plvbox, &QComboBox::activated, this, &TMainform::plvboxChange);
     connect(closetc, &QCheckBox::clicked, this, &TMainform::closetcClick);
     connect(browsebtn, &QPushButton::clicked, this, &TMainform::browsebtnClick);
@@ -523,6 +526,8 @@ void TMainform::BuildLanguageMenu() {
         item->setStatusTip(Q(menu_.entries[i].file));
         connect(item, &QAction::triggered, this, [this, i] { LanguageClick(static_cast<int>(i)); });
     }
+    languageMenu->addSeparator();
+    languageMenu->addAction(aboutm);
 }
 
 void TMainform::LanguageClick(int entry) {
@@ -921,6 +926,15 @@ void TMainform::previewmClick() {
         new TPreviewForm(std::move(folder), std::move(source), error, std::move(texts), this);
     previewForm->setAttribute(Qt::WA_DeleteOnClose);
     previewForm->show();
+}
+
+void TMainform::aboutmClick() {
+    delete aboutForm;
+    const AboutTexts texts{Q(Msg("C024")), Q(Format("C025", {std::string(kLicenceFileName)})),
+                           Q(Format("C025", {std::string(kNoticesFileName)}))};
+    aboutForm = new TAboutForm(programFolder_, kProgramVersion, texts, this);
+    aboutForm->setAttribute(Qt::WA_DeleteOnClose);
+    aboutForm->show();
 }
 
 void TMainform::changeEvent(QEvent* event) {

@@ -35,6 +35,7 @@ class QVBoxLayout;
 
 namespace pelldrin {
 
+class TAboutForm;
 class TPreviewForm;
 
 inline constexpr const char* kProgramVersion = "0.3.4.109";
@@ -85,6 +86,8 @@ class TMainform : public QMainWindow {
     void quitmClick();
     // Opens the preview of the selected task (replacing an open one).
     void previewmClick();
+    // Opens the About box, read afresh from the program folder.
+    void aboutmClick();
     // A click on a language menu item: saves and applies that language.
     void LanguageClick(int entry);
 
@@ -184,6 +187,7 @@ class TMainform : public QMainWindow {
     QAction* deltaskm = nullptr;
     QAction* Clm = nullptr;
     QAction* previewm = nullptr;
+    QAction* aboutm = nullptr; // in the language menu and the tray menu
     QMenu* iconpop = nullptr;
     QAction* showm = nullptr;
     QAction* quitm = nullptr;
@@ -192,6 +196,7 @@ class TMainform : public QMainWindow {
     QTimer* Timer1 = nullptr;
     QSystemTrayIcon* trayIcon = nullptr;
     QPointer<TPreviewForm> previewForm; // the open preview, if any
+    QPointer<TAboutForm> aboutForm;     // the open About box, if any
 };
 
 } // namespace pelldrin

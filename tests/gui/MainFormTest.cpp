@@ -1,7 +1,8 @@
 // The window under the offscreen platform: drops, per-task controls, runs with
 // the fake converter, stop, tray toggle, folder choice, languages, the preview with the
-// real renderer.
+// real renderer, the About box.
 #include "app/MainForm.h"
+#include "app/AboutForm.h"
 #include "app/PreviewForm.h"
 #include "base/FileSystem.h"
 #include "settings/ConfigStore.h"
@@ -21,6 +22,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
@@ -466,7 +468,7 @@ class MainFormTest : public QObject {
         test::WriteFile(dir->File("prog/lang/Deutsch.xml"), german);
         auto form = MakeForm();
         const auto items = form->languageMenu->actions();
-        QCOMPARE(items.size(), 2);
+        QCOMPARE(items.size(), 4);                      // two languages, a separator, About
         QCOMPARE(items[0]->text(), QString("Deutsch")); // sorted by file name
         items[0]->trigger();
         QCOMPARE(form->actbtn->text(), QString("Los"));
@@ -533,6 +535,28 @@ class MainFormTest : public QObject {
         form->previewmClick();
         QTRY_VERIFY(form->previewForm->statuslabel->text().contains("no-such-renderer"));
         QVERIFY(form->previewForm->canvas->Picture().isNull());
+    }
+
+    void aboutShowsTheVersionAndTheProgramFoldersFiles() {
+        test::WriteFile(dir->File("prog/LICENSE"), "MIT License\n\nCopyright (c) test\n");
+        auto form = MakeForm();
+        QVERIFY(form->languageMenu->actions().contains(form->aboutm));
+        QVERIFY(form->iconpop->actions().contains(form->aboutm));
+        form->aboutm->trigger();
+        QString text = form->aboutForm->aboutedit->toPlainText();
+        QVERIFY(text.contains("Pelldrin 0.3.4.109"));
+        QVERIFY(text.contains("Copyright (c) test"));
+        QVERIFY(text.contains("The file THIRD-PARTY-NOTICES is missing from the program folder."));
+        QVERIFY(form->aboutForm->aboutedit->isReadOnly());
+        // Read when the box opens, not when the window started.
+        test::WriteFile(dir->File("prog/THIRD-PARTY-NOTICES"), "libass  ISC\n");
+        form->aboutm->trigger();
+        text = form->aboutForm->aboutedit->toPlainText();
+        QVERIFY(text.contains("libass  ISC"));
+        QVERIFY(!text.contains("is missing"));
+        if (const QString shots = qEnvironmentVariable("PELLDRIN_SCREENSHOTS"); !shots.isEmpty()) {
+            QVERIFY(form->aboutForm->grab().save(shots + "/about.png"));
+        }
     }
 };
 
