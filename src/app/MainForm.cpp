@@ -1,5 +1,7 @@
 #include "app/MainForm.h"
 
+#include "app/AboutForm.h"
+#include "app/PreviewForm.h"
 #include "base/FileSystem.h"
 #include "base/TextHelpers.h"
 #include "script/VideoFormats.h"
@@ -29,6 +31,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QSystemTrayIcon>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -204,6 +207,7 @@ constexpr ControlEntry kControlTable[] = {
     {"closetc", "L012"},    {"Proghlabel", "L013"}, {"plvbox", nullptr},
     {"actbtn", "L014"},     {"brkbtn", "L015"},     {"iconpop", nullptr},
     {"showm", "L018"},      {"quitm", "L019"},      {"Timer1", nullptr},
+    {"previewm", "L021"},   {"aboutm", "L022"},
 };
 
 const ControlEntry& ControlNamed(std::string_view name) {
@@ -277,6 +281,7 @@ void TMainform::BuildControls() {
     Timer1->setInterval(1000);
     iconpop = Make<QMenu>(this, "iconpop");
     showm = MakeAction(iconpop, "showm");
+    aboutm = MakeAction(iconpop, "aboutm");
     iconpop->addSeparator();
     quitm = MakeAction(iconpop, "quitm");
     ConnectHandlers();
@@ -304,6 +309,8 @@ void TMainform::BuildTaskList(QWidget* central, QVBoxLayout* top) {
     tasklist->setTextElideMode(Qt::ElideMiddle);
     tasklist->setMinimumHeight(80);
     pmenu1 = Make<QMenu>(tasklist, "pmenu1");
+    previewm = MakeAction(pmenu1, "previewm");
+    pmenu1->addSeparator();
     deltaskm = MakeAction(pmenu1, "deltaskm");
     Clm = MakeAction(pmenu1, "Clm");
     top->addWidget(tasklist, 1);
@@ -406,6 +413,8 @@ void TMainform::ConnectHandlers() {
     connect(tasklist, &QListWidget::itemSelectionChanged, this, &TMainform::tasklistClick);
     connect(tasklist, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         deltaskm->setEnabled(tasklist->currentItem() != nullptr);
+        // A converted row keeps no task record to draw from.
+        previewm->setEnabled(SelectedTask().has_value());
         pmenu1->popup(tasklist->viewport()->mapToGlobal(pos));
     });
     connect(lbox, &QComboBox::activated, this, &TMainform::lboxChange);
@@ -417,6 +426,9 @@ void TMainform::ConnectHandlers() {
     connect(EnEndBlack, &QCheckBox::clicked, this, &TMainform::EnEndBlackClick);
     connect(deltaskm, &QAction::triggered, this, &TMainform::deltaskmClick);
     connect(Clm, &QAction::triggered, this, &TMainform::ClmClick);
+    connect(previewm, &QAction::triggered, this, &TMainform::previewmClick);
+    connect(tasklist, &QListWidget::itemDoubleClicked, this, &TMainform::previewmClick);
+    connect(aboutm, &QAction::triggered, this, &TMainform::aboutmClick);
     connect(plvbox, &QComboBox::activated, this, &TMainform::plvboxChange);
     connect(closetc, &QCheckBox::clicked, this, &TMainform::closetcClick);
     connect(browsebtn, &QPushButton::clicked, this, &TMainform::browsebtnClick);
@@ -514,6 +526,8 @@ void TMainform::BuildLanguageMenu() {
         item->setStatusTip(Q(menu_.entries[i].file));
         connect(item, &QAction::triggered, this, [this, i] { LanguageClick(static_cast<int>(i)); });
     }
+    languageMenu->addSeparator();
+    languageMenu->addAction(aboutm);
 }
 
 void TMainform::LanguageClick(int entry) {
@@ -880,6 +894,47 @@ void TMainform::quitmClick() {
     }
     quitting_ = true;
     close();
+}
+
+void TMainform::previewmClick() {
+    const auto index = SelectedTask();
+    const auto entry = index ? queue_.Get(*index) : std::nullopt;
+    if (!entry) {
+        return;
+    }
+    // The script goes into a folder of the preview's own: the task's output stays untouched.
+    auto folder = std::make_unique<QTemporaryDir>();
+    std::optional<PreviewSource> source;
+    QString error;
+    std::string reason;
+    if (!folder->isValid()) {
+        error = "cannot create a temporary folder: " + folder->errorString();
+    } else if (const auto tools = ReadToolPaths(ConfigFile(), reason); !tools) {
+        error = Q(Msg("C015") + "\n" + reason);
+    } else {
+        try {
+            source = PreparePreview(entry->path, entry->taskLine, programFolder_, *tools,
+                                    S(folder->path()));
+        } catch (const std::exception& e) {
+            error = Q(e.what());
+        }
+    }
+    PreviewTexts texts{Q(Format("C021", {FileNamePart(entry->path)})), Q(Msg("C022")),
+                       Q(Msg("C023"))};
+    delete previewForm;
+    previewForm =
+        new TPreviewForm(std::move(folder), std::move(source), error, std::move(texts), this);
+    previewForm->setAttribute(Qt::WA_DeleteOnClose);
+    previewForm->show();
+}
+
+void TMainform::aboutmClick() {
+    delete aboutForm;
+    const AboutTexts texts{Q(Msg("C024")), Q(Format("C025", {std::string(kLicenceFileName)})),
+                           Q(Format("C025", {std::string(kNoticesFileName)}))};
+    aboutForm = new TAboutForm(programFolder_, kProgramVersion, texts, this);
+    aboutForm->setAttribute(Qt::WA_DeleteOnClose);
+    aboutForm->show();
 }
 
 void TMainform::changeEvent(QEvent* event) {

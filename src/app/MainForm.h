@@ -9,6 +9,7 @@
 #include "settings/Language.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <map>
 #include <memory>
@@ -33,6 +34,9 @@ class QTimer;
 class QVBoxLayout;
 
 namespace pelldrin {
+
+class TAboutForm;
+class TPreviewForm;
 
 inline constexpr const char* kProgramVersion = "0.3.4.109";
 
@@ -80,6 +84,10 @@ class TMainform : public QMainWindow {
     void PatheditChange();
     void showmClick();
     void quitmClick();
+    // Opens the preview of the selected task (replacing an open one).
+    void previewmClick();
+    // Opens the About box, read afresh from the program folder.
+    void aboutmClick();
     // A click on a language menu item: saves and applies that language.
     void LanguageClick(int entry);
 
@@ -178,6 +186,8 @@ class TMainform : public QMainWindow {
     QMenu* pmenu1 = nullptr;
     QAction* deltaskm = nullptr;
     QAction* Clm = nullptr;
+    QAction* previewm = nullptr;
+    QAction* aboutm = nullptr; // in the language menu and the tray menu
     QMenu* iconpop = nullptr;
     QAction* showm = nullptr;
     QAction* quitm = nullptr;
@@ -185,6 +195,8 @@ class TMainform : public QMainWindow {
     QMenu* languageMenu = nullptr;
     QTimer* Timer1 = nullptr;
     QSystemTrayIcon* trayIcon = nullptr;
+    QPointer<TPreviewForm> previewForm; // the open preview, if any
+    QPointer<TAboutForm> aboutForm;     // the open About box, if any
 };
 
 } // namespace pelldrin

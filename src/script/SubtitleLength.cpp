@@ -1,8 +1,8 @@
 #include "script/SubtitleLength.h"
 
-#include "base/Utf8.h"
 #include "base/FileSystem.h"
 #include "base/TextHelpers.h"
+#include "base/Utf8.h"
 
 #include <limits>
 
@@ -55,7 +55,8 @@ bool PieceAt(std::string_view text, char delimiter, std::size_t index, std::stri
         start = pos + 1;
     }
     const auto end = text.find(delimiter, start);
-    piece = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    piece =
+        text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
     return true;
 }
 
@@ -150,7 +151,78 @@ template <typename F> void ForEachLine(std::string_view text, F&& onLine) {
     }
 }
 
+// The text of a file's bytes: UTF-16 with a byte-order mark becomes UTF-8; otherwise a
+// zero character ends the text. converted keeps the storage alive.
+std::string_view DecodedText(std::string_view bytes, std::string& converted) {
+    if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+        converted = Utf16ToUtf8(bytes.substr(2), false, true);
+        return converted;
+    }
+    if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF') {
+        converted = Utf16ToUtf8(bytes.substr(2), true, true);
+        return converted;
+    }
+    return bytes.substr(0, bytes.find('\0'));
+}
+
+// "H:MM:SS" with an optional fraction after one of the separators (".50", ",000") as seconds.
+std::optional<double> ReadEventTime(std::string_view text, std::string_view separators) {
+    text = TrimView(text);
+    const auto cut = text.find_first_of(separators);
+    std::int64_t seconds = 0;
+    if (!ReadTimeOfDay(text.substr(0, cut), seconds)) {
+        return std::nullopt;
+    }
+    double fraction = 0;
+    if (cut != std::string_view::npos) {
+        double scale = 0.1;
+        for (const char c : TrimView(text.substr(cut + 1))) {
+            if (c < '0' || c > '9') {
+                return std::nullopt;
+            }
+            fraction += (c - '0') * scale;
+            scale /= 10;
+        }
+    }
+    return static_cast<double>(seconds) + fraction;
+}
+
+std::optional<double> EventStart(std::string_view line, int kind) {
+    if (kind == skAssSsa) {
+        std::string_view head;
+        std::string_view startField;
+        if (line.find(':') == std::string_view::npos || !PieceAt(line, ':', 0, head) ||
+            TrimView(head) != "Dialogue" || CountChar(line, ',') < 9 ||
+            !PieceAt(line, ',', 1, startField)) {
+            return std::nullopt;
+        }
+        return ReadEventTime(startField, ".");
+    }
+    const auto arrow = line.find("-->");
+    if (kind != skSrt || arrow == std::string_view::npos) {
+        return std::nullopt;
+    }
+    // Players also read a full stop before the milliseconds.
+    return ReadEventTime(line.substr(0, arrow), ",.");
+}
+
 } // namespace
+
+std::optional<double> FirstEventSecondsInText(std::string_view bytes, int kind) {
+    std::string converted;
+    std::optional<double> first;
+    ForEachLine(DecodedText(bytes, converted), [&](std::string_view line) {
+        const auto start = EventStart(line, kind);
+        if (start && (!first || *start < *first)) {
+            first = start;
+        }
+    });
+    return first;
+}
+
+std::optional<double> FirstEventSeconds(const std::string& path, int kind) {
+    return FirstEventSecondsInText(ReadWholeFile(path), kind);
+}
 
 bool ReadTimeOfDay(std::string_view text, std::int64_t& seconds) {
     std::string_view parts[3];
@@ -185,16 +257,7 @@ bool ReadTimeOfDay(std::string_view text, std::int64_t& seconds) {
 
 std::int32_t CountSubtitleFramesInText(std::string_view bytes, int kind, double rate) {
     std::string converted;
-    std::string_view text;
-    if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-        converted = Utf16ToUtf8(bytes.substr(2), false, true);
-        text = converted;
-    } else if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF') {
-        converted = Utf16ToUtf8(bytes.substr(2), true, true);
-        text = converted;
-    } else {
-        text = bytes.substr(0, bytes.find('\0')); // a zero character ends the text
-    }
+    const std::string_view text = DecodedText(bytes, converted);
 
     ScanState state;
     if (kind == skAssSsa) {

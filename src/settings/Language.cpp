@@ -7,7 +7,6 @@
 
 #include <pugixml.hpp>
 
-#include <cstdio>
 #include <utility>
 
 namespace pelldrin {
@@ -41,6 +40,11 @@ const std::vector<std::pair<std::string, std::string>>& BuiltInMessages() {
         {"C019", "The converter's priority could not be changed; the conversion goes on at the "
                  "usual priority."},
         {"C020", "Only .ass, .ssa and .srt files are added from a folder; these were skipped:"},
+        {"C021", "Preview: %s"},
+        {"C022", "The preview could not be drawn:"},
+        {"C023", "Nothing is shown at this time."},
+        {"C024", "About Pelldrin"},
+        {"C025", "The file %s is missing from the program folder."},
     };
     return messages;
 }
@@ -58,14 +62,9 @@ const std::vector<std::pair<std::string, std::string>>& BuiltInCaptions() {
         {"L015", "Stop"},           {"L016", "Delete task"},
         {"L017", "Clear list"},     {"L018", "Show window"},
         {"L019", "Quit"},           {"L020", "Blank last event"},
+        {"L021", "Preview..."},     {"L022", "About..."},
     };
     return captions;
-}
-
-std::string Key(char letter, int number) {
-    char buffer[8];
-    std::snprintf(buffer, sizeof buffer, "%c%03d", letter, number);
-    return buffer;
 }
 
 // The Lang element of a loaded document; throws when the file is unusable.
@@ -95,12 +94,21 @@ pugi::xml_node LoadElement(const std::string& file, const std::string& element,
 const std::vector<std::string>& CaptionKeys() {
     static const std::vector<std::string> keys = [] {
         std::vector<std::string> k;
-        for (int i = 1; i <= kCaptionCount; ++i) {
-            k.push_back(Key('L', i));
+        for (const auto& [key, text] : BuiltInCaptions()) {
+            k.push_back(key);
         }
         return k;
     }();
     return keys;
+}
+
+std::optional<std::string> BuiltInCaption(const std::string& key) {
+    for (const auto& [k, text] : BuiltInCaptions()) {
+        if (k == key) {
+            return text;
+        }
+    }
+    return std::nullopt;
 }
 
 const std::vector<std::string>& MessageKeys() {
@@ -159,8 +167,14 @@ LanguageTexts LoadLanguageTexts(const std::string& file) {
     if (Trim(texts.Name).empty()) {
         throw LanguageError("\"" + file + "\" has an empty Name");
     }
-    for (const std::string& key : CaptionKeys()) {
-        texts.Captions[key] = required(key);
+    const auto& captionKeys = CaptionKeys();
+    for (std::size_t i = 0; i < captionKeys.size(); ++i) {
+        const std::string& key = captionKeys[i];
+        if (i < static_cast<std::size_t>(kCaptionCount)) {
+            texts.Captions[key] = required(key);
+        } else if (const pugi::xml_attribute attr = lang.attribute(key.c_str())) {
+            texts.Captions[key] = attr.value();
+        }
     }
     const auto& messageKeys = MessageKeys();
     for (std::size_t i = 0; i < messageKeys.size(); ++i) {
@@ -179,6 +193,8 @@ void ApplyCaptions(const LanguageTexts& texts, ICaptionTarget& target) {
         const auto it = texts.Captions.find(key);
         if (it != texts.Captions.end()) {
             target.SetCaption(key, it->second);
+        } else if (const auto english = BuiltInCaption(key)) {
+            target.SetCaption(key, *english);
         }
     }
 }

@@ -24,11 +24,14 @@ class LanguageError : public std::runtime_error {
 inline constexpr const char* kLanguageFolderName = "lang";
 inline constexpr const char* kLanguageMask = "*.xml";
 inline constexpr const char* kLanguageElement = "Lang";
-inline constexpr int kCaptionCount = 20;         // "L001" to "L020"
+inline constexpr int kCaptionCount = 20;         // "L001" to "L020", required in every file
 inline constexpr int kRequiredMessageCount = 12; // "C001" to "C012"
 
-// The caption keys "L001" to "L020", in the order they are applied.
+// Every caption key the program knows, in the order they are applied: "L001" to "L020",
+// which every language file must have, then the later ones, which fall back to English.
 const std::vector<std::string>& CaptionKeys();
+// The English caption built into the program for a caption key; nullopt for an unknown key.
+std::optional<std::string> BuiltInCaption(const std::string& key);
 // Every message key the program knows: "C001" to "C012", which every language
 // file must have, then the later ones, which fall back to English.
 const std::vector<std::string>& MessageKeys();
@@ -36,7 +39,7 @@ const std::vector<std::string>& MessageKeys();
 // unknown key.
 std::optional<std::string> BuiltInMessage(const std::string& key);
 
-// Whatever shows the captions (the window); keys are "L001" to "L020".
+// Whatever shows the captions (the window); keys are those of CaptionKeys().
 struct ICaptionTarget {
     virtual ~ICaptionTarget() = default;
     virtual void SetCaption(const std::string& key, const std::string& text) = 0;
@@ -45,7 +48,7 @@ struct ICaptionTarget {
 // The text slots of one language.
 struct LanguageTexts {
     std::string Name;                            // shown in the menu, saved as DefLang
-    std::map<std::string, std::string> Captions; // "L001" to "L020"
+    std::map<std::string, std::string> Captions; // "L001" to "L020", and later keys when present
     std::map<std::string, std::string> Messages; // "C001" to "C012", and later keys when present
 };
 
@@ -61,10 +64,11 @@ std::optional<std::string> ReadXmlValue(const std::string& file, const std::stri
 
 // Reads all slots of a language file. Throws LanguageError naming the file and
 // the cause when it is not a valid language file (not XML, no Lang element, a
-// missing Name, caption or "C001" to "C012" attribute, or an empty Name).
+// missing Name, "L001" to "L020" or "C001" to "C012" attribute, or an empty Name).
 LanguageTexts LoadLanguageTexts(const std::string& file);
 
-// Puts the 20 captions onto the target, "L001" first.
+// Puts every caption onto the target, "L001" first; a later key the texts lack shows
+// its built-in English caption, so an older language file never shows a bare key.
 void ApplyCaptions(const LanguageTexts& texts, ICaptionTarget& target);
 
 // Loads a language file into slots and applies its captions. Throws

@@ -24,7 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     FUZZ_CHECK(name && *name == texts.Name);
-    FUZZ_CHECK(texts.Captions.size() == static_cast<std::size_t>(kCaptionCount));
+    // The required captions always, the later ones only when the file has them.
+    FUZZ_CHECK(texts.Captions.size() >= static_cast<std::size_t>(kCaptionCount) &&
+               texts.Captions.size() <= CaptionKeys().size());
     FUZZ_CHECK(texts.Messages.size() >= static_cast<std::size_t>(kRequiredMessageCount));
 
     // A translation whose directives do not fit falls back to English; it never throws.

@@ -1,6 +1,9 @@
 // The window under the offscreen platform: drops, per-task controls, runs with
-// the fake converter, stop, tray toggle, folder choice, languages.
+// the fake converter, stop, tray toggle, folder choice, languages, the preview with the
+// real renderer, the About box.
 #include "app/MainForm.h"
+#include "app/AboutForm.h"
+#include "app/PreviewForm.h"
 #include "base/FileSystem.h"
 #include "settings/ConfigStore.h"
 #include "support/TempDir.h"
@@ -13,13 +16,16 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSlider>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -55,6 +61,19 @@ class FakeDialogs : public IDialogs {
     std::deque<bool> answers;
     std::string folderAnswer;
 };
+
+// The box of the picture's visible pixels, found independently of the renderer.
+std::optional<QRect> VisibleBox(const QImage& picture) {
+    QRect box;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            if (qAlpha(picture.pixel(x, y)) != 0) {
+                box |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    return box.isNull() ? std::nullopt : std::optional<QRect>(box);
+}
 
 const char* kEnglish = R"(<?xml version="1.0" encoding="UTF-8"?>
 <Language><Lang Name="English" L001="Output:" L002="Browse" L003="Total" L004="Settings"
@@ -449,12 +468,95 @@ class MainFormTest : public QObject {
         test::WriteFile(dir->File("prog/lang/Deutsch.xml"), german);
         auto form = MakeForm();
         const auto items = form->languageMenu->actions();
-        QCOMPARE(items.size(), 2);
+        QCOMPARE(items.size(), 4);                      // two languages, a separator, About
         QCOMPARE(items[0]->text(), QString("Deutsch")); // sorted by file name
         items[0]->trigger();
         QCOMPARE(form->actbtn->text(), QString("Los"));
         QCOMPARE(ReadConfigValue(dir->File("prog/config.xml"), "Config", "DefLang").value(),
                  std::string("Deutsch"));
+    }
+
+    void thePreviewShowsTheRenderersFrameFromTheFirstEvent() {
+        std::filesystem::create_symlink(PELLDRIN_RENDER, dir->File("prog/pelldrin-render"));
+        WriteConfig("/pelldrin-render");
+        const std::string path = dir->File("clip.srt");
+        test::WriteFile(path, "1\n00:00:02,500 --> 00:00:04,000\n"
+                              "<font color=\"nosuchcolour\">Hi there</font>\n");
+        auto form = MakeForm();
+        form->AddDroppedFiles({QString::fromStdString(path)}); // 1080p at 23.976
+        form->tasklist->setCurrentRow(0);
+        form->previewm->trigger();
+        QVERIFY(form->previewForm);
+        TPreviewForm& preview = *form->previewForm;
+        QCOMPARE(preview.windowTitle(), QString("Preview: clip.srt"));
+        // The clip as the script gives it (4 s and the margin); the first event's first frame.
+        QCOMPARE(preview.timeslider->minimum(), 0);
+        QCOMPARE(preview.timeslider->maximum(), 196);
+        QCOMPARE(preview.timeslider->value(), 60);
+        QCOMPARE(preview.timelabel->text(), QString("00:00:02.503"));
+
+        QTRY_VERIFY_WITH_TIMEOUT(!preview.canvas->Picture().isNull(), 15000);
+        const QImage picture = preview.canvas->Picture();
+        QCOMPARE(picture.size(), QSize(1920, 1080));
+        const auto box = preview.canvas->Box();
+        QVERIFY(box.has_value());
+        QCOMPARE(*box, VisibleBox(picture).value());
+        QVERIFY(box->top() > 540); // a bottom-centred line
+        QVERIFY(preview.warnlabel->isVisible());
+        QVERIFY(preview.warnlabel->text().contains("nosuchcolour"));
+        QVERIFY(preview.statuslabel->text().isEmpty());
+        // The task's output folder is not touched.
+        QVERIFY(!std::filesystem::exists(dir->File("out")));
+        if (const QString shots = qEnvironmentVariable("PELLDRIN_SCREENSHOTS"); !shots.isEmpty()) {
+            QVERIFY(preview.grab().save(shots + "/preview.png"));
+        }
+
+        // Before the first event the frame is empty, and the dialog says so.
+        preview.timeslider->setValue(10);
+        QCOMPARE(preview.timelabel->text(), QString("00:00:00.417"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !preview.canvas->Box().has_value() && !preview.canvas->Picture().isNull(), 15000);
+        QCOMPARE(preview.statuslabel->text(), QString("Nothing is shown at this time."));
+    }
+
+    void aPreviewThatCannotBeDrawnSaysWhy() {
+        WriteConfig("/no-such-renderer");
+        auto form = MakeForm();
+        form->AddDroppedFiles({Subtitle("a.srt"), Subtitle("gone.srt")});
+        std::filesystem::remove(dir->File("gone.srt"));
+        form->tasklist->setCurrentRow(1);
+        form->previewmClick();
+        QVERIFY(
+            form->previewForm->statuslabel->text().startsWith("The preview could not be drawn:\n"));
+        QVERIFY(form->previewForm->statuslabel->text().contains("gone.srt"));
+        QVERIFY(!form->previewForm->timeslider->isEnabled());
+
+        form->tasklist->setCurrentRow(0);
+        form->previewmClick();
+        QTRY_VERIFY(form->previewForm->statuslabel->text().contains("no-such-renderer"));
+        QVERIFY(form->previewForm->canvas->Picture().isNull());
+    }
+
+    void aboutShowsTheVersionAndTheProgramFoldersFiles() {
+        test::WriteFile(dir->File("prog/LICENSE"), "MIT License\n\nCopyright (c) test\n");
+        auto form = MakeForm();
+        QVERIFY(form->languageMenu->actions().contains(form->aboutm));
+        QVERIFY(form->iconpop->actions().contains(form->aboutm));
+        form->aboutm->trigger();
+        QString text = form->aboutForm->aboutedit->toPlainText();
+        QVERIFY(text.contains("Pelldrin 0.3.4.109"));
+        QVERIFY(text.contains("Copyright (c) test"));
+        QVERIFY(text.contains("The file THIRD-PARTY-NOTICES is missing from the program folder."));
+        QVERIFY(form->aboutForm->aboutedit->isReadOnly());
+        // Read when the box opens, not when the window started.
+        test::WriteFile(dir->File("prog/THIRD-PARTY-NOTICES"), "libass  ISC\n");
+        form->aboutm->trigger();
+        text = form->aboutForm->aboutedit->toPlainText();
+        QVERIFY(text.contains("libass  ISC"));
+        QVERIFY(!text.contains("is missing"));
+        if (const QString shots = qEnvironmentVariable("PELLDRIN_SCREENSHOTS"); !shots.isEmpty()) {
+            QVERIFY(form->aboutForm->grab().save(shots + "/about.png"));
+        }
     }
 };
 

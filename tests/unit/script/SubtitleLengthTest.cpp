@@ -149,3 +149,22 @@ TEST(CountSubtitleFrames, ReadsFilesAndNamesOnesThatCannotBeRead) {
         EXPECT_NE(std::string(e.what()).find("gone.ass"), std::string::npos);
     }
 }
+
+TEST(FirstEventSeconds, EarliestReadableStartOfEitherKind) {
+    // Events need not be in order; comments, short lines and bad times are not events.
+    const std::string ass = "[Events]\n"
+                            "Comment: 0,0:00:00.50,0:00:09.00,Default,,0,0,0,,note\n"
+                            "Dialogue: 0,0:00:00.20,0:00:09.00,Default,,0,0,0\n"
+                            "Dialogue: 0,0:xx:00.10,0:00:09.00,Default,,0,0,0,,bad\n"
+                            "Dialogue: 0,0:01:05.25,0:01:09.00,Default,,0,0,0,,later\n"
+                            "Dialogue: 0,0:00:03.75,0:00:05.00,Default,,0,0,0,,first, with comma\n";
+    EXPECT_DOUBLE_EQ(FirstEventSecondsInText(ass, skAssSsa).value(), 3.75);
+    EXPECT_DOUBLE_EQ(FirstEventSecondsInText(ToUtf16(ass, true), skAssSsa).value(), 3.75);
+
+    const std::string srt = "1\r\n00:01:00,500 --> 00:01:02,000\r\nlate\r\n\r\n"
+                            "2\r\n00:00:12.040 --> 00:00:13,000\r\nx --> y\r\n";
+    EXPECT_DOUBLE_EQ(FirstEventSecondsInText(srt, skSrt).value(), 12.04);
+    EXPECT_FALSE(FirstEventSecondsInText(srt, skAssSsa).has_value());
+    EXPECT_FALSE(FirstEventSecondsInText("1\nHello\n", skSrt).has_value());
+    EXPECT_THROW(FirstEventSeconds("/nonexistent/gone.srt", skSrt), FileError);
+}

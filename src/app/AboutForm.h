@@ -1,0 +1,35 @@
+// The About box: the version, the licence and the third-party notices, read from the
+// program folder when the box opens.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <string>
+
+class QPlainTextEdit;
+
+namespace pelldrin {
+
+// The files the box shows, as they lie in the program folder.
+inline constexpr const char* kLicenceFileName = "LICENSE";
+inline constexpr const char* kNoticesFileName = "THIRD-PARTY-NOTICES";
+
+// The texts of the box, in the window's language.
+struct AboutTexts {
+    QString title;
+    QString missingLicence; // what shows in place of a file that cannot be read
+    QString missingNotices;
+};
+
+class TAboutForm : public QDialog {
+    Q_OBJECT
+
+  public:
+    TAboutForm(const std::string& programFolder, const QString& version, const AboutTexts& texts,
+               QWidget* parent);
+
+    QPlainTextEdit* aboutedit = nullptr;
+};
+
+} // namespace pelldrin
