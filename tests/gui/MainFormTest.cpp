@@ -1,5 +1,5 @@
 // The window under the offscreen platform: drops, per-task controls, runs with
-// the fake converter, stop, tray toggle, folder choice, languages.
+// the stand-in converter, stop, tray toggle, folder choice, languages.
 #include "app/MainForm.h"
 #include "base/FileSystem.h"
 #include "settings/ConfigStore.h"
@@ -73,7 +73,7 @@ class MainFormTest : public QObject {
 
     std::string Program() const { return dir->File("prog"); }
 
-    void WriteConfig(const std::string& converter = "/fake_converter") {
+    void WriteConfig(const std::string& converter = "/standin_converter") {
         test::WriteFile(dir->File("prog/config.xml"),
                         "<?xml version=\"1.0\"?>\n<Pelldrin>\n  <Path Output=\"" +
                             dir->File("out") + "\" Avs2bdnxml=\"" + converter +
@@ -100,7 +100,7 @@ class MainFormTest : public QObject {
         test::WriteFile(dir->File("prog/lang/English.xml"), kEnglish);
         test::WriteFile(dir->File("prog/srtstyle/big.style"), "x");
         test::WriteFile(dir->File("prog/srtstyle/small.style"), "x");
-        std::filesystem::create_symlink(FAKE_CONVERTER, dir->File("prog/fake_converter"));
+        std::filesystem::create_symlink(STANDIN_CONVERTER, dir->File("prog/standin_converter"));
         WriteConfig();
     }
     void cleanup() {
