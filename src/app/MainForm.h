@@ -8,6 +8,8 @@
 #include "settings/ConfigStore.h"
 #include "settings/Language.h"
 
+#include "PelldrinVersion.h"
+
 #include <QMainWindow>
 
 #include <map>
@@ -31,8 +33,6 @@ class QSystemTrayIcon;
 class QTimer;
 
 namespace pelldrin {
-
-inline constexpr const char* kProgramVersion = "0.3.4.109";
 
 class TMainform : public QMainWindow {
     Q_OBJECT

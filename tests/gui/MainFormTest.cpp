@@ -110,7 +110,7 @@ class MainFormTest : public QObject {
 
     void startsWithTheSavedSettingsAndLanguage() {
         auto form = MakeForm();
-        QCOMPARE(form->windowTitle(), QString("Pelldrin_0.3.4.109"));
+        QCOMPARE(form->windowTitle(), QString("Pelldrin_") + kProgramVersion);
         QCOMPARE(form->Pathedit->text().toStdString(), dir->File("out") + "/");
         QCOMPARE(form->actbtn->text(), QString("Start"));
         QCOMPARE(form->EnEndBlack->text(), QString("End"));
