@@ -1,12 +1,12 @@
 #include "batch/BatchWorker.h"
 
+#include "base/FileSystem.h"
+#include "base/TextHelpers.h"
+#include "base/Utf8.h"
 #include "bdn/BlackEvents.h"
 #include "bdn/SubFile.h"
 #include "runner/DosCommand.h"
-#include "base/FileSystem.h"
 #include "script/TaskScript.h"
-#include "base/TextHelpers.h"
-#include "base/Utf8.h"
 #include "settings/ConfigStore.h"
 
 #include <unordered_set>
@@ -164,20 +164,32 @@ TBatchRun::TaskOutcome TBatchRun::RunTask(const TaskEntry& task, const RunInputs
         reason = e.what();
         return TaskOutcome::Failed;
     }
+    if (!WaitForConverter(command)) {
+        return TaskOutcome::Stopped;
+    }
+    return CheckConverterResult(command, task, script.scriptPath, reason);
+}
+
+bool TBatchRun::WaitForConverter(TDosCommand& command) {
     while (true) {
         if (stopRequested_.load()) {
             command.Stop();
-            return TaskOutcome::Stopped;
+            return false;
         }
         WaitPoll();
         if (stopRequested_.load()) {
             continue; // the stop path runs at the top of the loop
         }
         if (!command.IsRunning()) {
-            break;
+            return true;
         }
     }
+}
 
+TBatchRun::TaskOutcome TBatchRun::CheckConverterResult(const TDosCommand& command,
+                                                       const TaskEntry& task,
+                                                       const std::string& scriptPath,
+                                                       std::string& reason) {
     if (const std::string error = command.ErrorText(); !error.empty()) {
         reason = error;
         return TaskOutcome::Failed;
@@ -191,7 +203,7 @@ TBatchRun::TaskOutcome TBatchRun::RunTask(const TaskEntry& task, const RunInputs
         }
         return TaskOutcome::Failed;
     }
-    const std::string xmlPath = BdnXmlPathFor(script.scriptPath);
+    const std::string xmlPath = BdnXmlPathFor(scriptPath);
     if (!FileExists(xmlPath)) {
         reason = "The converter wrote no BDN XML file \"" + xmlPath + "\"";
         return TaskOutcome::Failed;
@@ -213,6 +225,35 @@ TBatchRun::TaskOutcome TBatchRun::RunTask(const TaskEntry& task, const RunInputs
     return TaskOutcome::Done;
 }
 
+std::optional<TaskEntry>
+TBatchRun::NextUntried(const std::unordered_set<std::uint64_t>& tried) const {
+    for (const TaskEntry& t : queue_.Snapshot()) {
+        if (!tried.count(t.id)) {
+            return t;
+        }
+    }
+    return std::nullopt;
+}
+
+void TBatchRun::Settle(std::uint64_t taskId, bool done, std::string reason) {
+    const auto index = queue_.IndexOf(taskId);
+    if (done) {
+        if (index) {
+            queue_.Remove(*index);
+        }
+        host_.TaskFinished(taskId);
+        return;
+    }
+    if (reason.empty()) {
+        reason = "Unknown failure";
+    }
+    if (index) {
+        queue_.MarkFailed(*index, reason);
+    }
+    failedTasks_.fetch_add(1);
+    host_.TaskFailed(taskId, reason);
+}
+
 void TBatchRun::Worker(RunInputs inputs, int maximum) {
     std::unordered_set<std::uint64_t> tried;
     int triedCount = 0;
@@ -222,13 +263,7 @@ void TBatchRun::Worker(RunInputs inputs, int maximum) {
             // The queue is read afresh before every task, so files dropped during the
             // run are converted in the same run; tasks that failed in this run are not
             // tried again until the next start.
-            std::optional<TaskEntry> next;
-            for (const TaskEntry& t : queue_.Snapshot()) {
-                if (!tried.count(t.id)) {
-                    next = t;
-                    break;
-                }
-            }
+            std::optional<TaskEntry> next = NextUntried(tried);
             if (!next) {
                 break;
             }
@@ -257,22 +292,7 @@ void TBatchRun::Worker(RunInputs inputs, int maximum) {
             }
             ++triedCount;
             host_.SetTotalProgress(std::min(triedCount, maximum), maximum);
-            const auto index = queue_.IndexOf(next->id);
-            if (outcome == TaskOutcome::Done) {
-                if (index) {
-                    queue_.Remove(*index);
-                }
-                host_.TaskFinished(next->id);
-            } else {
-                if (reason.empty()) {
-                    reason = "Unknown failure";
-                }
-                if (index) {
-                    queue_.MarkFailed(*index, reason);
-                }
-                failedTasks_.fetch_add(1);
-                host_.TaskFailed(next->id, reason);
-            }
+            Settle(next->id, outcome == TaskOutcome::Done, reason);
         }
     } catch (const std::exception& e) {
         // Nothing may take the program down from this thread; the run just ends.

@@ -14,8 +14,11 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_set>
 
 namespace pelldrin {
+
+class TDosCommand;
 
 // What the worker tells the window. Every call comes from the worker's
 // thread; an implementation must not block (the window queues them onto its
@@ -42,10 +45,10 @@ class IBatchHost {
 
 // Everything a run needs besides the queue, read once at the start.
 struct RunInputs {
-    std::string currentFolder;  // the program's folder; tool paths are relative to it
-    std::string converterPath;  // begins with a separator
+    std::string currentFolder; // the program's folder; tool paths are relative to it
+    std::string converterPath; // begins with a separator
     std::string pluginPath;
-    std::string outputFolder;   // ends with a separator
+    std::string outputFolder; // ends with a separator
     int priorityIndex = 0;
 };
 
@@ -101,6 +104,15 @@ class TBatchRun {
     void Worker(RunInputs inputs, int maximum);
     enum class TaskOutcome { Done, Failed, Stopped };
     TaskOutcome RunTask(const TaskEntry& task, const RunInputs& inputs, std::string& reason);
+    // Polls the running converter until it ends (true) or a stop ends it (false).
+    bool WaitForConverter(TDosCommand& command);
+    // Judges what an ended converter left: its status, its BDN XML, the blank events.
+    TaskOutcome CheckConverterResult(const TDosCommand& command, const TaskEntry& task,
+                                     const std::string& scriptPath, std::string& reason);
+    // The first task in the queue that this run has not tried yet.
+    std::optional<TaskEntry> NextUntried(const std::unordered_set<std::uint64_t>& tried) const;
+    // Removes a converted task, or marks a failed one with its reason, and tells the host.
+    void Settle(std::uint64_t taskId, bool done, std::string reason);
     bool WaitPoll(); // true when a stop was requested
     void JoinFinishedWorker();
 

@@ -1,9 +1,9 @@
 #include "bdn/BlackEvents.h"
 
-#include "bdn/BdnDocument.h"
 #include "base/AtomicFile.h"
 #include "base/FileSystem.h"
 #include "base/TextHelpers.h"
+#include "bdn/BdnDocument.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,8 +1,8 @@
 #include "script/SubtitleLength.h"
 
-#include "base/Utf8.h"
 #include "base/FileSystem.h"
 #include "base/TextHelpers.h"
+#include "base/Utf8.h"
 
 #include <limits>
 
@@ -55,7 +55,8 @@ bool PieceAt(std::string_view text, char delimiter, std::size_t index, std::stri
         start = pos + 1;
     }
     const auto end = text.find(delimiter, start);
-    piece = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    piece =
+        text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
     return true;
 }
 

@@ -1,11 +1,11 @@
 #include "script/TaskScript.h"
 
-#include "script/DirectiveFormat.h"
 #include "base/AtomicFile.h"
 #include "base/FileSystem.h"
+#include "base/TextHelpers.h"
+#include "script/DirectiveFormat.h"
 #include "script/SubtitleLength.h"
 #include "script/TaskRecord.h"
-#include "base/TextHelpers.h"
 
 #include <array>
 #include <filesystem>
@@ -126,31 +126,45 @@ const FrameRate* FrameRateFor(std::string_view rateIndex) {
     return nullptr;
 }
 
-TaskScript BuildTaskScript(const std::string& sourcePath, const std::string& taskLine,
-                           const std::string& currentFolder, const std::string& converterPath,
-                           const std::string& pluginPath, const std::string& outputFolder) {
-    // Everything that can be checked is checked before any file is touched.
+namespace {
+
+// The task line's fields that shape the script and the command line.
+struct TaskChoices {
+    const VideoFormat* format = nullptr;
+    const FrameRate* rate = nullptr;
+    bool makeSup = false;
+    std::string commandTemplate;
+    std::string styleFile;
+};
+
+TaskChoices ReadTaskChoices(const std::string& taskLine) {
     std::vector<std::string> fields;
     try {
         fields = SplitTaskLine(taskLine);
     } catch (const TaskLineError& e) {
         throw TaskScriptError(e.what());
     }
+    TaskChoices choices;
     const std::int64_t formatIndex = ReadNumberField(fields, FormatIndex, "FormatIndex");
-    const auto format = VideoFormatFor(formatIndex);
-    if (!format) {
+    choices.format = VideoFormatFor(formatIndex);
+    if (!choices.format) {
         throw TaskScriptError("The task's FormatIndex " + std::to_string(formatIndex) +
                               " is not a video format (0 to 4)");
     }
-    const auto rate = FrameRateFor(fields[RateIndex]);
-    if (!rate) {
+    choices.rate = FrameRateFor(fields[RateIndex]);
+    if (!choices.rate) {
         throw TaskScriptError("The task's RateIndex \"" + fields[RateIndex] +
                               "\" is not a frame rate (0 to 3)");
     }
-    const bool makeSup = ReadNumberField(fields, MakeSup, "MakeSup") == 1;
-    const std::string& commandTemplate = fields[CommandTemplate];
-    const std::string& styleFile = fields[StyleFile];
+    choices.makeSup = ReadNumberField(fields, MakeSup, "MakeSup") == 1;
+    choices.commandTemplate = fields[CommandTemplate];
+    choices.styleFile = fields[StyleFile];
+    return choices;
+}
 
+void CheckPaths(const std::string& sourcePath, const std::string& currentFolder,
+                const std::string& converterPath, const std::string& pluginPath,
+                const std::string& outputFolder) {
     CheckCarriable("subtitle path", sourcePath);
     CheckCarriable("current folder", currentFolder);
     CheckCarriable("converter path", converterPath);
@@ -165,7 +179,10 @@ TaskScript BuildTaskScript(const std::string& sourcePath, const std::string& tas
     if (Trim(outputFolder).empty()) {
         throw TaskScriptError("No output folder is configured");
     }
+}
 
+// The subtitle's name without its extension: the task folder's and the files' name.
+std::string TaskNameOf(const std::string& sourcePath) {
     const std::string name = StripExtension(FileNamePart(sourcePath));
     if (name.empty()) {
         throw TaskScriptError("The subtitle file \"" + sourcePath +
@@ -176,6 +193,52 @@ TaskScript BuildTaskScript(const std::string& sourcePath, const std::string& tas
         throw TaskScriptError("The subtitle file \"" + sourcePath + "\" has the name \"" + name +
                               "\", which cannot be a task folder");
     }
+    return name;
+}
+
+std::string ConverterCommandLine(const TaskChoices& choices, const std::string& program,
+                                 const std::string& name, const std::string& taskFolder,
+                                 const std::string& scriptPath) {
+    const std::string trackName =
+        choices.makeSup && HasByteAbove128(name) ? std::string(kUnknownTrackName) : name;
+    const std::array<FormatArg, 4> args{program, trackName, std::string(choices.format->label),
+                                        std::string(choices.rate->text)};
+    std::string command;
+    try {
+        command = ExpandCommandTemplate(choices.commandTemplate, args);
+    } catch (const FormatError& e) {
+        throw TaskScriptError(std::string("The command template cannot be used: ") + e.what());
+    }
+    command += " -o " + Quoted(JoinPath(taskFolder, name + ".xml"));
+    if (choices.makeSup) {
+        command += " -o " + Quoted(JoinPath(taskFolder, name + ".sup"));
+    }
+    return command + " " + Quoted(scriptPath);
+}
+
+std::string ScriptText(const TaskChoices& choices, const std::string& pluginPath,
+                       const std::string& sourcePath, std::int32_t frames) {
+    const VideoFormat& format = *choices.format;
+    std::string script;
+    script += "LoadPlugin(" + Quoted(pluginPath) + ")" + kLineEnd;
+    script += "MaskSub(" + Quoted(sourcePath) + ", " + std::to_string(format.renderWidth) + ", " +
+              std::to_string(format.renderHeight) + ", " + std::string(choices.rate->text) + ", " +
+              std::to_string(frames) + ")" + kLineEnd;
+    if (!format.extraLine.empty()) {
+        script += std::string(format.extraLine) + kLineEnd;
+    }
+    return script;
+}
+
+} // namespace
+
+TaskScript BuildTaskScript(const std::string& sourcePath, const std::string& taskLine,
+                           const std::string& currentFolder, const std::string& converterPath,
+                           const std::string& pluginPath, const std::string& outputFolder) {
+    // Everything that can be checked is checked before any file is touched.
+    const TaskChoices choices = ReadTaskChoices(taskLine);
+    CheckPaths(sourcePath, currentFolder, converterPath, pluginPath, outputFolder);
+    const std::string name = TaskNameOf(sourcePath);
     const std::string extension = FileExtension(sourcePath);
     const bool isAss = SameTextN(extension, ".ass", 4) || SameTextN(extension, ".ssa", 4);
     const bool isSrt = SameTextN(extension, ".srt", 4);
@@ -187,41 +250,16 @@ TaskScript BuildTaskScript(const std::string& sourcePath, const std::string& tas
     TaskScript result;
     result.taskFolder = JoinPath(outputBase, name);
     result.scriptPath = JoinPath(result.taskFolder, name + ".avs");
-    const std::string xmlPath = JoinPath(result.taskFolder, name + ".xml");
-    const std::string supPath = JoinPath(result.taskFolder, name + ".sup");
-
-    const std::string trackName =
-        makeSup && HasByteAbove128(name) ? std::string(kUnknownTrackName) : name;
-    const std::array<FormatArg, 4> args{currentFolder + converterPath, trackName,
-                                        std::string(format->label), std::string(rate->text)};
-    std::string command;
-    try {
-        command = ExpandCommandTemplate(commandTemplate, args);
-    } catch (const FormatError& e) {
-        throw TaskScriptError(std::string("The command template cannot be used: ") + e.what());
-    }
-    command += " -o " + Quoted(xmlPath);
-    if (makeSup) {
-        command += " -o " + Quoted(supPath);
-    }
-    command += " " + Quoted(result.scriptPath);
-    result.commandLine = std::move(command);
+    result.commandLine = ConverterCommandLine(choices, currentFolder + converterPath, name,
+                                              result.taskFolder, result.scriptPath);
 
     const std::int32_t frames =
-        CountSubtitleFrames(sourcePath, isAss ? skAssSsa : skSrt, rate->decimal);
-
-    std::string script;
-    script += "LoadPlugin(" + Quoted(currentFolder + pluginPath) + ")" + kLineEnd;
-    script += "MaskSub(" + Quoted(sourcePath) + ", " + std::to_string(format->renderWidth) + ", " +
-              std::to_string(format->renderHeight) + ", " + std::string(rate->text) + ", " + std::to_string(frames) +
-              ")" + kLineEnd;
-    if (!format->extraLine.empty()) {
-        script += std::string(format->extraLine) + kLineEnd;
-    }
+        CountSubtitleFrames(sourcePath, isAss ? skAssSsa : skSrt, choices.rate->decimal);
+    const std::string script = ScriptText(choices, currentFolder + pluginPath, sourcePath, frames);
 
     CreateFolders(result.taskFolder);
     if (isSrt) {
-        PrepareSrtStyle(sourcePath, styleFile, currentFolder);
+        PrepareSrtStyle(sourcePath, choices.styleFile, currentFolder);
     }
     AtomicWriteFile(result.scriptPath, script);
     return result;
