@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     const fs::path root = fs::temp_directory_path() / "pelldrin-window-bench";
     fs::remove_all(root);
     fs::create_directories(root / "prog");
-    fs::create_symlink(CHATTY_CONVERTER, root / "prog" / "chatty");
+    fs::create_symlink(STANDIN_CONVERTER, root / "prog" / "chatty");
     std::ofstream(root / "prog" / "config.xml")
         << "<Pelldrin><Path Output=\"" << (root / "out").string()
         << "\" Avs2bdnxml=\"/chatty\" VSFilter=\"/x\"/><Config DefLang=\"\" ProcessPriority=\"0\" "
@@ -64,6 +64,7 @@ int main(int argc, char** argv) {
         std::ofstream(path) << "1\n00:00:01,000 --> 00:00:02,000\nHi\n";
         subtitles << QString::fromStdString(path.string());
     }
+    form.Cmdedit->setText("%0:s --behave=chatty -t %1:s -l zho -v %2:s -f %3:s -a1 -p1 -b1 -m3");
     form.AddDroppedFiles(subtitles);
     // Baseline: the same probe on the idle window for two seconds.
     qint64 idleWorstGapMs = 0;

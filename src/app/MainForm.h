@@ -8,6 +8,8 @@
 #include "settings/ConfigStore.h"
 #include "settings/Language.h"
 
+#include "PelldrinVersion.h"
+
 #include <QMainWindow>
 #include <QPointer>
 
@@ -37,8 +39,6 @@ namespace pelldrin {
 
 class TAboutForm;
 class TPreviewForm;
-
-inline constexpr const char* kProgramVersion = "0.3.4.109";
 
 // The files and folders named on a command line (after the program's name), as
 // absolute paths, so "open with" and `pelldrin a.ass season2/` queue them.

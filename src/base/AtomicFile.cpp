@@ -9,24 +9,7 @@
 #include <cstring>
 #include <system_error>
 
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <chrono>
-#include <process.h>
-#include <thread>
-#include <windows.h>
-#define PELLDRIN_GETPID _getpid
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#define PELLDRIN_GETPID getpid
-#endif
+#include "base/SystemHeaders.h"
 
 namespace pelldrin {
 
@@ -46,8 +29,8 @@ std::string TempNameFor(std::string_view path) {
     const std::size_t nameStart = separator == std::string_view::npos ? 0 : separator + 1;
     const std::string_view folder = path.substr(0, nameStart);
     const std::string_view name = Utf8Prefix(path.substr(nameStart), kMaxTempStem);
-    return std::string(folder) + std::string(name) + ".tmp" + std::to_string(PELLDRIN_GETPID()) + "_" +
-           std::to_string(counter.fetch_add(1));
+    return std::string(folder) + std::string(name) + ".tmp" + std::to_string(PELLDRIN_GETPID()) +
+           "_" + std::to_string(counter.fetch_add(1));
 }
 
 } // namespace
@@ -107,7 +90,8 @@ struct AtomicFile::Impl {
                 return;
             }
             const DWORD error = ::GetLastError();
-            if (attempt == 20 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) {
+            if (attempt == 20 ||
+                (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) {
                 Fail("Cannot replace", error);
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(25));
@@ -246,7 +230,8 @@ bool IsAtomicTempName(std::string_view fileName) {
     const std::string_view tail = fileName.substr(tmp + 4);
     const auto underscore = tail.find('_');
     const auto allDigits = [](std::string_view s) {
-        return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+        return !s.empty() &&
+               std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
     };
     return underscore != std::string_view::npos && allDigits(tail.substr(0, underscore)) &&
            allDigits(tail.substr(underscore + 1));

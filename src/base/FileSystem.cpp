@@ -8,24 +8,10 @@
 #include <fstream>
 #include <system_error>
 
+#include "base/SystemHeaders.h"
+
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <chrono>
 #include <climits>
-#include <process.h>
-#include <thread>
-#include <windows.h>
-#define PELLDRIN_GETPID _getpid
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#define PELLDRIN_GETPID getpid
 #endif
 
 namespace pelldrin {

@@ -1,6 +1,5 @@
 #include "batch/TaskQueue.h"
 
-
 namespace pelldrin {
 
 std::size_t TaskQueue::Append(const std::string& path, const std::string& taskLine) {
@@ -74,7 +73,6 @@ void TaskQueue::ClearFailed(std::size_t i) {
     tasks_[i].failed = false;
     tasks_[i].failureReason.clear();
 }
-
 
 std::optional<std::size_t> TaskQueue::IndexOf(std::uint64_t id) const {
     std::lock_guard lock(mutex_);

@@ -16,11 +16,11 @@ namespace pelldrin {
 
 // A snapshot of one task.
 struct TaskEntry {
-    std::uint64_t id = 0;       // unique for the life of the queue
+    std::uint64_t id = 0; // unique for the life of the queue
     std::string path;
     std::string taskLine;
-    bool failed = false;        // the last run could not convert it
-    std::string failureReason;  // why, when failed
+    bool failed = false;       // the last run could not convert it
+    std::string failureReason; // why, when failed
 };
 
 class TaskQueue {

@@ -7,8 +7,8 @@
 
 #include <pugixml.hpp>
 
-#include <cstddef>
 #include "base/TextHelpers.h"
+#include <cstddef>
 #include <initializer_list>
 #include <string>
 #include <string_view>

@@ -1,11 +1,11 @@
 #include "bdn/BlackEvents.h"
 
-#include "script/VideoFormats.h"
-
 #include "bdn/BdnDocument.h"
 #include "base/AtomicFile.h"
 #include "base/FileSystem.h"
 #include "base/TextHelpers.h"
+#include "script/VideoFormats.h"
+#include "bdn/BdnDocument.h"
 
 #include <cstdint>
 #include <cstring>

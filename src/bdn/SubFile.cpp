@@ -1,8 +1,8 @@
 #include "bdn/SubFile.h"
 
-#include "bdn/BdnDocument.h"
 #include "base/FileSystem.h"
 #include "base/TextHelpers.h"
+#include "bdn/BdnDocument.h"
 
 #include <cstring>
 #include <limits>

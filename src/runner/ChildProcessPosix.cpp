@@ -1,8 +1,8 @@
 // POSIX processes: fork and exec, one pipe for standard output and standard error,
 // a process group per program.
+#include "base/FileSystem.h"
 #include "runner/ChildProcess.h"
 #include "runner/DosCommand.h"
-#include "base/FileSystem.h"
 
 #include <cerrno>
 #include <csignal>
@@ -293,6 +293,52 @@ struct TStartFds {
     }
 };
 
+// What the child reported before its exec, through the report pipe.
+struct TStartReport {
+    bool priorityRefused = false;
+    int failedStage = 0;
+    int failure = 0;
+};
+
+// Reads the report pipe until it closes: at exec, or when the child gives up.
+TStartReport ReadStartReport(int reportFd) {
+    TStartReport report;
+    for (;;) {
+        int message[2];
+        const ssize_t got = ::read(reportFd, message, sizeof message);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got != static_cast<ssize_t>(sizeof message)) {
+            break;
+        }
+        if (message[0] == csPriority) {
+            report.priorityRefused = true;
+        } else {
+            report.failedStage = message[0];
+            report.failure = message[1];
+        }
+    }
+    return report;
+}
+
+// Collects the child that gave up before its exec and says why it did not start.
+[[noreturn]] void ThrowStartFailure(const TProgramStart& start, const std::string& program,
+                                    pid_t pid, const TStartReport& report) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (report.failedStage == csFolder) {
+        throw TCreateProcessError(start.CommandLine + ": cannot enter the working folder " +
+                                  start.WorkingFolder + ": " + SystemReason(report.failure));
+    }
+    if (report.failure == ENOENT || report.failure == ENOTDIR) {
+        throw TCreateProcessError(start.CommandLine + " doesn't exist.");
+    }
+    throw TCreateProcessError(start.CommandLine + ": cannot start " + program + ": " +
+                              SystemReason(report.failure));
+}
+
 } // namespace
 
 std::unique_ptr<TChildProcess> StartChildProcess(const TProgramStart& start) {
@@ -345,42 +391,12 @@ std::unique_ptr<TChildProcess> StartChildProcess(const TProgramStart& start) {
     CloseQuietly(fds.output[1]);
     CloseQuietly(fds.report[1]);
 
-    // The report pipe closes at exec, or when the child gives up.
-    bool priorityRefused = false;
-    int failedStage = 0;
-    int failure = 0;
-    for (;;) {
-        int message[2];
-        const ssize_t got = ::read(fds.report[0], message, sizeof message);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got != static_cast<ssize_t>(sizeof message)) {
-            break;
-        }
-        if (message[0] == csPriority) {
-            priorityRefused = true;
-        } else {
-            failedStage = message[0];
-            failure = message[1];
-        }
-    }
-    if (failedStage != 0) {
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        if (failedStage == csFolder) {
-            throw TCreateProcessError(start.CommandLine + ": cannot enter the working folder " +
-                                      start.WorkingFolder + ": " + SystemReason(failure));
-        }
-        if (failure == ENOENT || failure == ENOTDIR) {
-            throw TCreateProcessError(missing);
-        }
-        throw TCreateProcessError(start.CommandLine + ": cannot start " + program + ": " +
-                                  SystemReason(failure));
+    const TStartReport report = ReadStartReport(fds.report[0]);
+    if (report.failedStage != 0) {
+        ThrowStartFailure(start, program, pid, report);
     }
     ::fcntl(fds.output[0], F_SETFL, ::fcntl(fds.output[0], F_GETFL) | O_NONBLOCK);
-    auto process = std::make_unique<TPosixChildProcess>(pid, fds.output[0], priorityRefused);
+    auto process = std::make_unique<TPosixChildProcess>(pid, fds.output[0], report.priorityRefused);
     fds.output[0] = -1;
     return process;
 }

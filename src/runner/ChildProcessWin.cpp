@@ -8,9 +8,9 @@
 #define NOMINMAX
 #endif
 
+#include "base/FileSystem.h"
 #include "runner/ChildProcess.h"
 #include "runner/DosCommand.h"
-#include "base/FileSystem.h"
 
 #include <algorithm>
 #include <string>
@@ -305,6 +305,68 @@ THandle JobFor(HANDLE process) {
     return job;
 }
 
+// The working folder as a full wide path, checked to be a folder; empty for none.
+std::wstring CheckedWorkingFolder(const TProgramStart& start) {
+    if (start.WorkingFolder.empty()) {
+        return {};
+    }
+    std::wstring folder = FullPath(ToWide(start.WorkingFolder));
+    const DWORD attributes = Attributes(folder);
+    const DWORD error = attributes == INVALID_FILE_ATTRIBUTES          ? ::GetLastError()
+                        : (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ? ERROR_DIRECTORY
+                                                                       : ERROR_SUCCESS;
+    if (error != ERROR_SUCCESS) {
+        throw TCreateProcessError(start.CommandLine + ": cannot enter the working folder " +
+                                  start.WorkingFolder + ": " + WindowsErrorText(error));
+    }
+    return folder;
+}
+
+// The program's standard handles: one pipe for its output and errors, NUL for input.
+struct TStdHandles {
+    THandle readEnd;
+    THandle writeEnd;
+    THandle input;
+};
+
+TStdHandles OpenStdHandles(const TProgramStart& start) {
+    // The default security descriptor: only this user and the system reach the pipe.
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    TStdHandles handles;
+    if (::CreatePipe(handles.readEnd.Out(), handles.writeEnd.Out(), &inheritable, kPipeBuffer) ==
+        0) {
+        throw TCreateProcessError(start.CommandLine +
+                                  ": cannot create a pipe: " + WindowsErrorText(::GetLastError()));
+    }
+    ::SetHandleInformation(handles.readEnd.Get(), HANDLE_FLAG_INHERIT, 0);
+    // Standard input reads as empty and never blocks.
+    handles.input = THandle(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          &inheritable, OPEN_EXISTING, 0, nullptr));
+    if (!handles.input) {
+        throw TCreateProcessError(start.CommandLine +
+                                  ": cannot open NUL: " + WindowsErrorText(::GetLastError()));
+    }
+    return handles;
+}
+
+// Gives the program the class for the priority index; true when Windows refused it.
+bool SetChildPriority(HANDLE process, int priorityIndex) {
+    DWORD priorityClass = 0;
+    if (!PriorityClassFor(priorityIndex, priorityClass)) {
+        return false;
+    }
+    // Without the privilege Windows gives the high class for the real-time one and
+    // says nothing: a class other than the one asked for counts as refused too.
+    return ::SetPriorityClass(process, priorityClass) == 0 ||
+           ::GetPriorityClass(process) != priorityClass;
+}
+
+[[noreturn]] void ThrowCannotStart(const TProgramStart& start, const std::wstring& program,
+                                   DWORD error) {
+    throw TCreateProcessError(start.CommandLine + ": cannot start " + FromWide(program) + ": " +
+                              WindowsErrorText(error));
+}
+
 } // namespace
 
 std::unique_ptr<TChildProcess> StartChildProcess(const TProgramStart& start) {
@@ -316,36 +378,11 @@ std::unique_ptr<TChildProcess> StartChildProcess(const TProgramStart& start) {
     if (program.empty()) {
         throw TCreateProcessError(missing);
     }
-
-    std::wstring folder;
-    if (!start.WorkingFolder.empty()) {
-        folder = FullPath(ToWide(start.WorkingFolder));
-        const DWORD attributes = Attributes(folder);
-        const DWORD error = attributes == INVALID_FILE_ATTRIBUTES          ? ::GetLastError()
-                            : (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ? ERROR_DIRECTORY
-                                                                           : ERROR_SUCCESS;
-        if (error != ERROR_SUCCESS) {
-            throw TCreateProcessError(start.CommandLine + ": cannot enter the working folder " +
-                                      start.WorkingFolder + ": " + WindowsErrorText(error));
-        }
-    }
-
-    // The default security descriptor: only this user and the system reach the pipe.
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    THandle readEnd;
-    THandle writeEnd;
-    if (::CreatePipe(readEnd.Out(), writeEnd.Out(), &inheritable, kPipeBuffer) == 0) {
-        throw TCreateProcessError(start.CommandLine +
-                                  ": cannot create a pipe: " + WindowsErrorText(::GetLastError()));
-    }
-    ::SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0);
-    // Standard input reads as empty and never blocks.
-    THandle input(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                &inheritable, OPEN_EXISTING, 0, nullptr));
-    if (!input) {
-        throw TCreateProcessError(start.CommandLine +
-                                  ": cannot open NUL: " + WindowsErrorText(::GetLastError()));
-    }
+    const std::wstring folder = CheckedWorkingFolder(start);
+    TStdHandles handles = OpenStdHandles(start);
+    THandle& readEnd = handles.readEnd;
+    THandle& writeEnd = handles.writeEnd;
+    THandle& input = handles.input;
 
     TInheritList inherit(input.Get(), writeEnd.Get());
     STARTUPINFOEXW info{};
@@ -376,21 +413,13 @@ std::unique_ptr<TChildProcess> StartChildProcess(const TProgramStart& start) {
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
             throw TCreateProcessError(missing);
         }
-        throw TCreateProcessError(start.CommandLine + ": cannot start " + FromWide(program) + ": " +
-                                  WindowsErrorText(error));
+        ThrowCannotStart(start, program, error);
     }
     THandle process(started.hProcess);
     THandle thread(started.hThread);
     THandle job = JobFor(process.Get());
 
-    bool priorityRefused = false;
-    DWORD priorityClass = 0;
-    if (PriorityClassFor(start.PriorityIndex, priorityClass)) {
-        // Without the privilege Windows gives the high class for the real-time one and
-        // says nothing: a class other than the one asked for counts as refused too.
-        priorityRefused = ::SetPriorityClass(process.Get(), priorityClass) == 0 ||
-                          ::GetPriorityClass(process.Get()) != priorityClass;
-    }
+    const bool priorityRefused = SetChildPriority(process.Get(), start.PriorityIndex);
 
     if (::ResumeThread(thread.Get()) == static_cast<DWORD>(-1)) {
         const DWORD error = ::GetLastError();
@@ -398,8 +427,7 @@ std::unique_ptr<TChildProcess> StartChildProcess(const TProgramStart& start) {
             ::TerminateJobObject(job.Get(), 1);
         }
         ::TerminateProcess(process.Get(), 1);
-        throw TCreateProcessError(start.CommandLine + ": cannot start " + FromWide(program) + ": " +
-                                  WindowsErrorText(error));
+        ThrowCannotStart(start, program, error);
     }
     // The program has its own copies now; once it and its children have gone, the pipe
     // reports that every writer is gone.

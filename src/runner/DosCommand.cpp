@@ -115,6 +115,62 @@ void TDosThread::Join() {
     }
 }
 
+namespace {
+
+// Why the runner gives up on a program that is still running, or empty while it may go on.
+std::string TimeLimitPassed(const TDosThread::TSettings& settings, const TProcessTimer& timer) {
+    if (settings.MaxTimeAfterBeginning > 0 &&
+        timer.SinceBeginning() > settings.MaxTimeAfterBeginning) {
+        return settings.CommandLine + " ran longer than " +
+               std::to_string(settings.MaxTimeAfterBeginning) + " seconds; it was left running.";
+    }
+    if (settings.MaxTimeAfterLastOutput > 0 &&
+        timer.SinceLastOutput() > settings.MaxTimeAfterLastOutput) {
+        return settings.CommandLine + " printed no line for more than " +
+               std::to_string(settings.MaxTimeAfterLastOutput) + " seconds; it was left running.";
+    }
+    return {};
+}
+
+} // namespace
+
+bool TDosThread::ReadUntilEnd(TChildProcess& process, std::string& errorText) {
+    TLineCutter cutter;
+    TRunnerSink sink(owner_, owner_.lines_, owner_.resultMutex_, settings_.OutputLines,
+                     owner_.timer_);
+    std::vector<char> buffer(kInitialBuffer);
+    bool ended = false;
+    for (;;) {
+        // Asked before reading, so the pass that sees the end still drains the pipe.
+        ended = process.HasEnded();
+        const std::size_t waiting = process.BytesWaiting();
+        if (waiting > 0) {
+            if (waiting > buffer.size()) {
+                buffer.resize(waiting);
+            }
+            const std::size_t got = process.Read(buffer.data(), buffer.size());
+            if (got > 0) {
+                cutter.Feed(std::string_view(buffer.data(), got), sink, &terminate_);
+            }
+        }
+        if (!ended) {
+            process.WaitForOutput(kPollInterval);
+        }
+        if (terminate_.load()) {
+            process.Terminate();
+        }
+        if (ended) {
+            break;
+        }
+        errorText = TimeLimitPassed(settings_, owner_.timer_);
+        if (!errorText.empty()) {
+            break;
+        }
+    }
+    cutter.Finish(sink);
+    return ended;
+}
+
 void TDosThread::Run() {
     std::string errorText;
     std::optional<int> exitCode;
@@ -130,53 +186,7 @@ void TDosThread::Run() {
         if (process->PriorityRefused() && owner_.OnPriorityError) {
             owner_.OnPriorityError(kPriorityErrorText);
         }
-
-        TLineCutter cutter;
-        TRunnerSink sink(owner_, owner_.lines_, owner_.resultMutex_, settings_.OutputLines,
-                         owner_.timer_);
-        std::vector<char> buffer(kInitialBuffer);
-        bool ended = false;
-        for (;;) {
-            // Asked before reading, so the pass that sees the end still drains the pipe.
-            ended = process->HasEnded();
-            const std::size_t waiting = process->BytesWaiting();
-            if (waiting > 0) {
-                if (waiting > buffer.size()) {
-                    buffer.resize(waiting);
-                }
-                const std::size_t got = process->Read(buffer.data(), buffer.size());
-                if (got > 0) {
-                    cutter.Feed(std::string_view(buffer.data(), got), sink, &terminate_);
-                }
-            }
-            if (!ended) {
-                process->WaitForOutput(kPollInterval);
-            }
-            if (terminate_.load()) {
-                process->Terminate();
-            }
-            if (ended) {
-                break;
-            }
-            const TProcessTimer& timer = owner_.timer_;
-            if (settings_.MaxTimeAfterBeginning > 0 &&
-                timer.SinceBeginning() > settings_.MaxTimeAfterBeginning) {
-                errorText = settings_.CommandLine + " ran longer than " +
-                            std::to_string(settings_.MaxTimeAfterBeginning) +
-                            " seconds; it was left running.";
-                break;
-            }
-            if (settings_.MaxTimeAfterLastOutput > 0 &&
-                timer.SinceLastOutput() > settings_.MaxTimeAfterLastOutput) {
-                errorText = settings_.CommandLine + " printed no line for more than " +
-                            std::to_string(settings_.MaxTimeAfterLastOutput) +
-                            " seconds; it was left running.";
-                break;
-            }
-        }
-        cutter.Finish(sink);
-
-        if (ended) {
+        if (ReadUntilEnd(*process, errorText)) {
             const TProgramEnd end = process->EndState();
             if (end.Exited) {
                 exitCode = end.ExitCode;
@@ -205,6 +215,10 @@ void TDosThread::Run() {
     } catch (...) {
     }
     process.reset();
+    Publish(exitCode, errorText);
+}
+
+void TDosThread::Publish(std::optional<int> exitCode, const std::string& errorText) {
     {
         std::lock_guard lock(owner_.resultMutex_);
         owner_.exitCode_ = exitCode;

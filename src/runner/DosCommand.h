@@ -59,6 +59,7 @@ class TProcessTimer {
 };
 
 class TDosCommand;
+class TChildProcess;
 
 // The reading thread of one run: starts the program, reads its output every
 // millisecond until it ends, then cleans up.
@@ -90,6 +91,11 @@ class TDosThread {
 
   private:
     void Run();
+    // Reads the program's output until it ends (true) or a time limit passes (false,
+    // with the reason in errorText).
+    bool ReadUntilEnd(TChildProcess& process, std::string& errorText);
+    // Hands the result to the runner and tells its owner that the program is done.
+    void Publish(std::optional<int> exitCode, const std::string& errorText);
 
     TDosCommand& owner_;
     TSettings settings_;

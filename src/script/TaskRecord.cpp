@@ -44,10 +44,14 @@ std::string NameTagFor(const std::string& path) {
 std::string BuildTaskLine(const std::string& path, const TaskControls& c) {
     CheckFieldValue(c.commandTemplate);
     CheckFieldValue(c.styleFile);
-    const std::vector<std::string> fields = {
-        std::to_string(c.formatIndex), std::to_string(c.rateIndex), Flag(c.makeSup),
-        Flag(c.firstBlack),           c.commandTemplate,            NameTagFor(path),
-        c.styleFile,                  Flag(c.endBlack)};
+    const std::vector<std::string> fields = {std::to_string(c.formatIndex),
+                                             std::to_string(c.rateIndex),
+                                             Flag(c.makeSup),
+                                             Flag(c.firstBlack),
+                                             c.commandTemplate,
+                                             NameTagFor(path),
+                                             c.styleFile,
+                                             Flag(c.endBlack)};
     return JoinWith(fields, '|');
 }
 

@@ -23,8 +23,7 @@ void LoadConfig(const std::string& configPath, pugi::xml_document& doc) {
     } catch (const FileError& e) {
         throw ConfigError(e.what());
     }
-    const pugi::xml_parse_result result =
-        doc.load_buffer(bytes.data(), bytes.size(), kParseFlags);
+    const pugi::xml_parse_result result = doc.load_buffer(bytes.data(), bytes.size(), kParseFlags);
     if (!result) {
         throw ConfigError("\"" + configPath + "\" is not a valid XML file: " +
                           result.description() + " at byte " + std::to_string(result.offset));

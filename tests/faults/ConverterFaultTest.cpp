@@ -155,12 +155,10 @@ TEST(ConverterFaults, AHangingConverterEndsWithTheStopAndItsTaskStaysQueued) {
     const auto stuck = b.AddTask("stuck", "hang");
     const auto waiting = b.AddTask("waiting");
     TBatchRun run(b.queue, b.host);
-    b.host.onStarted = [&](std::uint64_t id) {
-        if (id == stuck) {
-            std::thread([&run] {
-                std::this_thread::sleep_for(300ms);
-                run.RequestStop();
-            }).detach();
+    // The stop comes once the stuck converter is running: it has printed progress.
+    b.host.onProgress = [&](std::uint64_t id, int, int maximum) {
+        if (id == stuck && maximum == kStandInProgressMaximum) {
+            run.RequestStop();
         }
     };
     const TreeSnapshot before = SnapshotTree(b.dir.Path());

@@ -1,6 +1,6 @@
 // Shared by the fault tests: a host that records what a batch run reports, a
 // snapshot of a folder tree to prove that nothing outside a task was touched, and a
-// batch set up with the fault converter.
+// batch set up with the stand-in converter.
 #pragma once
 
 #include "batch/BatchWorker.h"
@@ -66,7 +66,7 @@ inline void ExpectUntouchedExcept(const TreeSnapshot& before, const TreeSnapshot
 
 // A temporary program folder with config.xml, a language file, subtitles and an
 // output folder that already holds an earlier task's results, and a queue whose
-// tasks run the fault converter.
+// tasks run the stand-in converter.
 struct FaultBatch {
     TempDir dir;
     TaskQueue queue;
@@ -84,7 +84,7 @@ struct FaultBatch {
         WriteFile(dir.File("out/earlier/earlier.xml"), "<BDN>an earlier task</BDN>\n");
         WriteFile(dir.File("out/earlier/0.png"), "not really a png");
         inputs.currentFolder = "";
-        inputs.converterPath = FAULT_CONVERTER;
+        inputs.converterPath = STANDIN_CONVERTER;
         inputs.pluginPath = "/plugin";
         inputs.outputFolder = dir.File("out") + "/";
     }

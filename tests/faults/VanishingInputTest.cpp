@@ -8,7 +8,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace pelldrin;
@@ -86,15 +85,15 @@ TEST(VanishingInput, ASubtitleReplacedByAPipeDoesNotHangTheRun) {
 
 TEST(VanishingInput, AnOutputFolderRemovedDuringARunFailsTheRunningTaskOnly) {
     FaultBatch b;
-    const auto running = b.AddTask("running", "slow:700");
+    const std::string gate = b.dir.File("gate");
+    const auto running = b.AddTask("running", WaitForGate(gate));
     b.AddTask("next");
     const TreeSnapshot outside = SnapshotTree(b.dir.File("subs"));
-    b.host.onStarted = [&](std::uint64_t id) {
-        if (id == running) {
-            std::thread([&b] {
-                std::this_thread::sleep_for(300ms);
-                std::filesystem::remove_all(b.dir.File("out"));
-            }).detach();
+    // Once the converter runs, its output folder goes; then it may write.
+    b.host.onProgress = [&](std::uint64_t id, int position, int maximum) {
+        if (id == running && position == 0 && maximum == kStandInProgressMaximum) {
+            std::filesystem::remove_all(b.dir.File("out"));
+            WriteFile(gate, "");
         }
     };
     TBatchRun run(b.queue, b.host);

@@ -1,6 +1,6 @@
 // The window under the offscreen platform: drops, per-task controls, runs with
-// the fake converter, stop, tray toggle, folder choice, languages, the preview with the
-// real renderer, the About box.
+// the stand-in converter, stop, tray toggle, folder choice, languages, the preview with
+// the real renderer, the About box.
 #include "app/MainForm.h"
 #include "app/AboutForm.h"
 #include "app/PreviewForm.h"
@@ -93,7 +93,7 @@ class MainFormTest : public QObject {
 
     std::string Program() const { return dir->File("prog"); }
 
-    void WriteConfig(const std::string& converter = "/fake_converter",
+    void WriteConfig(const std::string& converter = "/standin_converter",
                      const std::string& moreConfig = "DefLang=\"English\"") {
         test::WriteFile(dir->File("prog/config.xml"),
                         "<?xml version=\"1.0\"?>\n<Pelldrin>\n  <Path Output=\"" +
@@ -121,7 +121,7 @@ class MainFormTest : public QObject {
         test::WriteFile(dir->File("prog/lang/English.xml"), kEnglish);
         test::WriteFile(dir->File("prog/srtstyle/big.style"), "x");
         test::WriteFile(dir->File("prog/srtstyle/small.style"), "x");
-        std::filesystem::create_symlink(FAKE_CONVERTER, dir->File("prog/fake_converter"));
+        std::filesystem::create_symlink(STANDIN_CONVERTER, dir->File("prog/standin_converter"));
         WriteConfig();
     }
     void cleanup() {
@@ -131,7 +131,7 @@ class MainFormTest : public QObject {
 
     void startsWithTheSavedSettingsAndLanguage() {
         auto form = MakeForm();
-        QCOMPARE(form->windowTitle(), QString("Pelldrin_0.3.4.109"));
+        QCOMPARE(form->windowTitle(), QString("Pelldrin_") + kProgramVersion);
         QCOMPARE(form->Pathedit->text().toStdString(), dir->File("out") + "/");
         QCOMPARE(form->actbtn->text(), QString("Start"));
         QCOMPARE(form->EnEndBlack->text(), QString("End"));
@@ -394,7 +394,7 @@ class MainFormTest : public QObject {
     }
 
     void anUnknownLanguageFallsBackToEnglishOnce() {
-        WriteConfig("/fake_converter", "DefLang=\"Klingon\"");
+        WriteConfig("/standin_converter", "DefLang=\"Klingon\"");
         auto form = MakeForm();
         QTRY_COMPARE(dialogs->errors.size(), size_t(1));
         QVERIFY(dialogs->errors[0].find("\"Klingon\" was not found") != std::string::npos);
@@ -433,7 +433,7 @@ class MainFormTest : public QObject {
     }
 
     void aConverterOverTheTimeLimitFailsTheTask() {
-        WriteConfig("/fake_converter", "DefLang=\"English\" TaskTimeLimit=\"1\"");
+        WriteConfig("/standin_converter", "DefLang=\"English\" TaskTimeLimit=\"1\"");
         auto form = MakeForm();
         form->Cmdedit->setText("%0:s --behave=hang");
         form->AddDroppedFiles({Subtitle("stuck.srt")});

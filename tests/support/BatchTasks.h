@@ -1,5 +1,5 @@
-// Queues tasks for the batch tests: a small subtitle file whose task runs a
-// stand-in converter with the behaviour asked for (--behave=...).
+// Queues tasks for the batch tests: a small subtitle file whose task runs the
+// stand-in converter (StandInConverter.cpp) with the behaviour asked for.
 #pragma once
 
 #include "batch/TaskQueue.h"
@@ -9,6 +9,15 @@
 #include <string>
 
 namespace pelldrin::test {
+
+// The stand-in converter's progress lines count up to this.
+inline constexpr int kStandInProgressMaximum = 200;
+
+// The behaviour of a converter that prints its progress, then waits until `gate`
+// exists before it writes its file: a test decides when, or a stop ends it first.
+inline std::string WaitForGate(const std::string& gate) {
+    return "wait:" + gate;
+}
 
 // Writes a one-line .ass file at path and queues it; returns the task's id.
 inline std::uint64_t QueueConverterTask(TaskQueue& queue, const std::string& path,

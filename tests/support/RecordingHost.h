@@ -1,5 +1,5 @@
 // A batch host for tests: records what the worker tells the window, and lets a
-// test act on the worker's thread when a task starts or finishes.
+// test act at the moment a task starts, reports progress or finishes.
 #pragma once
 
 #include "batch/BatchWorker.h"
@@ -23,33 +23,23 @@ class RecordingHost : public IBatchHost {
         std::lock_guard lock(mutex_);
         totals.emplace_back(position, maximum);
     }
+    // Comes from the runner's reading thread while a converter runs.
     void SetCurrentProgress(int position, int maximum) override {
-        std::lock_guard lock(mutex_);
-        ++currentCalls;
-        lastCurrent = {position, maximum};
-    }
-    void TaskStarted(std::uint64_t id) override {
-        std::function<void(std::uint64_t)> hook;
+        std::function<void(std::uint64_t, int, int)> hook;
+        std::uint64_t task = 0;
         {
             std::lock_guard lock(mutex_);
-            started.push_back(id);
-            hook = onStarted;
+            ++currentCalls;
+            lastCurrent = {position, maximum};
+            hook = onProgress;
+            task = started.empty() ? 0 : started.back();
         }
         if (hook) {
-            hook(id);
+            hook(task, position, maximum);
         }
     }
-    void TaskFinished(std::uint64_t id) override {
-        std::function<void(std::uint64_t)> hook;
-        {
-            std::lock_guard lock(mutex_);
-            finished.push_back(id);
-            hook = onFinished;
-        }
-        if (hook) {
-            hook(id);
-        }
-    }
+    void TaskStarted(std::uint64_t id) override { Record(started, onStarted, id); }
+    void TaskFinished(std::uint64_t id) override { Record(finished, onFinished, id); }
     void TaskFailed(std::uint64_t id, const std::string& reason) override {
         std::lock_guard lock(mutex_);
         failed.emplace_back(id, reason);
@@ -92,8 +82,24 @@ class RecordingHost : public IBatchHost {
     std::vector<bool> states;
     std::vector<std::string> messages;
     std::function<void(std::uint64_t)> onStarted, onFinished;
+    // The task being converted, and the progress it reports.
+    std::function<void(std::uint64_t, int, int)> onProgress;
 
   private:
+    // Notes the task, then runs the hook outside the lock: a hook may call back into the run.
+    void Record(std::vector<std::uint64_t>& list,
+                const std::function<void(std::uint64_t)>& hookSlot, std::uint64_t id) {
+        std::function<void(std::uint64_t)> hook;
+        {
+            std::lock_guard lock(mutex_);
+            list.push_back(id);
+            hook = hookSlot;
+        }
+        if (hook) {
+            hook(id);
+        }
+    }
+
     std::mutex mutex_;
     std::condition_variable changed_;
 };

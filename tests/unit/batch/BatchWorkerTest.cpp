@@ -40,12 +40,12 @@ struct BatchFixture : ::testing::Test {
 
     BatchFixture() {
         inputs.currentFolder = "";
-        inputs.converterPath = FAKE_CONVERTER;
+        inputs.converterPath = STANDIN_CONVERTER;
         inputs.pluginPath = "/plugin";
         inputs.outputFolder = dir.File("out") + "/";
     }
 
-    // Queues a subtitle file whose task runs the fake converter with `behave`.
+    // Queues a subtitle file whose task runs the stand-in converter with `behave`.
     std::uint64_t AddTask(const std::string& name, const std::string& behave = "ok",
                           bool firstBlack = false, bool endBlack = false) {
         return test::QueueConverterTask(queue, dir.File(name + ".ass"), behave, firstBlack,
@@ -162,12 +162,10 @@ TEST_F(BatchFixture, StopDuringTheSecondTaskKeepsItAndAllAfterIt) {
     const auto second = AddTask("two", "hang");
     const auto third = AddTask("three");
     TBatchRun run(queue, host);
-    host.onStarted = [&](std::uint64_t id) {
-        if (id == second) {
-            std::thread([&run] {
-                std::this_thread::sleep_for(200ms);
-                run.RequestStop();
-            }).detach();
+    // The stop comes once the second converter is running: it has printed progress.
+    host.onProgress = [&](std::uint64_t id, int, int maximum) {
+        if (id == second && maximum == test::kStandInProgressMaximum) {
+            run.RequestStop();
         }
     };
     run.Start(inputs);
@@ -181,7 +179,7 @@ TEST_F(BatchFixture, StopDuringTheSecondTaskKeepsItAndAllAfterIt) {
     EXPECT_TRUE(run.Tick().has_value()); // the notice follows a stop too
 
     // A new start converts the stopped task from the beginning.
-    host.onStarted = nullptr;
+    host.onProgress = nullptr;
     queue.SetField(0, CommandTemplate, "%0:s -t %1:s");
     const auto startsBefore = host.started.size();
     ASSERT_EQ(run.Start(inputs), TBatchRun::StartResult::Started);
@@ -193,7 +191,8 @@ TEST_F(BatchFixture, StopDuringTheSecondTaskKeepsItAndAllAfterIt) {
 
 TEST_F(BatchFixture, StopBetweenTwoTasksStopsTheNextRightAfterItStarts) {
     const auto first = AddTask("one");
-    const auto second = AddTask("two");
+    // Its converter waits for a gate that never opens: only the stop can end this run.
+    const auto second = AddTask("two", test::WaitForGate(dir.File("never")));
     TBatchRun run(queue, host);
     host.onFinished = [&](std::uint64_t id) {
         if (id == first) {
@@ -201,9 +200,12 @@ TEST_F(BatchFixture, StopBetweenTwoTasksStopsTheNextRightAfterItStarts) {
         }
     };
     run.Start(inputs);
-    ASSERT_TRUE(host.WaitForIdle());
+    ASSERT_TRUE(host.WaitForIdle(1, 20s));
+    EXPECT_EQ(host.started, (std::vector<std::uint64_t>{first, second}));
     ASSERT_EQ(queue.Count(), 1u);
     EXPECT_EQ(queue.Get(0)->id, second);
+    EXPECT_FALSE(queue.Get(0)->failed);
+    EXPECT_EQ(host.totals.back(), std::make_pair(0, 2));
     EXPECT_FALSE(FileExists(XmlOf("two")));
 }
 
@@ -303,21 +305,22 @@ TEST_F(BatchFixture, ABuildFailureFailsOnlyThatTask) {
 
 TEST_F(BatchFixture, StopAndWaitEndsAHangingConverterWithinItsBound) {
     AddTask("stuck", "hang");
-    TBatchRun run(queue, host);
-    std::uint64_t startedId = 0;
+    bool converterRuns = false;
     std::mutex m;
     std::condition_variable cv;
-    host.onStarted = [&](std::uint64_t id) {
-        std::lock_guard lock(m);
-        startedId = id;
-        cv.notify_all();
+    TBatchRun run(queue, host);
+    host.onProgress = [&](std::uint64_t, int, int maximum) {
+        if (maximum == test::kStandInProgressMaximum) {
+            std::lock_guard lock(m);
+            converterRuns = true;
+            cv.notify_all();
+        }
     };
     run.Start(inputs);
     {
         std::unique_lock lock(m);
-        cv.wait_for(lock, 10s, [&] { return startedId != 0; });
+        ASSERT_TRUE(cv.wait_for(lock, 30s, [&] { return converterRuns; }));
     }
-    std::this_thread::sleep_for(200ms);
     EXPECT_TRUE(run.StopAndWait(10s));
     EXPECT_FALSE(run.BatchRunning());
     EXPECT_EQ(queue.Count(), 1u);
