@@ -204,6 +204,79 @@ std::vector<Box> MedianCut(std::vector<Entry>& entries, int colors) {
 
 } // namespace
 
+namespace {
+
+PaletteColor ColorOfKey(std::uint32_t key) {
+    return {static_cast<std::uint8_t>(key & 0xFF), static_cast<std::uint8_t>((key >> 8) & 0xFF),
+            static_cast<std::uint8_t>((key >> 16) & 0xFF), static_cast<std::uint8_t>(key >> 24)};
+}
+
+// The distinct visible colours of an image, numbered from 1 in the table; numbers gets
+// each pixel's number (0 for transparent) and counts how often each number occurs.
+void NumberColors(const RgbaImage& image, ColorTable& table, std::vector<std::uint32_t>& numbers,
+                  std::vector<std::uint32_t>& counts) {
+    const std::size_t count = numbers.size();
+    const std::uint8_t* p = image.pixels.data();
+    for (std::size_t i = 0; i < count; ++i, p += 4) {
+        if (p[3] == 0) {
+            continue;
+        }
+        // Looked up every time: at anti-aliased edges the colour changes from pixel
+        // to pixel, and a "same as before" test there costs more in mispredictions.
+        const std::uint32_t number = table.Find(Pack(p));
+        if (number == counts.size()) {
+            counts.push_back(0);
+        }
+        ++counts[number];
+        numbers[i] = number;
+    }
+}
+
+// At most kMaxVisible colours for the entries (each colour exactly when they fit);
+// colorOfEntry gets the colour that stands for each entry.
+std::vector<PaletteColor> ChooseColors(std::vector<Entry>& entries,
+                                       const std::vector<std::uint32_t>& keys,
+                                       std::vector<std::uint8_t>& colorOfEntry) {
+    std::vector<PaletteColor> colors;
+    colorOfEntry.assign(entries.size(), 0);
+    if (entries.size() <= static_cast<std::size_t>(kMaxVisible)) {
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            colors.push_back(ColorOfKey(keys[entries[i].slot]));
+            colorOfEntry[i] = static_cast<std::uint8_t>(i);
+        }
+        return colors;
+    }
+    const auto boxes = MedianCut(entries, kMaxVisible);
+    for (std::size_t b = 0; b < boxes.size(); ++b) {
+        colors.push_back(Average(entries, boxes[b]));
+        for (std::size_t i = boxes[b].begin; i < boxes[b].end; ++i) {
+            colorOfEntry[i] = static_cast<std::uint8_t>(b);
+        }
+    }
+    return colors;
+}
+
+// Appends the colours to the palette, translucent ones first so that the PNG
+// transparency chunk stays short; returns each colour's palette index.
+std::array<std::uint8_t, 256> AppendPalette(const std::vector<PaletteColor>& colors,
+                                            std::vector<PaletteColor>& palette) {
+    std::vector<std::uint8_t> order(colors.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = static_cast<std::uint8_t>(i);
+    }
+    std::stable_sort(order.begin(), order.end(), [&](std::uint8_t a, std::uint8_t b) {
+        return (colors[a].a == 255) < (colors[b].a == 255);
+    });
+    std::array<std::uint8_t, 256> finalIndex{};
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        finalIndex[order[i]] = static_cast<std::uint8_t>(i + 1);
+        palette.push_back(colors[order[i]]);
+    }
+    return finalIndex;
+}
+
+} // namespace
+
 IndexedImage QuantizeImage(const RgbaImage& image) {
     IndexedImage out;
     out.x = image.x;
@@ -221,20 +294,7 @@ IndexedImage QuantizeImage(const RgbaImage& image) {
     ColorTable table;
     std::vector<std::uint32_t> numbers(count, 0);
     std::vector<std::uint32_t> counts(1, 0);
-    const std::uint8_t* p = image.pixels.data();
-    for (std::size_t i = 0; i < count; ++i, p += 4) {
-        if (p[3] == 0) {
-            continue;
-        }
-        // Looked up every time: at anti-aliased edges the colour changes from pixel
-        // to pixel, and a "same as before" test there costs more in mispredictions.
-        const std::uint32_t number = table.Find(Pack(p));
-        if (number == counts.size()) {
-            counts.push_back(0);
-        }
-        ++counts[number];
-        numbers[i] = number;
-    }
+    NumberColors(image, table, numbers, counts);
     if (table.Size() == 0) {
         return out;
     }
@@ -243,48 +303,13 @@ IndexedImage QuantizeImage(const RgbaImage& image) {
     std::vector<Entry> entries;
     entries.reserve(table.Size());
     for (std::uint32_t n = 1; n <= table.Size(); ++n) {
-        const std::uint32_t key = keys[n];
-        const int r = key & 0xFF;
-        const int g = (key >> 8) & 0xFF;
-        const int b = (key >> 16) & 0xFF;
-        const int a = static_cast<int>(key >> 24);
-        entries.push_back({{r * a, g * a, b * a, a * 255}, counts[n], n});
+        const PaletteColor c = ColorOfKey(keys[n]);
+        entries.push_back({{c.r * c.a, c.g * c.a, c.b * c.a, c.a * 255}, counts[n], n});
     }
+    std::vector<std::uint8_t> colorOfEntry;
+    const std::vector<PaletteColor> colors = ChooseColors(entries, keys, colorOfEntry);
+    const auto finalIndex = AppendPalette(colors, out.palette);
 
-    std::vector<PaletteColor> colors;
-    std::vector<std::uint8_t> colorOfEntry(entries.size());
-    if (entries.size() <= static_cast<std::size_t>(kMaxVisible)) {
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            const std::uint32_t key = keys[entries[i].slot];
-            colors.push_back({static_cast<std::uint8_t>(key & 0xFF),
-                              static_cast<std::uint8_t>((key >> 8) & 0xFF),
-                              static_cast<std::uint8_t>((key >> 16) & 0xFF),
-                              static_cast<std::uint8_t>(key >> 24)});
-            colorOfEntry[i] = static_cast<std::uint8_t>(i);
-        }
-    } else {
-        const auto boxes = MedianCut(entries, kMaxVisible);
-        for (std::size_t b = 0; b < boxes.size(); ++b) {
-            colors.push_back(Average(entries, boxes[b]));
-            for (std::size_t i = boxes[b].begin; i < boxes[b].end; ++i) {
-                colorOfEntry[i] = static_cast<std::uint8_t>(b);
-            }
-        }
-    }
-
-    // Translucent entries first, so the PNG transparency chunk stays short.
-    std::vector<std::uint8_t> order(colors.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        order[i] = static_cast<std::uint8_t>(i);
-    }
-    std::stable_sort(order.begin(), order.end(), [&](std::uint8_t a, std::uint8_t b) {
-        return (colors[a].a == 255) < (colors[b].a == 255);
-    });
-    std::array<std::uint8_t, 256> finalIndex{};
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        finalIndex[order[i]] = static_cast<std::uint8_t>(i + 1);
-        out.palette.push_back(colors[order[i]]);
-    }
     std::vector<std::uint8_t> indexOfNumber(table.Size() + 1, 0);
     for (std::size_t i = 0; i < entries.size(); ++i) {
         indexOfNumber[entries[i].slot] = finalIndex[colorOfEntry[i]];

@@ -58,6 +58,55 @@ bool ReadNumber(std::string_view text, std::int64_t low, std::int64_t high, std:
            TrimBlanks(text).front() != '+';
 }
 
+// Reads MaskSub's arguments into the script; returns what is wrong with them, or nothing.
+std::string ReadMaskSub(std::string_view inner, RenderScript& script) {
+    // The path may hold commas; the numbers after its closing quote do not.
+    const auto closeQuote = inner.rfind('"');
+    if (closeQuote == std::string_view::npos ||
+        !Unquote(inner.substr(0, closeQuote + 1), script.subtitlePath)) {
+        return "MaskSub needs the subtitle file in double quotes first";
+    }
+    std::string_view rest = TrimBlanks(inner.substr(closeQuote + 1));
+    const auto numbers =
+        rest.empty() || rest.front() != ',' ? std::vector<std::string>{}
+                                            : SplitByDelimiter(rest.substr(1), ',');
+    if (numbers.size() != 4) {
+        return "MaskSub takes a file, width, height, rate and frame count";
+    }
+    std::int64_t w = 0;
+    std::int64_t h = 0;
+    if (!ReadNumber(numbers[0], 1, kMaxSide, w) || !ReadNumber(numbers[1], 1, kMaxSide, h)) {
+        return "the width and height must be whole numbers from 1 to 8192";
+    }
+    script.rate = FindFrameRate(TrimBlanks(numbers[2]));
+    if (script.rate == nullptr) {
+        return "the rate must be 23.976, 24, 25, 29.97, 50 or 59.94";
+    }
+    if (!ReadNumber(numbers[3], 0, kMaxFrames, script.frames)) {
+        return "the frame count must be a whole number from 0 to 2147483647";
+    }
+    script.renderWidth = script.width = static_cast<int>(w);
+    script.renderHeight = script.height = static_cast<int>(h);
+    return {};
+}
+
+// Reads LanczosResize's arguments into the script; returns what is wrong, or nothing.
+std::string ReadResize(std::string_view inner, RenderScript& script) {
+    const auto numbers = SplitByDelimiter(inner, ',');
+    std::int64_t w = 0;
+    std::int64_t h = 0;
+    if (numbers.size() != 2 || !ReadNumber(numbers[0], 1, kMaxSide, w) ||
+        !ReadNumber(numbers[1], 1, kMaxSide, h)) {
+        return "LanczosResize takes a width and a height";
+    }
+    if (w != 720 || (h != 480 && h != 576) || h != script.renderHeight) {
+        return "only LanczosResize(720,480) or LanczosResize(720,576) at the clip's height is "
+               "supported";
+    }
+    script.width = static_cast<int>(w);
+    return {};
+}
+
 } // namespace
 
 RenderScript ParseRenderScript(std::string_view text, std::string_view scriptPath) {
@@ -104,35 +153,9 @@ RenderScript ParseRenderScript(std::string_view text, std::string_view scriptPat
             if (haveMaskSub) {
                 fail("a second MaskSub line");
             }
-            // The path may hold commas; the numbers after its closing quote do not.
-            const auto closeQuote = inner.rfind('"');
-            if (closeQuote == std::string_view::npos ||
-                !Unquote(inner.substr(0, closeQuote + 1), script.subtitlePath)) {
-                fail("MaskSub needs the subtitle file in double quotes first");
+            if (const std::string why = ReadMaskSub(inner, script); !why.empty()) {
+                fail(why);
             }
-            std::string_view rest = TrimBlanks(inner.substr(closeQuote + 1));
-            if (rest.empty() || rest.front() != ',') {
-                fail("MaskSub takes a file, width, height, rate and frame count");
-            }
-            const auto numbers = SplitByDelimiter(rest.substr(1), ',');
-            if (numbers.size() != 4) {
-                fail("MaskSub takes a file, width, height, rate and frame count");
-            }
-            std::int64_t w = 0;
-            std::int64_t h = 0;
-            if (!ReadNumber(numbers[0], 1, kMaxSide, w) ||
-                !ReadNumber(numbers[1], 1, kMaxSide, h)) {
-                fail("the width and height must be whole numbers from 1 to 8192");
-            }
-            script.rate = FindFrameRate(TrimBlanks(numbers[2]));
-            if (script.rate == nullptr) {
-                fail("the rate must be 23.976, 24, 25, 29.97, 50 or 59.94");
-            }
-            if (!ReadNumber(numbers[3], 0, kMaxFrames, script.frames)) {
-                fail("the frame count must be a whole number from 0 to 2147483647");
-            }
-            script.renderWidth = script.width = static_cast<int>(w);
-            script.renderHeight = script.height = static_cast<int>(h);
             haveMaskSub = true;
             continue;
         }
@@ -143,18 +166,9 @@ RenderScript ParseRenderScript(std::string_view text, std::string_view scriptPat
             if (haveResize) {
                 fail("a second LanczosResize line");
             }
-            const auto numbers = SplitByDelimiter(inner, ',');
-            std::int64_t w = 0;
-            std::int64_t h = 0;
-            if (numbers.size() != 2 || !ReadNumber(numbers[0], 1, kMaxSide, w) ||
-                !ReadNumber(numbers[1], 1, kMaxSide, h)) {
-                fail("LanczosResize takes a width and a height");
+            if (const std::string why = ReadResize(inner, script); !why.empty()) {
+                fail(why);
             }
-            if (w != 720 || (h != 480 && h != 576) || h != script.renderHeight) {
-                fail("only LanczosResize(720,480) or LanczosResize(720,576) at the clip's "
-                     "height is supported");
-            }
-            script.width = static_cast<int>(w);
             haveResize = true;
             continue;
         }

@@ -653,6 +653,36 @@ SrtStyle DefaultSrtStyle() {
     return style;
 }
 
+namespace {
+
+// Takes the name and the font size from the Style line, by the Format line's field names.
+void ReadStyleFields(SrtStyle& style, std::string_view path) {
+    const auto formatFields = SplitByDelimiter(style.format, ',');
+    const auto styleFields = SplitByDelimiter(style.style, ',');
+    if (formatFields.size() != styleFields.size()) {
+        throw SubtitleError(std::string(path) + ": the Style line has " +
+                            std::to_string(styleFields.size()) + " fields but the Format line " +
+                            std::to_string(formatFields.size()));
+    }
+    for (std::size_t i = 0; i < formatFields.size(); ++i) {
+        const std::string field = Lower(Trim(formatFields[i]));
+        if (field == "name") {
+            style.name = Trim(styleFields[i]);
+        } else if (field == "fontsize") {
+            const std::string size = Trim(styleFields[i]);
+            char* end = nullptr;
+            const double v = std::strtod(size.c_str(), &end);
+            if (size.empty() || end != size.c_str() + size.size() || !(v > 0)) {
+                throw SubtitleError(std::string(path) + ": the Fontsize \"" + size +
+                                    "\" is not a size");
+            }
+            style.fontSize = v;
+        }
+    }
+}
+
+} // namespace
+
 SrtStyle ParseSrtStyle(std::string_view text, std::string_view path) {
     SrtStyle style;
     style.format = std::string(kV4PlusFormat);
@@ -709,28 +739,7 @@ SrtStyle ParseSrtStyle(std::string_view text, std::string_view path) {
     if (!haveStyle) {
         throw SubtitleError(std::string(path) + ": no Style line");
     }
-    const auto formatFields = SplitByDelimiter(style.format, ',');
-    const auto styleFields = SplitByDelimiter(style.style, ',');
-    if (formatFields.size() != styleFields.size()) {
-        throw SubtitleError(std::string(path) + ": the Style line has " +
-                            std::to_string(styleFields.size()) + " fields but the Format line " +
-                            std::to_string(formatFields.size()));
-    }
-    for (std::size_t i = 0; i < formatFields.size(); ++i) {
-        const std::string field = Lower(Trim(formatFields[i]));
-        if (field == "name") {
-            style.name = Trim(styleFields[i]);
-        } else if (field == "fontsize") {
-            const std::string size = Trim(styleFields[i]);
-            char* end = nullptr;
-            const double v = std::strtod(size.c_str(), &end);
-            if (size.empty() || end != size.c_str() + size.size() || !(v > 0)) {
-                throw SubtitleError(std::string(path) + ": the Fontsize \"" + size +
-                                    "\" is not a size");
-            }
-            style.fontSize = v;
-        }
-    }
+    ReadStyleFields(style, path);
     if (style.name.empty()) {
         throw SubtitleError(std::string(path) + ": the style has no Name");
     }
