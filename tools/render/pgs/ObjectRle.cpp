@@ -1,5 +1,6 @@
 #include "ObjectRle.h"
 
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -151,6 +152,25 @@ std::uint8_t* EncodeRle(const RleSource& s, std::uint8_t* out) {
         out = EndLine(EmitRun(out, 0, fullWidth));
     }
     return out;
+}
+
+std::string EncodeObject(const PictureObject& object) {
+    static const std::array<std::uint16_t, 256> identity = [] {
+        std::array<std::uint16_t, 256> a{};
+        for (int i = 0; i < 256; ++i) {
+            a[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(i);
+        }
+        return a;
+    }();
+    std::string code(RleWorstCase(object.area.w, object.area.h), '\0');
+    RleSource source;
+    source.pixels = object.indices.data();
+    source.width = object.area.w;
+    source.height = object.area.h;
+    source.remap = identity.data();
+    auto* begin = reinterpret_cast<std::uint8_t*>(code.data());
+    code.resize(static_cast<std::size_t>(EncodeRle(source, begin) - begin));
+    return code;
 }
 
 } // namespace pelldrin::pgs

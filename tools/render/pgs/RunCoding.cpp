@@ -1,0 +1,145 @@
+#include "RunCoding.h"
+
+#include "DecoderModel.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace pelldrin::pgs {
+
+namespace {
+
+constexpr std::size_t kMaxClasses = 255; // written indices 0..254
+// A run's object may grow to take a picture whose bounds moved a little (a fading edge).
+constexpr std::int64_t kGrowthNum = 5, kGrowthDen = 4;
+
+// Classes with the colour each has had in every picture of the run so far.
+struct ClassTable {
+    std::vector<std::vector<YCbCrA>> history;
+    std::vector<std::int16_t> next; // class * 256 + written index -> refined class, -1 unset
+};
+
+// Whether the picture can join the run's layout, and the grown object areas if so.
+bool LayoutFits(const Run& run, const Picture& previous, const Picture& picture,
+                std::vector<Rect>& areas) {
+    if (picture.inFrame != previous.outFrame || picture.objects.size() != run.objects.size()) {
+        return false;
+    }
+    std::int64_t total = 0;
+    areas.clear();
+    for (std::size_t k = 0; k < run.objects.size(); ++k) {
+        const Rect& have = run.objects[k].area;
+        const Rect& add = picture.objects[k].area;
+        const Rect both = Union(have, add);
+        if (both.Area() * kGrowthDen > std::max(have.Area(), add.Area()) * kGrowthNum) {
+            return false;
+        }
+        total += both.Area();
+        areas.push_back(both);
+    }
+    return total <= static_cast<std::int64_t>(kObjectBufferBytes) &&
+           (areas.size() < 2 || !areas[0].Overlaps(areas[1]));
+}
+
+// One row of an object's indices laid over a wider area: 0 where the object is not.
+void RowOver(const PictureObject& object, const Rect& area, int y, std::uint8_t* row) {
+    std::fill_n(row, area.w, std::uint8_t{0});
+    const Rect& a = object.area;
+    if (y < a.y || y >= a.y + a.h) {
+        return;
+    }
+    std::copy_n(object.indices.data() + static_cast<std::size_t>(y - a.y) * a.w, a.w,
+                row + (a.x - area.x));
+}
+
+// Splits the classes by the picture's colours over the grown areas; false, leaving the run
+// as it was, when they would outgrow the palette.
+bool Refine(Run& run, ClassTable& table, const Picture& picture, const std::vector<Rect>& areas) {
+    table.next.assign(kMaxClasses * 256, -1);
+    table.next[0] = 0; // transparent stays transparent
+    std::vector<std::vector<YCbCrA>> history{table.history[0]};
+    history[0].push_back(picture.palette[0]);
+    std::vector<std::vector<std::uint8_t>> refined(areas.size());
+    std::vector<std::uint8_t> classes, indices;
+    for (std::size_t k = 0; k < areas.size(); ++k) {
+        const Rect& area = areas[k];
+        refined[k].resize(static_cast<std::size_t>(area.Area()));
+        classes.resize(static_cast<std::size_t>(area.w));
+        indices.resize(static_cast<std::size_t>(area.w));
+        for (int y = area.y; y < area.y + area.h; ++y) {
+            RowOver(run.objects[k], area, y, classes.data());
+            RowOver(picture.objects[k], area, y, indices.data());
+            std::uint8_t* out = refined[k].data() + static_cast<std::size_t>(y - area.y) * area.w;
+            for (int x = 0; x < area.w; ++x) {
+                std::int16_t& slot = table.next[std::size_t{classes[x]} * 256 + indices[x]];
+                if (slot < 0) {
+                    if (history.size() == kMaxClasses) {
+                        return false;
+                    }
+                    slot = static_cast<std::int16_t>(history.size());
+                    history.push_back(table.history[classes[x]]);
+                    history.back().push_back(picture.palette[indices[x]]);
+                }
+                out[x] = static_cast<std::uint8_t>(slot);
+            }
+        }
+    }
+    for (std::size_t k = 0; k < areas.size(); ++k) {
+        run.objects[k] = {areas[k], std::move(refined[k])};
+    }
+    table.history = std::move(history);
+    return true;
+}
+
+Run StartRun(const std::vector<Picture>& pictures, std::size_t first, ClassTable& table) {
+    const Picture& picture = pictures[first];
+    Run run;
+    run.first = first;
+    run.count = 1;
+    run.objects = picture.objects;
+    table.history.clear();
+    for (const YCbCrA& c : picture.palette) {
+        table.history.push_back({c});
+    }
+    return run;
+}
+
+void FinishRun(Run& run, const ClassTable& table) {
+    run.palettes.assign(run.count, {});
+    for (std::size_t m = 0; m < run.count; ++m) {
+        for (const auto& colours : table.history) {
+            run.palettes[m].push_back(colours[m]);
+        }
+    }
+}
+
+} // namespace
+
+Rect Union(const Rect& a, const Rect& b) {
+    const int x = std::min(a.x, b.x), y = std::min(a.y, b.y);
+    return {x, y, std::max(a.x + a.w, b.x + b.w) - x, std::max(a.y + a.h, b.y + b.h) - y};
+}
+
+std::vector<Run> BuildRuns(const std::vector<Picture>& pictures) {
+    std::vector<Run> runs;
+    ClassTable table;
+    std::vector<Rect> areas;
+    std::size_t i = 0;
+    while (i < pictures.size()) {
+        Run run = StartRun(pictures, i, table);
+        for (++i; i < pictures.size(); ++i) {
+            if (!LayoutFits(run, pictures[i - 1], pictures[i], areas)) {
+                break;
+            }
+            if (!Refine(run, table, pictures[i], areas)) {
+                break;
+            }
+            ++run.count;
+        }
+        FinishRun(run, table);
+        runs.push_back(std::move(run));
+    }
+    return runs;
+}
+
+} // namespace pelldrin::pgs
