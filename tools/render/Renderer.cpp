@@ -434,6 +434,10 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
             } catch (const pgs::SupError& e) {
                 throw pgs::SupError(options.supPath + ": " + e.what());
             }
+            const std::string leftOut = pgs::DescribeReport(sup->Report());
+            if (!leftOut.empty()) {
+                err << program << ": " << options.supPath << ": " << leftOut << '\n';
+            }
         }
 #endif
         AtomicWriteFile(options.xmlPath, BuildBdnXml(document));

@@ -189,6 +189,13 @@ Written WriteStream(const std::string& path, const StreamInfo& info,
     writer.Finish();
     w.report = writer.Report();
     w.bytes = pelldrin::test::ReadFile(path);
+    // The test script judges every stream again with the console checker.
+    if (const char* keep = std::getenv("PELLDRIN_TEST_SUP_DIR")) {
+        static int kept = 0;
+        pelldrin::test::WriteFile(std::string(keep) + "/" + std::to_string(::getpid()) + "_" +
+                                      std::to_string(++kept) + ".sup",
+                                  w.bytes);
+    }
     w.summary = CheckSupStream(w.bytes);
     for (const SupViolation& v : w.summary.violations) {
         ADD_FAILURE() << FormatViolation(v);

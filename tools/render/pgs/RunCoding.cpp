@@ -13,9 +13,11 @@ constexpr std::size_t kMaxClasses = 255; // written indices 0..254
 // A run's object may grow to take a picture whose bounds moved a little (a fading edge).
 constexpr std::int64_t kGrowthNum = 5, kGrowthDen = 4;
 
-// Classes with the colour each has had in every picture of the run so far.
+// The classes of each picture of the run: each class's colour there and the class of the
+// picture before it that it was split from, so that a long run costs no more per picture.
 struct ClassTable {
-    std::vector<std::vector<YCbCrA>> history;
+    std::vector<std::vector<YCbCrA>> colours;
+    std::vector<std::vector<std::uint8_t>> parents;
     std::vector<std::int16_t> next; // class * 256 + written index -> refined class, -1 unset
 };
 
@@ -57,8 +59,8 @@ void RowOver(const PictureObject& object, const Rect& area, int y, std::uint8_t*
 bool Refine(Run& run, ClassTable& table, const Picture& picture, const std::vector<Rect>& areas) {
     table.next.assign(kMaxClasses * 256, -1);
     table.next[0] = 0; // transparent stays transparent
-    std::vector<std::vector<YCbCrA>> history{table.history[0]};
-    history[0].push_back(picture.palette[0]);
+    std::vector<YCbCrA> colours{picture.palette[0]};
+    std::vector<std::uint8_t> parents{0};
     std::vector<std::vector<std::uint8_t>> refined(areas.size());
     std::vector<std::uint8_t> classes, indices;
     for (std::size_t k = 0; k < areas.size(); ++k) {
@@ -73,12 +75,12 @@ bool Refine(Run& run, ClassTable& table, const Picture& picture, const std::vect
             for (int x = 0; x < area.w; ++x) {
                 std::int16_t& slot = table.next[std::size_t{classes[x]} * 256 + indices[x]];
                 if (slot < 0) {
-                    if (history.size() == kMaxClasses) {
+                    if (colours.size() == kMaxClasses) {
                         return false;
                     }
-                    slot = static_cast<std::int16_t>(history.size());
-                    history.push_back(table.history[classes[x]]);
-                    history.back().push_back(picture.palette[indices[x]]);
+                    slot = static_cast<std::int16_t>(colours.size());
+                    colours.push_back(picture.palette[indices[x]]);
+                    parents.push_back(classes[x]);
                 }
                 out[x] = static_cast<std::uint8_t>(slot);
             }
@@ -87,7 +89,8 @@ bool Refine(Run& run, ClassTable& table, const Picture& picture, const std::vect
     for (std::size_t k = 0; k < areas.size(); ++k) {
         run.objects[k] = {areas[k], std::move(refined[k])};
     }
-    table.history = std::move(history);
+    table.colours.push_back(std::move(colours));
+    table.parents.push_back(std::move(parents));
     return true;
 }
 
@@ -97,18 +100,23 @@ Run StartRun(const std::vector<Picture>& pictures, std::size_t first, ClassTable
     run.first = first;
     run.count = 1;
     run.objects = picture.objects;
-    table.history.clear();
-    for (const YCbCrA& c : picture.palette) {
-        table.history.push_back({c});
-    }
+    table.colours = {picture.palette};
+    table.parents = {std::vector<std::uint8_t>(picture.palette.size(), 0)};
     return run;
 }
 
+// Each picture's palette: the colour that the class each final class came from had there.
 void FinishRun(Run& run, const ClassTable& table) {
-    run.palettes.assign(run.count, {});
-    for (std::size_t m = 0; m < run.count; ++m) {
-        for (const auto& colours : table.history) {
-            run.palettes[m].push_back(colours[m]);
+    const std::size_t classes = table.colours.back().size();
+    run.palettes.assign(run.count, std::vector<YCbCrA>(classes));
+    std::vector<std::uint8_t> ancestor(classes);
+    for (std::size_t c = 0; c < classes; ++c) {
+        ancestor[c] = static_cast<std::uint8_t>(c);
+    }
+    for (std::size_t m = run.count; m-- > 0;) {
+        for (std::size_t c = 0; c < classes; ++c) {
+            run.palettes[m][c] = table.colours[m][ancestor[c]];
+            ancestor[c] = table.parents[m][ancestor[c]];
         }
     }
 }
