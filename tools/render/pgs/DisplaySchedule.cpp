@@ -70,9 +70,8 @@ void DisplayScheduler::Schedule(const std::vector<Picture>& pictures, const std:
             work.paletteOnly = slot.paletteOnly;
             work.planePixels = std::int64_t{info_.width} * info_.height;
             SplitWindows(slot.layout->windows, slot.placement->windowIds, work);
-            for (const PictureObject& o :
-                 slot.paletteOnly ? std::vector<PictureObject>{} : runs[r].objects) {
-                work.decodedObjects.push_back(o.area.Area());
+            for (std::size_t k = 0; !slot.paletteOnly && k < runs[r].objects.size(); ++k) {
+                work.decodedObjects.push_back(runs[r].objects[k].area.Area());
             }
             slot.duration = DecodeDuration(work);
 

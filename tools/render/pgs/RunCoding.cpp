@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 
 namespace pelldrin::pgs {
 
@@ -12,6 +13,9 @@ namespace {
 constexpr std::size_t kMaxClasses = 255; // written indices 0..254
 // A run's object may grow to take a picture whose bounds moved a little (a fading edge).
 constexpr std::int64_t kGrowthNum = 5, kGrowthDen = 4;
+// Pixels of one class may differ this much in a picture, as they show over black: a renderer
+// quantizes each picture of a fade on its own, and steps this small cannot be seen.
+constexpr int kTolerance = 3;
 
 // The classes of each picture of the run: each class's colour there and the class of the
 // picture before it that it was split from, so that a long run costs no more per picture.
@@ -19,21 +23,41 @@ struct ClassTable {
     std::vector<std::vector<YCbCrA>> colours;
     std::vector<std::vector<std::uint8_t>> parents;
     std::vector<std::int16_t> next; // class * 256 + written index -> refined class, -1 unset
+    std::vector<std::vector<std::uint8_t>> successors; // the refined classes of each class
 };
 
-// Whether the picture can join the run's layout, and the grown object areas if so.
-bool LayoutFits(const Run& run, const Picture& previous, const Picture& picture,
+// Two colours as they show over black: weighted by their alpha.
+bool LookAlike(const YCbCrA& a, const YCbCrA& b) {
+    const auto near = [](int u, int v, int au, int av, int zero) {
+        return std::abs((u - zero) * au - (v - zero) * av) <= kTolerance * 255;
+    };
+    return std::abs(a.a - b.a) <= kTolerance && near(a.y, b.y, a.a, b.a, 16) &&
+           near(a.cb, b.cb, a.a, b.a, 128) && near(a.cr, b.cr, a.a, b.a, 128);
+}
+
+// A class already split from cls in this picture whose colour looks like colour, or -1.
+std::int16_t Successor(const ClassTable& table, std::uint8_t cls, const YCbCrA& colour,
+                       const std::vector<YCbCrA>& colours) {
+    for (const std::uint8_t s : table.successors[cls]) {
+        if (LookAlike(colours[s], colour)) {
+            return s;
+        }
+    }
+    return -1;
+}
+
+// Whether the picture can join pictures laid out in the areas, and the grown areas if so.
+bool LayoutFits(const std::vector<Rect>& have, const Picture& previous, const Picture& picture,
                 std::vector<Rect>& areas) {
-    if (picture.inFrame != previous.outFrame || picture.objects.size() != run.objects.size()) {
+    if (picture.inFrame != previous.outFrame || picture.objects.size() != have.size()) {
         return false;
     }
     std::int64_t total = 0;
     areas.clear();
-    for (std::size_t k = 0; k < run.objects.size(); ++k) {
-        const Rect& have = run.objects[k].area;
-        const Rect& add = picture.objects[k].area;
-        const Rect both = Union(have, add);
-        if (both.Area() * kGrowthDen > std::max(have.Area(), add.Area()) * kGrowthNum) {
+    for (std::size_t k = 0; k < have.size(); ++k) {
+        const Rect both = Union(have[k], picture.objects[k].area);
+        if (both.Area() * kGrowthDen >
+            std::max(have[k].Area(), picture.objects[k].area.Area()) * kGrowthNum) {
             return false;
         }
         total += both.Area();
@@ -41,6 +65,14 @@ bool LayoutFits(const Run& run, const Picture& previous, const Picture& picture,
     }
     return total <= static_cast<std::int64_t>(kObjectBufferBytes) &&
            (areas.size() < 2 || !areas[0].Overlaps(areas[1]));
+}
+
+std::vector<Rect> AreasOf(const std::vector<PictureObject>& objects) {
+    std::vector<Rect> areas;
+    for (const PictureObject& o : objects) {
+        areas.push_back(o.area);
+    }
+    return areas;
 }
 
 // One row of an object's indices laid over a wider area: 0 where the object is not.
@@ -59,6 +91,7 @@ void RowOver(const PictureObject& object, const Rect& area, int y, std::uint8_t*
 bool Refine(Run& run, ClassTable& table, const Picture& picture, const std::vector<Rect>& areas) {
     table.next.assign(kMaxClasses * 256, -1);
     table.next[0] = 0; // transparent stays transparent
+    table.successors.assign(kMaxClasses, {});
     std::vector<YCbCrA> colours{picture.palette[0]};
     std::vector<std::uint8_t> parents{0};
     std::vector<std::vector<std::uint8_t>> refined(areas.size());
@@ -75,12 +108,16 @@ bool Refine(Run& run, ClassTable& table, const Picture& picture, const std::vect
             for (int x = 0; x < area.w; ++x) {
                 std::int16_t& slot = table.next[std::size_t{classes[x]} * 256 + indices[x]];
                 if (slot < 0) {
+                    slot = Successor(table, classes[x], picture.palette[indices[x]], colours);
+                }
+                if (slot < 0) {
                     if (colours.size() == kMaxClasses) {
                         return false;
                     }
                     slot = static_cast<std::int16_t>(colours.size());
                     colours.push_back(picture.palette[indices[x]]);
                     parents.push_back(classes[x]);
+                    table.successors[classes[x]].push_back(static_cast<std::uint8_t>(slot));
                 }
                 out[x] = static_cast<std::uint8_t>(slot);
             }
@@ -136,10 +173,8 @@ std::vector<Run> BuildRuns(const std::vector<Picture>& pictures) {
     while (i < pictures.size()) {
         Run run = StartRun(pictures, i, table);
         for (++i; i < pictures.size(); ++i) {
-            if (!LayoutFits(run, pictures[i - 1], pictures[i], areas)) {
-                break;
-            }
-            if (!Refine(run, table, pictures[i], areas)) {
+            if (!LayoutFits(AreasOf(run.objects), pictures[i - 1], pictures[i], areas) ||
+                !Refine(run, table, pictures[i], areas)) {
                 break;
             }
             ++run.count;
