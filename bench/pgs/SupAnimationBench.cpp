@@ -2,7 +2,8 @@
 // time, the share of events a player shows at their own frame, the checker's verdict, and the
 // stream's size against one epoch per event (each event written as a stream of its own, as
 // the writer did before it planned epochs). Three generated 1080p files at 23.976: karaoke
-// lines with a moving sign, a full-screen effect, and a one-second fade.
+// lines with a moving sign, a full-screen effect, and a one-second fade; and the writer alone
+// on a fade whose frames keep one palette order.
 #include "pgs/SupCheck.h"
 #include "pgs/SupWriter.h"
 #include "render/FrameScan.h"
@@ -208,9 +209,51 @@ void Measure(const std::string& folder, const std::string& name, double seconds)
                 without[kRuns / 2], with[kRuns / 2] / without[kRuns / 2]);
 }
 
+// The writer alone on a one-second fade whose frames share their palette order, as a
+// renderer that quantizes a fading line once would hand them over.
+void MeasureWriterFade(const std::string& folder) {
+    pgs::IndexedObject line{360, 900, 1200, 120, std::vector<std::uint8_t>(1200 * 120)};
+    for (std::size_t i = 0; i < line.pixels.size(); ++i) {
+        const std::size_t x = i % 1200, y = i / 1200;
+        const bool glyph = (x / 30) % 3 != 2 && y > 10 && y < 110;
+        line.pixels[i] = glyph ? static_cast<std::uint8_t>(1 + (x * 7 + y * 3) % 32) : 0;
+    }
+    std::vector<pgs::SupEvent> frames;
+    for (int f = 0; f < 24; ++f) {
+        pgs::SupEvent e;
+        e.inFrame = 24 + f;
+        e.outFrame = 25 + f;
+        e.palette.push_back({0, 0, 0, 0});
+        const int level = f < 12 ? f + 1 : 24 - f;
+        for (int i = 1; i <= 32; ++i) {
+            const auto v = static_cast<std::uint8_t>(i * 255 / 32);
+            e.palette.push_back({v, v, v, static_cast<std::uint8_t>(255 * level / 12)});
+        }
+        e.objects = {line};
+        frames.push_back(std::move(e));
+    }
+    const std::string path = folder + "/writer-fade.sup";
+    std::uintmax_t baseline = 0;
+    for (const pgs::SupEvent& e : frames) {
+        pgs::SupWriter one(path, pgs::StreamInfo{});
+        one.Add(e);
+        one.Finish();
+        baseline += fs::file_size(path);
+    }
+    pgs::SupWriter writer(path, pgs::StreamInfo{});
+    for (const pgs::SupEvent& e : frames) {
+        writer.Add(e);
+    }
+    writer.Finish();
+    const std::uintmax_t size = fs::file_size(path);
+    std::printf("writer fade: .sup %.0f KB, one epoch per frame %.0f KB: %.2fx smaller\n",
+                static_cast<double>(size) / 1e3, static_cast<double>(baseline) / 1e3,
+                static_cast<double>(baseline) / static_cast<double>(size));
+}
+
 } // namespace
 
-// An argument names the one file to measure: karaoke, effect or fade.
+// An argument names the one part to measure: karaoke, effect or fade.
 int main(int argc, char** argv) {
     const std::string only = argc > 1 ? argv[1] : "";
     const auto wanted = [&](const char* name) { return only.empty() || only == name; };
@@ -226,6 +269,7 @@ int main(int argc, char** argv) {
     }
     if (wanted("fade")) {
         Measure(folder, "fade", WriteFade(folder + "/fade.ass"));
+        MeasureWriterFade(folder);
     }
     fs::remove_all(root);
     return 0;
