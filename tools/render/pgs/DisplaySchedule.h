@@ -15,12 +15,14 @@ namespace pelldrin::pgs {
 class DisplayScheduler {
   public:
     using Sink = std::function<void(const DisplaySetOut&)>;
+    // Display sets go to the sink in stream order.
     DisplayScheduler(const StreamInfo& info, Sink sink);
 
     // Writes a group of pictures. nextAbuts: the next group begins where this one ends, so
     // its last picture is replaced rather than taken away.
     void Schedule(const std::vector<Picture>& pictures, const std::vector<Run>& runs,
                   const GroupPlan& plan, bool nextAbuts, const EventContext& context);
+    // The pictures shown on time, late or left out so far.
     const SupReport& Report() const { return report_; }
 
   private:

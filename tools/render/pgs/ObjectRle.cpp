@@ -1,8 +1,10 @@
 #include "ObjectRle.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
+#include <vector>
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -162,15 +164,17 @@ std::string EncodeObject(const PictureObject& object) {
         }
         return a;
     }();
-    std::string code(RleWorstCase(object.area.w, object.area.h), '\0');
+    // Coded into a buffer kept between calls: the worst case is far larger than the code.
+    thread_local std::vector<std::uint8_t> buffer;
+    buffer.resize(std::max(buffer.size(), RleWorstCase(object.area.w, object.area.h)));
     RleSource source;
     source.pixels = object.indices.data();
     source.width = object.area.w;
     source.height = object.area.h;
     source.remap = identity.data();
-    auto* begin = reinterpret_cast<std::uint8_t*>(code.data());
-    code.resize(static_cast<std::size_t>(EncodeRle(source, begin) - begin));
-    return code;
+    const std::uint8_t* end = EncodeRle(source, buffer.data());
+    return std::string(reinterpret_cast<const char*>(buffer.data()),
+                       static_cast<std::size_t>(end - buffer.data()));
 }
 
 } // namespace pelldrin::pgs

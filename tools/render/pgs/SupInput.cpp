@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace pelldrin::pgs {
 
@@ -60,27 +61,47 @@ void CheckImage(const EventContext& context, const SupEvent& event, const Indexe
     }
 }
 
-// Copies an image's remapped pixels into an object; the later image covers the earlier one
-// where it shows.
+// Copies an image's remapped pixels into an object. Where it shares the object with another
+// image (over), the later image covers the earlier one only where it shows.
 void Paint(const EventContext& context, const SupEvent& event, const PaletteMap& map,
-           const IndexedObject& o, PictureObject& object) {
+           const IndexedObject& o, bool over, PictureObject& object) {
+    // Most palettes come without repeated or hidden colours: their indices stay as they are.
+    std::size_t same = 0;
+    while (same < 256 && map.remap[same] == same) {
+        ++same;
+    }
+    unsigned undefined = 0;
     for (int y = 0; y < o.height; ++y) {
         const std::uint8_t* src = o.pixels.data() + static_cast<std::size_t>(y) * o.width;
         std::uint8_t* dst = object.indices.data() +
                             static_cast<std::size_t>(o.y - object.area.y + y) * object.area.w +
                             (o.x - object.area.x);
-        for (int x = 0; x < o.width; ++x) {
-            const std::uint16_t c = map.remap[src[x]];
-            if (c > 0xFF) {
-                FailEvent(context, event.inFrame,
-                          "a pixel uses index " + std::to_string(src[x]) +
-                              " beyond the palette's " + std::to_string(event.palette.size()) +
-                              " entries");
+        if (over) {
+            for (int x = 0; x < o.width; ++x) {
+                const std::uint16_t c = map.remap[src[x]];
+                undefined |= c;
+                dst[x] = c == kTransparentIndex ? dst[x] : static_cast<std::uint8_t>(c);
             }
-            if (c != kTransparentIndex) {
-                dst[x] = static_cast<std::uint8_t>(c);
+        } else if (same == 256 || same == event.palette.size()) {
+            std::uint8_t top = 0;
+            for (int x = 0; x < o.width; ++x) {
+                top = std::max(top, src[x]);
+            }
+            undefined |= top >= same ? 0x100u : 0u;
+            std::memcpy(dst, src, static_cast<std::size_t>(o.width));
+        } else {
+            for (int x = 0; x < o.width; ++x) {
+                undefined |= map.remap[src[x]];
+                dst[x] = static_cast<std::uint8_t>(map.remap[src[x]]);
             }
         }
+    }
+    if (undefined > 0xFF) {
+        const auto beyond = std::find_if(o.pixels.begin(), o.pixels.end(),
+                                         [&](std::uint8_t p) { return map.remap[p] > 0xFF; });
+        FailEvent(context, event.inFrame,
+                  "a pixel uses index " + std::to_string(*beyond) + " beyond the palette's " +
+                      std::to_string(event.palette.size()) + " entries");
     }
 }
 
@@ -190,9 +211,11 @@ Picture MakePicture(const EventContext& context, const SupEvent& event) {
     for (const Rect& area : areas) {
         PictureObject object{area, std::vector<std::uint8_t>(static_cast<std::size_t>(area.Area()),
                                                              kTransparentIndex)};
+        bool over = false;
         for (const IndexedObject* o : inputs) {
             if (area.Contains({o->x, o->y, o->width, o->height})) {
-                Paint(context, event, map, *o, object);
+                Paint(context, event, map, *o, over, object);
+                over = true;
             }
         }
         picture.objects.push_back(std::move(object));
