@@ -131,12 +131,12 @@ bool Refine(Run& run, ClassTable& table, const Picture& picture, const std::vect
     return true;
 }
 
-Run StartRun(const std::vector<Picture>& pictures, std::size_t first, ClassTable& table) {
-    const Picture& picture = pictures[first];
+Run StartRun(std::vector<Picture>& pictures, std::size_t first, ClassTable& table) {
+    Picture& picture = pictures[first];
     Run run;
     run.first = first;
     run.count = 1;
-    run.objects = picture.objects;
+    run.objects = std::move(picture.objects);
     table.colours = {picture.palette};
     table.parents = {std::vector<std::uint8_t>(picture.palette.size(), 0)};
     return run;
@@ -165,7 +165,7 @@ Rect Union(const Rect& a, const Rect& b) {
     return {x, y, std::max(a.x + a.w, b.x + b.w) - x, std::max(a.y + a.h, b.y + b.h) - y};
 }
 
-std::vector<Run> BuildRuns(const std::vector<Picture>& pictures) {
+std::vector<Run> BuildRuns(std::vector<Picture>& pictures) {
     std::vector<Run> runs;
     ClassTable table;
     std::vector<Rect> areas;

@@ -18,7 +18,8 @@ struct Run {
 };
 
 // Splits the pictures into runs; a run ends where the layout changes, where a picture does not
-// start as the previous one ends, or where the classes would outgrow the palette.
-std::vector<Run> BuildRuns(const std::vector<Picture>& pictures);
+// start as the previous one ends, or where the classes would outgrow the palette. The objects
+// of each run's first picture move into the run.
+std::vector<Run> BuildRuns(std::vector<Picture>& pictures);
 
 } // namespace pelldrin::pgs
