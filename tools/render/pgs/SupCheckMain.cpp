@@ -1,5 +1,6 @@
 // pelldrin-supcheck: judges .sup files against the decoder model that players follow.
 #include "pgs/SupCheck.h"
+#include "script/FileUtil.h"
 
 #include <fstream>
 #include <iostream>
@@ -12,7 +13,8 @@ int main(int argc, char** argv) {
     }
     int status = 0;
     for (int i = 1; i < argc; ++i) {
-        std::ifstream in(argv[i], std::ios::binary);
+        // Paths are UTF-8 text, as everywhere in the program.
+        std::ifstream in(pelldrin::ToFsPath(argv[i]), std::ios::binary);
         if (!in) {
             std::cerr << "pelldrin-supcheck: cannot open \"" << argv[i] << "\"\n";
             status = 1;
