@@ -159,8 +159,9 @@ SupCheckSummary SupChecker::Finish() {
         s.Violation(s.prevPts, "the stream ends inside a segment");
     }
     if (!s.open.empty()) {
-        s.Violation(s.open.front().pts, "the last display set has no end segment");
+        const std::int64_t pts = s.open.front().pts;
         s.CloseSet();
+        s.Violation(pts, "the last display set has no end segment");
     }
     if (!s.shown.empty()) {
         s.Violation(s.prevPts, "the stream ends with a picture on screen: no set takes it away");
@@ -187,8 +188,9 @@ void SupChecker::State::TakeSegments() {
         s.payload = pending.substr(pos + kHeaderBytes, size);
         pos += kHeaderBytes + size;
         if (s.type == kPcs && !open.empty()) {
-            Violation(open.front().pts, "a display set has no end segment");
+            const std::int64_t pts = open.front().pts;
             CloseSet();
+            Violation(pts, "a display set has no end segment");
         }
         if (s.type != kPcs && open.empty()) {
             Violation(s.pts, "a segment comes outside a display set");
