@@ -392,6 +392,10 @@ class EventOutput {
 
     std::size_t EventCount() const { return document_.events.size(); }
 
+    // What the PGS stream had to show late or leave out to keep the decoder model, or
+    // nothing.
+    std::string SupNote() const { return sup_ ? pgs::DescribeReport(sup_->Report()) : ""; }
+
   private:
     // Results wait here between encoding (any order) and commit (in order).
     struct Encoded {
@@ -485,7 +489,11 @@ void RenderOutputs(const RenderOptions& options, const RenderScript& script, std
         output.RethrowEncoderError();
         throw;
     }
-    AtomicWriteFile(options.xmlPath, BuildBdnXml(output.Finish()));
+    const BdnDocumentOut& document = output.Finish();
+    if (const std::string note = output.SupNote(); !note.empty()) {
+        err << "Warning: " << options.supPath << ": " << note << '\n';
+    }
+    AtomicWriteFile(options.xmlPath, BuildBdnXml(document));
     progress.Update(script.frames, output.EventCount(), true);
     out << '\n' << std::flush;
 }

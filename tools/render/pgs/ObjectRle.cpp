@@ -1,7 +1,10 @@
 #include "ObjectRle.h"
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
+#include <vector>
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -151,6 +154,27 @@ std::uint8_t* EncodeRle(const RleSource& s, std::uint8_t* out) {
         out = EndLine(EmitRun(out, 0, fullWidth));
     }
     return out;
+}
+
+std::string EncodeObject(const PictureObject& object) {
+    static const std::array<std::uint16_t, 256> identity = [] {
+        std::array<std::uint16_t, 256> a{};
+        for (int i = 0; i < 256; ++i) {
+            a[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(i);
+        }
+        return a;
+    }();
+    // Coded into a buffer kept between calls: the worst case is far larger than the code.
+    thread_local std::vector<std::uint8_t> buffer;
+    buffer.resize(std::max(buffer.size(), RleWorstCase(object.area.w, object.area.h)));
+    RleSource source;
+    source.pixels = object.indices.data();
+    source.width = object.area.w;
+    source.height = object.area.h;
+    source.remap = identity.data();
+    const std::uint8_t* end = EncodeRle(source, buffer.data());
+    return std::string(reinterpret_cast<const char*>(buffer.data()),
+                       static_cast<std::size_t>(end - buffer.data()));
 }
 
 } // namespace pelldrin::pgs

@@ -1,8 +1,11 @@
 // Run-length coding of an object's palette indices as the stream defines it.
 #pragma once
 
+#include "PgsPicture.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace pelldrin::pgs {
 
@@ -21,5 +24,8 @@ std::size_t RleWorstCase(int width, int height);
 // Codes the padded area row by row into out, which must hold RleWorstCase bytes. Returns
 // the end of the code, or nullptr when a pixel uses an index that the remap leaves undefined.
 std::uint8_t* EncodeRle(const RleSource& source, std::uint8_t* out);
+
+// The code of an object whose pixels are already written indices.
+std::string EncodeObject(const PictureObject& object);
 
 } // namespace pelldrin::pgs

@@ -22,6 +22,33 @@ int Distance(YCbCrA a, YCbCrA b) {
     return dy * dy + dr * dr + db * db + da * da;
 }
 
+// Merges the closest pair of colours until they fit the written indices.
+void MergeClosest(PaletteMap& map, std::size_t count) {
+    while (static_cast<int>(map.entries.size()) - 1 > kMaxVisibleColors) {
+        std::size_t keep = 1, drop = 2;
+        int best = Distance(map.entries[1], map.entries[2]);
+        for (std::size_t a = 1; a < map.entries.size(); ++a) {
+            for (std::size_t b = a + 1; b < map.entries.size(); ++b) {
+                const int d = Distance(map.entries[a], map.entries[b]);
+                if (d < best) {
+                    best = d;
+                    keep = a;
+                    drop = b;
+                }
+            }
+        }
+        map.entries.erase(map.entries.begin() + static_cast<std::ptrdiff_t>(drop));
+        for (std::size_t i = 0; i < count; ++i) {
+            std::uint16_t& r = map.remap[i];
+            if (r == drop) {
+                r = static_cast<std::uint16_t>(keep);
+            } else if (r > drop && r != kUndefinedIndex) {
+                --r;
+            }
+        }
+    }
+}
+
 } // namespace
 
 YCbCrA ToYCbCr(Rgba color, ColorMatrix matrix) {
@@ -95,30 +122,7 @@ PaletteMap BuildPaletteMap(const std::vector<Rgba>& palette, ColorMatrix matrix,
         }
     }
     assign(map);
-    // Still too many: merge the closest pair of colours until they fit.
-    while (static_cast<int>(map.entries.size()) - 1 > kMaxVisibleColors) {
-        std::size_t keep = 1, drop = 2;
-        int best = Distance(map.entries[1], map.entries[2]);
-        for (std::size_t a = 1; a < map.entries.size(); ++a) {
-            for (std::size_t b = a + 1; b < map.entries.size(); ++b) {
-                const int d = Distance(map.entries[a], map.entries[b]);
-                if (d < best) {
-                    best = d;
-                    keep = a;
-                    drop = b;
-                }
-            }
-        }
-        map.entries.erase(map.entries.begin() + static_cast<std::ptrdiff_t>(drop));
-        for (std::size_t i = 0; i < count; ++i) {
-            std::uint16_t& r = map.remap[i];
-            if (r == drop) {
-                r = static_cast<std::uint16_t>(keep);
-            } else if (r > drop && r != kUndefinedIndex) {
-                --r;
-            }
-        }
-    }
+    MergeClosest(map, count);
     return map;
 }
 

@@ -41,6 +41,18 @@ class SupError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// What the decoder model let the writer show.
+struct SupReport {
+    std::int64_t pictures = 0; // events given
+    std::int64_t onTime = 0;   // shown at their own first frame
+    // In-frames of events shown a few frames late (the decoder needed the time), and of
+    // events left out (the previous picture stays).
+    std::vector<std::int64_t> lateFrames, leftOutFrames;
+};
+
+// One line for the user: how many pictures were late or left out, and where.
+std::string DescribeReport(const SupReport& report);
+
 class SupWriter {
   public:
     // Throws SupError when the frame size or rate cannot be carried by the stream.
@@ -51,10 +63,14 @@ class SupWriter {
 
     // Events come in time order and do not overlap (one may start at the frame the previous
     // one ends). Throws SupError naming the event (its number and in-time) when it cannot be
-    // written within the decoder's limits; the stream is then not written at all.
+    // written within the decoder's limits; the stream is then not written at all. Events
+    // that follow one another closely share an epoch, so they are written a group at a time.
     void Add(const SupEvent& event);
-    // Writes the whole stream atomically (temporary file + rename).
+    // Writes the rest and replaces the file atomically (temporary file + rename), after
+    // checking the whole stream against the decoder model.
     void Finish();
+    // Which pictures the decoder model let through; complete after Finish.
+    const SupReport& Report() const;
 
   private:
     struct State;

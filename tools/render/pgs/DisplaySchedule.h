@@ -1,0 +1,52 @@
+// Timing: turns planned runs into display sets whose DTS and PTS follow the decoder model,
+// leaving out pictures the decoder cannot draw in time.
+#pragma once
+
+#include "EpochPlan.h"
+#include "SupInput.h"
+#include "SupSegments.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace pelldrin::pgs {
+
+class DisplayScheduler {
+  public:
+    using Sink = std::function<void(const DisplaySetOut&)>;
+    // Display sets go to the sink in stream order.
+    DisplayScheduler(const StreamInfo& info, Sink sink);
+
+    // Writes a group of pictures. nextAbuts: the next group begins where this one ends, so
+    // its last picture is replaced rather than taken away.
+    void Schedule(const std::vector<Picture>& pictures, const std::vector<Run>& runs,
+                  const GroupPlan& plan, bool nextAbuts, const EventContext& context);
+    // The pictures shown on time, late or left out so far.
+    const SupReport& Report() const { return report_; }
+
+  private:
+    struct Slot;
+    bool Place(const Slot& slot, std::int64_t& frame, std::int64_t& dts) const;
+    void WritePicture(const Slot& slot, std::int64_t pts, std::int64_t dts,
+                      const EventContext& context);
+    void WriteClear(std::int64_t frame);
+    std::int64_t ClearTicks() const;
+    std::int64_t Pts(std::int64_t frame) const;
+
+    StreamInfo info_;
+    Sink sink_;
+    SupReport report_;
+    // The stream so far.
+    std::int64_t lastPts_ = -1, decodeEnd_ = 0;
+    unsigned compositionNumber_ = 0;
+    std::size_t epochKey_ = 0, runKey_ = 0, nextKey_ = 1; // 0: none
+    std::vector<Rect> windows_;
+    bool showing_ = false;
+    unsigned paletteId_ = 0;
+    std::vector<int> paletteVersions_, objectVersions_;
+    // The current group's run codes, made when a run is first written whole.
+    std::vector<std::vector<std::string>> codes_;
+};
+
+} // namespace pelldrin::pgs
