@@ -91,44 +91,44 @@ pugi::xml_node LoadElement(const std::string& file, const std::string& element,
 
 } // namespace
 
-const std::vector<std::string>& CaptionKeys() {
-    static const std::vector<std::string> keys = [] {
-        std::vector<std::string> k;
-        for (const auto& [key, text] : BuiltInCaptions()) {
-            k.push_back(key);
+namespace {
+
+template <typename Table> std::vector<std::string> KeysOf(const Table& table) {
+    std::vector<std::string> keys;
+    for (const auto& [key, text] : table) {
+        keys.push_back(key);
+    }
+    return keys;
+}
+
+template <typename Table>
+std::optional<std::string> TextOf(const Table& table, const std::string& key) {
+    for (const auto& [k, text] : table) {
+        if (k == key) {
+            return text;
         }
-        return k;
-    }();
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+const std::vector<std::string>& CaptionKeys() {
+    static const std::vector<std::string> keys = KeysOf(BuiltInCaptions());
     return keys;
 }
 
 std::optional<std::string> BuiltInCaption(const std::string& key) {
-    for (const auto& [k, text] : BuiltInCaptions()) {
-        if (k == key) {
-            return text;
-        }
-    }
-    return std::nullopt;
+    return TextOf(BuiltInCaptions(), key);
 }
 
 const std::vector<std::string>& MessageKeys() {
-    static const std::vector<std::string> keys = [] {
-        std::vector<std::string> k;
-        for (const auto& [key, text] : BuiltInMessages()) {
-            k.push_back(key);
-        }
-        return k;
-    }();
+    static const std::vector<std::string> keys = KeysOf(BuiltInMessages());
     return keys;
 }
 
 std::optional<std::string> BuiltInMessage(const std::string& key) {
-    for (const auto& [k, text] : BuiltInMessages()) {
-        if (k == key) {
-            return text;
-        }
-    }
-    return std::nullopt;
+    return TextOf(BuiltInMessages(), key);
 }
 
 LanguageTexts BuiltInLanguageTexts() {
