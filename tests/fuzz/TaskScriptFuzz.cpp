@@ -107,7 +107,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const bool chosen = styleFile == "a.style" && FileNamePart(stylePath).size() <= 255;
         FUZZ_CHECK(FileExists(stylePath) == chosen);
         if (chosen) {
-            FUZZ_CHECK(fuzz::ReadBytes(stylePath) == kStyleText);
+            // Pelldrin's mark on its first line, then the chosen style as it stands.
+            const std::string copy = fuzz::ReadBytes(stylePath);
+            FUZZ_CHECK(copy.rfind(kStyleCopyMarker, 0) == 0);
+            FUZZ_CHECK(copy.substr(copy.find('\n') + 1) == kStyleText);
         }
     }
 
