@@ -1,9 +1,9 @@
 // Animated subtitles through the whole renderer with and without the .sup: the whole-run
 // time, the share of events a player shows at their own frame, the checker's verdict, and the
 // stream's size against one epoch per event (each event written as a stream of its own, as
-// the writer did before it planned epochs). Three generated 1080p files at 23.976: karaoke
-// lines with a moving sign, a full-screen effect, and a one-second fade; and the writer alone
-// on a fade whose frames keep one palette order.
+// the writer did before it planned epochs). Four generated 1080p files at 23.976: karaoke
+// lines with a moving sign, karaoke lines alone, a full-screen effect, and a one-second fade;
+// and the writer alone on a fade whose frames keep one palette order.
 #include "pgs/SupCheck.h"
 #include "pgs/SupWriter.h"
 #include "render/FrameScan.h"
@@ -86,6 +86,23 @@ double WriteFade(const std::string& path) {
     out << Header() << "Dialogue: 0," << Time(1.0) << "," << Time(2.0)
         << ",Default,,0,0,0,,{\\fad(500,500)}A line that fades in and out again\n";
     return 2.5;
+}
+
+// Karaoke lines alone, recoloured syllable by syllable: with \\k (a jump per syllable) and
+// \\kf (a sweep, a new picture every frame) in turn.
+double WriteSyllables(const std::string& path) {
+    std::ofstream out(path, std::ios::binary);
+    out << Header();
+    for (int i = 0; i < 4; ++i) {
+        const std::string tag = i % 2 == 0 ? "{\\k40}" : "{\\kf40}";
+        std::string text;
+        for (const char* s : {"ka", "ra", "o", "ke", "no", "yo", "ru"}) {
+            text += tag + s;
+        }
+        out << "Dialogue: 0," << Time(1.0 + 3.6 * i) << "," << Time(4.4 + 3.6 * i)
+            << ",Default,,0,0,0,," << text << "\n";
+    }
+    return 1.0 + 3.6 * 4;
 }
 
 void WriteScript(const std::string& path, const std::string& subtitle, long long frames) {
@@ -253,7 +270,7 @@ void MeasureWriterFade(const std::string& folder) {
 
 } // namespace
 
-// An argument names the one part to measure: karaoke, effect or fade.
+// An argument names the one part to measure: karaoke, syllables, effect or fade.
 int main(int argc, char** argv) {
     const std::string only = argc > 1 ? argv[1] : "";
     const auto wanted = [&](const char* name) { return only.empty() || only == name; };
@@ -263,6 +280,9 @@ int main(int argc, char** argv) {
     const std::string folder = root.string();
     if (wanted("karaoke")) {
         Measure(folder, "karaoke", WriteKaraoke(folder + "/karaoke.ass", 24));
+    }
+    if (wanted("syllables")) {
+        Measure(folder, "syllables", WriteSyllables(folder + "/syllables.ass"));
     }
     if (wanted("effect")) {
         Measure(folder, "effect", WriteEffect(folder + "/effect.ass", 10.0));

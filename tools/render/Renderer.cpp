@@ -7,6 +7,7 @@
 #include "pgs/SupWriter.h"
 #include "render/FontSources.h"
 #include "render/OutputGuard.h"
+#include "render/PaletteReuse.h"
 #include "render/RenderLimits.h"
 #include "render/RenderOptions.h"
 #include "render/RenderScript.h"
@@ -402,12 +403,17 @@ class EventOutput {
         BdnEventOut event;
         IndexedEvent indexed;
         std::uint64_t bytes = 0;
+        // Kept for the stream until the commit compares it with the previous picture.
+        std::shared_ptr<const RgbaImage> image;
     };
 
     void Encode(const ShownImage& shown, int number) {
         Encoded result;
         result.event = WriteEventGraphics(shown, number, settings_,
                                           sup_ ? &result.indexed : nullptr, &result.bytes);
+        if (sup_) {
+            result.image = shown.image;
+        }
         std::lock_guard lock(doneMutex_);
         done_.emplace(number, std::move(result));
     }
@@ -428,6 +434,10 @@ class EventOutput {
                              " bytes; the limit is set by --max-output");
         }
         if (sup_) {
+            // Only here, in time order, is the previous picture known.
+            reuse_.Apply(*result.image, result.indexed.inFrame, result.indexed.outFrame,
+                         result.indexed.parts);
+            result.image.reset();
             AddSupEvent(*sup_, result.indexed, options_.supPath);
         }
         document_.events.push_back(std::move(result.event));
@@ -439,6 +449,7 @@ class EventOutput {
     std::function<std::string(std::int64_t)> describe_;
     FrameClock clock_;
     std::unique_ptr<pgs::SupWriter> sup_;
+    PaletteReuse reuse_;
     std::mutex doneMutex_;
     std::map<int, Encoded> done_;
     std::uint64_t bytesWritten_ = 0;

@@ -1,0 +1,204 @@
+#include "render/PaletteReuse.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+
+namespace pelldrin::render {
+
+namespace {
+
+constexpr std::size_t kMaxEntries = 256;
+constexpr int kSplitRounds = 4;
+
+// Calls visit(part, offset in the part, RGBA pixel) for every pixel of the parts.
+template <class Visit>
+void ForEachPixel(const RgbaImage& image, const std::vector<IndexedImage>& parts, Visit visit) {
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+        const IndexedImage& part = parts[k];
+        for (int row = 0; row < part.height; ++row) {
+            const std::uint8_t* p = image.Row(part.y - image.y + row) + (part.x - image.x) * 4;
+            const std::size_t start = static_cast<std::size_t>(row) * part.width;
+            for (int col = 0; col < part.width; ++col, p += 4) {
+                visit(k, start + col, p);
+            }
+        }
+    }
+}
+
+bool SameShape(const std::vector<IndexedImage>& a, const std::vector<IndexedImage>& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t k = 0; k < a.size(); ++k) {
+        if (a[k].x != b[k].x || a[k].y != b[k].y || a[k].width != b[k].width ||
+            a[k].height != b[k].height) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// How far pixels stray from their palette colours: alpha in levels, colour as the pixels show
+// over black, in levels times 255.
+struct Stray {
+    int alpha = 0, color = 0;
+};
+
+Stray StrayOf(const std::uint8_t* p, const PaletteColor& c) {
+    const auto channel = [&](int u, int v) { return std::abs(u * p[3] - v * c.a); };
+    return {std::abs(p[3] - c.a),
+            std::max({channel(p[0], c.r), channel(p[1], c.g), channel(p[2], c.b)})};
+}
+
+bool Within(const std::uint8_t* p, const PaletteColor& c, const Stray& allowed) {
+    const Stray s = StrayOf(p, c);
+    return s.alpha <= allowed.alpha && s.color <= allowed.color;
+}
+
+// Premultiplied sums of the pixels given one index.
+struct Sums {
+    double r = 0, g = 0, b = 0, a = 0;
+    std::uint32_t count = 0;
+};
+
+PaletteColor AverageOf(const Sums& s) {
+    if (s.a == 0) { // no pixels, or only transparent ones
+        return PaletteColor{};
+    }
+    const auto channel = [&](double sum) {
+        return static_cast<std::uint8_t>(std::clamp(sum / s.a + 0.5, 0.0, 255.0));
+    };
+    return {channel(s.r), channel(s.g), channel(s.b),
+            static_cast<std::uint8_t>(std::clamp(s.a / s.count + 0.5, 1.0, 255.0))};
+}
+
+using PartIndices = std::vector<std::vector<std::uint8_t>>;
+
+// Each index's colour: the average of the image's pixels given it, premultiplied so that
+// faint pixels weigh little in the colour.
+std::vector<PaletteColor> AveragePalette(const RgbaImage& image,
+                                         const std::vector<IndexedImage>& parts,
+                                         const PartIndices& indices, std::size_t size) {
+    std::vector<Sums> sums(size);
+    ForEachPixel(image, parts, [&](std::size_t k, std::size_t i, const std::uint8_t* p) {
+        Sums& s = sums[indices[k][i]];
+        s.r += p[0] * p[3];
+        s.g += p[1] * p[3];
+        s.b += p[2] * p[3];
+        s.a += p[3];
+        ++s.count;
+    });
+    std::vector<PaletteColor> palette(size);
+    for (std::size_t e = 1; e < size; ++e) {
+        palette[e] = AverageOf(sums[e]);
+    }
+    return palette;
+}
+
+// Gives the pixels that stray from their index's colour new indices, one per colour they
+// share within an index. Returns the palette size, or 0 when it would pass kMaxEntries.
+std::size_t SplitStrays(const RgbaImage& image, const std::vector<IndexedImage>& parts,
+                        const std::vector<PaletteColor>& palette, const Stray& allowed,
+                        PartIndices& indices) {
+    std::size_t next = palette.size();
+    struct Seed {
+        std::uint8_t from, index;
+        std::array<std::uint8_t, 4> colour;
+    };
+    std::vector<Seed> seeds;
+    ForEachPixel(image, parts, [&](std::size_t k, std::size_t i, const std::uint8_t* p) {
+        std::uint8_t& index = indices[k][i];
+        if (next == 0 || Within(p, palette[index], allowed)) {
+            return;
+        }
+        const auto seed = std::find_if(seeds.begin(), seeds.end(), [&](const Seed& s) {
+            return s.from == index &&
+                   Within(p, {s.colour[0], s.colour[1], s.colour[2], s.colour[3]}, allowed);
+        });
+        if (seed != seeds.end()) {
+            index = seed->index;
+        } else if (next == kMaxEntries) {
+            next = 0;
+        } else {
+            seeds.push_back({index, static_cast<std::uint8_t>(next), {p[0], p[1], p[2], p[3]}});
+            index = static_cast<std::uint8_t>(next++);
+        }
+    });
+    return next;
+}
+
+// Joins indices whose colours now look alike (within half the allowance), leaving room for
+// later splits; an index now fully transparent joins index 0. Returns the new size.
+std::size_t JoinAlike(const std::vector<PaletteColor>& palette, const Stray& allowed,
+                      PartIndices& indices) {
+    const Stray half{allowed.alpha / 2, allowed.color / 2};
+    std::vector<std::uint8_t> map(palette.size(), 0);
+    std::vector<std::size_t> kept{0};
+    for (std::size_t e = 1; e < palette.size(); ++e) {
+        if (palette[e].a == 0) {
+            continue;
+        }
+        const PaletteColor& c = palette[e];
+        const std::array<std::uint8_t, 4> p{c.r, c.g, c.b, c.a};
+        const auto alike = std::find_if(kept.begin() + 1, kept.end(), [&](std::size_t k) {
+            return Within(p.data(), palette[k], half);
+        });
+        map[e] = static_cast<std::uint8_t>(alike - kept.begin());
+        if (alike == kept.end()) {
+            kept.push_back(e);
+        }
+    }
+    for (auto& part : indices) {
+        for (std::uint8_t& index : part) {
+            index = map[index];
+        }
+    }
+    return kept.size();
+}
+
+} // namespace
+
+bool PaletteReuse::Apply(const RgbaImage& image, std::int64_t inFrame, std::int64_t outFrame,
+                         std::vector<IndexedImage>& parts) {
+    const bool follows = inFrame == previousOut_ && SameShape(previous_, parts);
+    previousOut_ = outFrame;
+    bool reused = false;
+    if (follows) {
+        // The picture may stray as far as its fresh quantization does, or up to the tolerances.
+        Stray allowed{kReuseAlphaTolerance, kReuseColorTolerance * 255};
+        ForEachPixel(image, parts, [&](std::size_t k, std::size_t i, const std::uint8_t* p) {
+            const Stray s = StrayOf(p, parts.front().palette[parts[k].indices[i]]);
+            allowed = {std::max(allowed.alpha, s.alpha), std::max(allowed.color, s.color)};
+        });
+        // The previous indices, split where pixels that shared one now differ.
+        PartIndices indices;
+        for (const IndexedImage& part : previous_) {
+            indices.push_back(part.indices);
+        }
+        std::vector<PaletteColor> palette =
+            AveragePalette(image, parts, indices, previousPaletteSize_);
+        palette = AveragePalette(image, parts, indices, JoinAlike(palette, allowed, indices));
+        // A split moves the averages, so a few rounds may be needed.
+        for (int round = 0; round < kSplitRounds && !reused; ++round) {
+            const std::size_t size = SplitStrays(image, parts, palette, allowed, indices);
+            if (size == 0) {
+                break;
+            }
+            reused = size == palette.size();
+            palette = AveragePalette(image, parts, indices, size);
+        }
+        for (std::size_t k = 0; reused && k < parts.size(); ++k) {
+            parts[k].indices = std::move(indices[k]);
+            parts[k].palette = palette;
+        }
+    }
+    previous_ = parts;
+    previousPaletteSize_ = parts.front().palette.size();
+    for (IndexedImage& part : previous_) {
+        part.palette = {};
+    }
+    return reused;
+}
+
+} // namespace pelldrin::render
