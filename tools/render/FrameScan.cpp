@@ -307,8 +307,8 @@ void FinishScan(RunCollector& runs, const std::function<void(std::int64_t)>& pro
 constexpr std::size_t kPieceDraws = 24;
 // What one drawing thread may have drawn ahead of the join: new pictures' bytes and
 // pictures (a repeated picture costs no memory).
-constexpr std::size_t kChannelBytes = std::size_t{24} << 20;
-constexpr std::size_t kChannelItems = 256;
+constexpr std::size_t kChannelBytes = std::size_t{8} << 20;
+constexpr std::size_t kChannelItems = 64;
 
 // The pictures one drawing thread hands to the join, in order, then perhaps its failure.
 class DrawChannel {
