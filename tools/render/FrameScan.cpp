@@ -6,7 +6,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 namespace pelldrin::render {
 
@@ -234,27 +239,239 @@ class RunCollector {
 
 } // namespace
 
+namespace {
+
+// One ass_render_frame call of the scan: the first frame of a static span or one frame of
+// an animated span, with the frames it stands for.
+struct DrawPoint {
+    std::int64_t frame = 0;
+    std::int64_t next = 0;
+    std::int64_t spanEnd = 0;
+    bool animated = false;
+    bool spanStart = false;
+};
+
+std::vector<DrawPoint> PlanDraws(const std::vector<Span>& spans) {
+    std::vector<DrawPoint> points;
+    for (const Span& span : spans) {
+        for (std::int64_t frame = span.begin; frame < span.end;) {
+            const std::int64_t next = span.animated ? frame + 1 : span.end;
+            points.push_back({frame, next, span.end, span.animated, frame == span.begin});
+            frame = next;
+        }
+    }
+    return points;
+}
+
+// Puts the drawn pictures, in frame order, into runs. A drawer hands out one object for
+// equal pictures in a row; where the pictures come from another drawer (a new piece), the
+// first is compared by pixels with the last one, so runs join as if one drawer drew all.
+class DrawJoin {
+  public:
+    DrawJoin(RunCollector& runs, const std::function<void(std::int64_t)>& progress)
+        : runs_(runs), progress_(progress) {}
+
+    void Add(const DrawPoint& point, std::shared_ptr<const RgbaImage> drawn, bool pieceStart) {
+        if (point.spanStart) {
+            runs_.Break(point.frame);
+        }
+        std::shared_ptr<const RgbaImage> image = drawn;
+        if (drawn == lastDrawn_ || (pieceStart && last_ && *drawn == *last_)) {
+            image = last_;
+        }
+        lastDrawn_ = std::move(drawn);
+        last_ = image;
+        runs_.Add(point.frame, point.next, std::move(image), point.animated, point.spanEnd);
+        if (progress_) {
+            progress_(point.next);
+        }
+    }
+
+  private:
+    RunCollector& runs_;
+    const std::function<void(std::int64_t)>& progress_;
+    std::shared_ptr<const RgbaImage> lastDrawn_;
+    std::shared_ptr<const RgbaImage> last_;
+};
+
+void FinishScan(RunCollector& runs, const std::function<void(std::int64_t)>& progress,
+                std::int64_t frames) {
+    runs.Finish();
+    if (progress) {
+        progress(frames);
+    }
+}
+
+// Draw points per piece: small enough to share uneven work out evenly, large enough that
+// the pixel comparison at each piece's start costs little.
+constexpr std::size_t kPieceDraws = 24;
+// What one drawing thread may have drawn ahead of the join: new pictures' bytes and
+// pictures (a repeated picture costs no memory).
+constexpr std::size_t kChannelBytes = std::size_t{8} << 20;
+constexpr std::size_t kChannelItems = 64;
+
+// The pictures one drawing thread hands to the join, in order, then perhaps its failure.
+class DrawChannel {
+  public:
+    // Waits while the channel is full; false once the scan has stopped.
+    bool Push(std::shared_ptr<const RgbaImage> image) {
+        std::unique_lock lock(mutex_);
+        const std::size_t bytes = image == lastPushed_ ? 0 : image->pixels.size();
+        space_.wait(lock, [&] {
+            return stopped_ || items_.empty() ||
+                   (items_.size() < kChannelItems && bytes_ + bytes <= kChannelBytes);
+        });
+        if (stopped_) {
+            return false;
+        }
+        lastPushed_ = image;
+        bytes_ += bytes;
+        items_.push_back({std::move(image), bytes});
+        ready_.notify_one();
+        return true;
+    }
+
+    void Fail(std::exception_ptr error) {
+        std::lock_guard lock(mutex_);
+        error_ = std::move(error);
+        ready_.notify_one();
+    }
+
+    // The next picture; rethrows the drawing thread's failure once its pictures are taken.
+    std::shared_ptr<const RgbaImage> Pop() {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [&] { return !items_.empty() || error_; });
+        if (items_.empty()) {
+            std::rethrow_exception(error_);
+        }
+        Item item = std::move(items_.front());
+        items_.pop_front();
+        bytes_ -= item.bytes;
+        space_.notify_one();
+        return std::move(item.image);
+    }
+
+    void Stop() {
+        std::lock_guard lock(mutex_);
+        stopped_ = true;
+        space_.notify_all();
+    }
+
+  private:
+    struct Item {
+        std::shared_ptr<const RgbaImage> image;
+        std::size_t bytes = 0;
+    };
+    std::mutex mutex_;
+    std::condition_variable space_;
+    std::condition_variable ready_;
+    std::deque<Item> items_;
+    std::size_t bytes_ = 0;
+    std::shared_ptr<const RgbaImage> lastPushed_;
+    std::exception_ptr error_;
+    bool stopped_ = false;
+};
+
+// Drawing threads: thread i draws pieces i, i + n, i + 2n, ... with its own source.
+class DrawThreads {
+  public:
+    DrawThreads(int count, const FrameSourceMaker& makeSource, const std::vector<DrawPoint>& points,
+                const FrameGeometry& geometry, const FrameClock& clock, bool crop,
+                const ScanLimits& limits)
+        : makeSource_(makeSource), points_(points), geometry_(geometry), clock_(clock), crop_(crop),
+          limits_(limits) {
+        for (int i = 0; i < count; ++i) {
+            channels_.push_back(std::make_unique<DrawChannel>());
+        }
+        for (int i = 0; i < count; ++i) {
+            threads_.emplace_back([this, i] { Run(i); });
+        }
+    }
+    ~DrawThreads() {
+        for (auto& channel : channels_) {
+            channel->Stop();
+        }
+        for (auto& thread : threads_) {
+            thread.join();
+        }
+    }
+    DrawThreads(const DrawThreads&) = delete;
+    DrawThreads& operator=(const DrawThreads&) = delete;
+
+    // The picture of draw point i; points are taken in order.
+    std::shared_ptr<const RgbaImage> Take(std::size_t i) {
+        return channels_[i / kPieceDraws % channels_.size()]->Pop();
+    }
+
+  private:
+    void Run(int index) {
+        DrawChannel& channel = *channels_[static_cast<std::size_t>(index)];
+        try {
+            const std::unique_ptr<FrameSource> source = makeSource_(index);
+            FrameDrawer drawer(source->Renderer(), source->Track(), geometry_, clock_, crop_,
+                               limits_);
+            const std::size_t step = kPieceDraws * channels_.size();
+            for (std::size_t first = kPieceDraws * static_cast<std::size_t>(index);
+                 first < points_.size(); first += step) {
+                const std::size_t end = std::min(first + kPieceDraws, points_.size());
+                for (std::size_t i = first; i < end; ++i) {
+                    if (!channel.Push(drawer.Draw(points_[i].frame))) {
+                        return;
+                    }
+                }
+            }
+        } catch (...) {
+            channel.Fail(std::current_exception());
+        }
+    }
+
+    const FrameSourceMaker& makeSource_;
+    const std::vector<DrawPoint>& points_;
+    FrameGeometry geometry_;
+    FrameClock clock_;
+    bool crop_;
+    const ScanLimits& limits_;
+    std::vector<std::unique_ptr<DrawChannel>> channels_;
+    std::vector<std::thread> threads_; // last: they stop before the channels go
+};
+
+} // namespace
+
 void ScanFrames(ASS_Renderer* renderer, ASS_Track* track, const FrameGeometry& geometry,
                 const FrameClock& clock, std::int64_t frames, bool crop,
                 const std::function<void(ShownImage&&)>& onImage,
                 const std::function<void(std::int64_t)>& progress, const ScanLimits& limits) {
     FrameDrawer drawer(renderer, track, geometry, clock, crop, limits);
     RunCollector runs(clock, limits, onImage);
-    for (const Span& span : PlanSpans(TrackTimings(track), clock, frames)) {
-        runs.Break(span.begin);
-        for (std::int64_t frame = span.begin; frame < span.end;) {
-            const std::int64_t next = span.animated ? frame + 1 : span.end;
-            runs.Add(frame, next, drawer.Draw(frame), span.animated, span.end);
-            frame = next;
-            if (progress) {
-                progress(frame);
-            }
-        }
+    DrawJoin join(runs, progress);
+    for (const DrawPoint& point : PlanDraws(PlanSpans(TrackTimings(track), clock, frames))) {
+        join.Add(point, drawer.Draw(point.frame), false);
     }
-    runs.Finish();
-    if (progress) {
-        progress(frames);
+    FinishScan(runs, progress, frames);
+}
+
+void ScanFramesParallel(const FrameSourceMaker& makeSource, int threads,
+                        const std::vector<EventTiming>& timings, const FrameGeometry& geometry,
+                        const FrameClock& clock, std::int64_t frames, bool crop,
+                        const std::function<void(ShownImage&&)>& onImage,
+                        const std::function<void(std::int64_t)>& progress,
+                        const ScanLimits& limits) {
+    const std::vector<DrawPoint> points = PlanDraws(PlanSpans(timings, clock, frames));
+    const std::size_t pieces = (points.size() + kPieceDraws - 1) / kPieceDraws;
+    threads = static_cast<int>(std::clamp<std::size_t>(pieces, 1, std::max(threads, 1)));
+    if (threads == 1) {
+        const std::unique_ptr<FrameSource> source = makeSource(0);
+        ScanFrames(source->Renderer(), source->Track(), geometry, clock, frames, crop, onImage,
+                   progress, limits);
+        return;
     }
+    RunCollector runs(clock, limits, onImage);
+    DrawJoin join(runs, progress);
+    DrawThreads drawing(threads, makeSource, points, geometry, clock, crop, limits);
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        join.Add(points[i], drawing.Take(i), i % kPieceDraws == 0);
+    }
+    FinishScan(runs, progress, frames);
 }
 
 } // namespace pelldrin::render

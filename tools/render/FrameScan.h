@@ -73,4 +73,26 @@ void ScanFrames(ASS_Renderer* renderer, ASS_Track* track, const FrameGeometry& g
                 const std::function<void(ShownImage&&)>& onImage,
                 const std::function<void(std::int64_t)>& progress, const ScanLimits& limits = {});
 
+// One drawing thread's own libass renderer and track: libass objects may be used by one
+// thread at a time only.
+class FrameSource {
+  public:
+    virtual ~FrameSource() = default;
+    virtual ASS_Renderer* Renderer() const = 0;
+    virtual ASS_Track* Track() const = 0;
+};
+
+// Makes the source of drawing thread `index` (from 0), on that thread.
+using FrameSourceMaker = std::function<std::unique_ptr<FrameSource>(int index)>;
+
+// ScanFrames with the frames shared out in pieces among `threads` drawing threads; the
+// pictures, their runs and any limit error are the same as with one thread. timings are
+// those of the track every source draws.
+void ScanFramesParallel(const FrameSourceMaker& makeSource, int threads,
+                        const std::vector<EventTiming>& timings, const FrameGeometry& geometry,
+                        const FrameClock& clock, std::int64_t frames, bool crop,
+                        const std::function<void(ShownImage&&)>& onImage,
+                        const std::function<void(std::int64_t)>& progress,
+                        const ScanLimits& limits = {});
+
 } // namespace pelldrin::render

@@ -22,6 +22,8 @@ bool ParseSwitch(char letter, const std::string& value) {
                      "\"");
 }
 
+constexpr std::int64_t kMaxThreads = 64;
+
 std::int64_t ParseCount(const std::string& name, const std::string& value, std::int64_t high) {
     std::int64_t n = 0;
     if (!TryParseInt(value, n) || n < 1 || n > high) {
@@ -46,6 +48,8 @@ bool ParseLimit(const std::string& name, const std::string& value, RenderLimits&
         limits.frameSeconds = seconds;
     } else if (name == "--max-events") {
         limits.events = ParseCount(name, value, 2'000'000'000);
+    } else if (name == "--threads") {
+        limits.threads = static_cast<int>(ParseCount(name, value, kMaxThreads));
     } else if (name == "--max-output") {
         // Megabytes, or a number with K, M or G.
         const char unit = value.empty() ? 'M' : value.back();
@@ -217,7 +221,8 @@ std::string UsageText() {
            "  --max-frame-time S     seconds one frame may take to draw (default 10)\n"
            "  --max-events N         pictures a run may give (default 200000)\n"
            "  --max-output SIZE      bytes of pictures a run may write: MB, or with K, M, G\n"
-           "                         (default 20G)\n";
+           "                         (default 20G)\n"
+           "  --threads N            threads that draw animation (default: one per processor)\n";
 }
 
 } // namespace pelldrin::render

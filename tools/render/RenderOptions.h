@@ -22,12 +22,13 @@ using pelldrin::FindVideoFormat;
 using pelldrin::FrameRate;
 using pelldrin::VideoFormat;
 
-// The bounds of one run, each set by a long option.
+// The bounds of one run and the threads that draw it, each set by a long option.
 struct RenderLimits {
     std::int64_t memoryMb = 1024;                      // --max-memory MB
     double frameSeconds = 10;                          // --max-frame-time SECONDS
     std::int64_t events = 200'000;                     // --max-events N
     std::int64_t outputBytes = std::int64_t{20} << 30; // --max-output SIZE (20G)
+    int threads = 0;                                   // --threads N; 0: one per processor
 };
 
 // Everything the command line sets.

@@ -26,6 +26,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <set>
 #include <thread>
 
 namespace pelldrin::render {
@@ -456,28 +457,98 @@ class EventOutput {
     std::optional<EncoderPool> pool_; // last: its threads stop before the rest goes
 };
 
-// libass's bitmap caches take a sixteenth of the memory limit, at most 48 MB.
-int CacheMegabytes(const RenderLimits& limits) {
-    return static_cast<int>(std::clamp<std::int64_t>(limits.memoryMb / 16, 4, 48));
+// libass's bitmap caches take a sixteenth of the memory limit, at most 48 MB, shared
+// among the drawing threads' renderers.
+int CacheMegabytes(const RenderLimits& limits, int threads) {
+    return std::max(
+        static_cast<int>(std::clamp<std::int64_t>(limits.memoryMb / 16, 4, 48)) / threads, 2);
 }
+
+// The drawing threads asked for, or one per processor.
+int DrawingThreads(const RenderLimits& limits) {
+    return limits.threads > 0 ? limits.threads
+                              : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+// Warnings from every drawing thread's library, one at a time. The first thread's library
+// is the one the track was loaded with and speaks as before; a message of another thread's
+// library that was already given is dropped, so each is given once.
+class WarningSink {
+  public:
+    explicit WarningSink(std::ostream& err) : err_(err) {}
+    void Give(const std::string& message) {
+        std::lock_guard lock(mutex_);
+        given_.insert(message);
+        err_ << "Warning: " << message << '\n';
+    }
+    void GiveOnce(const std::string& message) {
+        std::lock_guard lock(mutex_);
+        if (given_.insert(message).second) {
+            err_ << "Warning: " << message << '\n';
+        }
+    }
+
+  private:
+    std::ostream& err_;
+    std::mutex mutex_;
+    std::set<std::string> given_;
+};
+
+// A drawing thread's renderer over a track: the run's own track for the first thread; for
+// the others a library and track of their own, loaded quietly (the first load warned).
+class ThreadFrameSource : public FrameSource {
+  public:
+    ThreadFrameSource(const SubtitleLibrary& library, ASS_Track* track,
+                      const FrameGeometry& geometry, int cacheMb)
+        : track_(track), renderer_(CreateRenderer(library.Get().Get(), geometry, cacheMb)) {}
+    ThreadFrameSource(const std::string& subtitlePath, WarningSink& sink,
+                      const FrameGeometry& geometry, int cacheMb)
+        : ownLibrary_(std::make_unique<SubtitleLibrary>(subtitlePath,
+                                                        [this, &sink](const std::string& message) {
+                                                            if (loaded_) {
+                                                                sink.GiveOnce(message);
+                                                            }
+                                                        })),
+          ownTrack_(std::make_unique<SubtitleTrack>(ownLibrary_->Get(), subtitlePath)),
+          track_(ownTrack_->Get()) {
+        loaded_ = true;
+        renderer_ = CreateRenderer(ownLibrary_->Get().Get(), geometry, cacheMb);
+    }
+    ~ThreadFrameSource() override { ass_renderer_done(renderer_); }
+    ThreadFrameSource(const ThreadFrameSource&) = delete;
+    ThreadFrameSource& operator=(const ThreadFrameSource&) = delete;
+
+    ASS_Renderer* Renderer() const override { return renderer_; }
+    ASS_Track* Track() const override { return track_; }
+
+  private:
+    bool loaded_ = false;
+    std::unique_ptr<SubtitleLibrary> ownLibrary_;
+    std::unique_ptr<SubtitleTrack> ownTrack_;
+    ASS_Track* track_ = nullptr;
+    ASS_Renderer* renderer_ = nullptr;
+};
 
 // Draws the subtitles and writes the pictures, the PGS stream and, last, the XML.
 void RenderOutputs(const RenderOptions& options, const RenderScript& script, std::ostream& out,
                    std::ostream& err) {
-    const SubtitleLibrary library(script.subtitlePath, [&](const std::string& message) {
-        err << "Warning: " << message << '\n';
-    });
+    WarningSink warnings(err);
+    const SubtitleLibrary library(script.subtitlePath,
+                                  [&](const std::string& message) { warnings.Give(message); });
     SubtitleTrack track(library.Get(), script.subtitlePath);
     const FrameGeometry geometry{script.width, script.height, script.renderWidth,
                                  script.renderHeight};
     CheckTrackWithinLimits(track.Get(), track.EventLines(), geometry, options.limits,
                            script.subtitlePath);
-    ASS_Renderer* renderer =
-        CreateRenderer(library.Get().Get(), geometry, CacheMegabytes(options.limits));
-    struct RendererGuard {
-        ASS_Renderer* r;
-        ~RendererGuard() { ass_renderer_done(r); }
-    } rendererGuard{renderer};
+    const int threads = DrawingThreads(options.limits);
+    const int cacheMb = CacheMegabytes(options.limits, threads);
+    const FrameSourceMaker makeSource = [&](int index) -> std::unique_ptr<FrameSource> {
+        if (index == 0) {
+            return std::make_unique<ThreadFrameSource>(library, track.Get(), geometry, cacheMb);
+        }
+        return std::make_unique<ThreadFrameSource>(script.subtitlePath, warnings, geometry,
+                                                   cacheMb);
+    };
 
     ScanLimits limits;
     limits.frameSeconds = options.limits.frameSeconds;
@@ -488,9 +559,9 @@ void RenderOutputs(const RenderOptions& options, const RenderScript& script, std
     progress.Update(0, 0, true);
     std::size_t shownCount = 0;
     try {
-        ScanFrames(
-            renderer, track.Get(), geometry, FrameClock{script.rate->num, script.rate->den},
-            script.frames, options.crop,
+        ScanFramesParallel(
+            makeSource, threads, TrackTimings(track.Get()), geometry,
+            FrameClock{script.rate->num, script.rate->den}, script.frames, options.crop,
             [&](ShownImage&& shown) {
                 ++shownCount;
                 output.Push(std::move(shown));
@@ -502,7 +573,7 @@ void RenderOutputs(const RenderOptions& options, const RenderScript& script, std
     }
     const BdnDocumentOut& document = output.Finish();
     if (const std::string note = output.SupNote(); !note.empty()) {
-        err << "Warning: " << options.supPath << ": " << note << '\n';
+        warnings.Give(options.supPath + ": " + note);
     }
     AtomicWriteFile(options.xmlPath, BuildBdnXml(document));
     progress.Update(script.frames, output.EventCount(), true);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace pelldrin::render {
 
@@ -49,15 +50,16 @@ PixelRect VisibleBox(const RgbaImage& image, int top, int bottom) {
 } // namespace
 
 RgbaImage CropToVisible(const RgbaImage& image) {
-    if (image.Empty()) {
-        return RgbaImage{};
-    }
-    const PixelRect box = VisibleBox(image, 0, image.height);
+    return CropToVisible(RgbaImage(image));
+}
+
+RgbaImage CropToVisible(RgbaImage&& image) {
+    const PixelRect box = image.Empty() ? PixelRect{} : VisibleBox(image, 0, image.height);
     if (box.left >= box.right) {
         return RgbaImage{};
     }
     if (box == PixelRect{0, 0, image.width, image.height}) {
-        return image;
+        return std::move(image);
     }
     return CutImage(image, box);
 }

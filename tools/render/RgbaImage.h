@@ -26,6 +26,8 @@ struct RgbaImage {
 // The smallest part of the image that holds every pixel with alpha above 0; an
 // image with none gives an empty image.
 RgbaImage CropToVisible(const RgbaImage& image);
+// The same, taking the image over when it is visible to its edges (no copy).
+RgbaImage CropToVisible(RgbaImage&& image);
 
 // A rectangle in an image's own pixels, right and bottom exclusive.
 struct PixelRect {

@@ -512,5 +512,67 @@ TEST(RenderRun, RefusalsAndFailuresHaveTheirStatusAndName) {
     EXPECT_FALSE(std::filesystem::exists(dir.File("nofolder/b.xml")));
 }
 
+// Karaoke, a sign that moves and turns, fades, a move that stops early (equal frames across
+// the drawing threads' pieces), back-to-back equal lines, gaps and a full-frame effect.
+std::string AnimatedEvents() {
+    std::string events;
+    const auto line = [&](int layer, const std::string& from, const std::string& to,
+                          const std::string& text) {
+        events += "Dialogue: " + std::to_string(layer) + ",0:00:" + from + ",0:00:" + to +
+                  ",Default,,0,0,0,," + text + "\n";
+    };
+    line(0, "00.50", "03.50", "{\\fad(200,200)}{\\kf40}ka{\\kf50}ra{\\kf60}o{\\kf40}ke no yo");
+    line(1, "00.80", "03.20", "{\\an8\\move(300,90,1500,150)\\t(\\frz6\\fscx120)}Station 4");
+    line(0, "04.00", "07.00", "{\\move(200,900,600,900,0,300)}Stops early");
+    line(0, "07.00", "08.00", "Twice the same");
+    line(0, "08.00", "09.00", "Twice the same");
+    line(2, "08.60", "08.90",
+         "{\\an7\\pos(0,0)\\bord0\\shad0\\p1\\alpha&H40&\\t(\\alpha&HFF&)}m 0 0 l 1920 0 1920 "
+         "1080 0 1080{\\p0}");
+    line(0, "09.50", "10.50", "{\\t(\\1c&H00FF00&)}Last");
+    return events;
+}
+
+TEST(RenderRun, DrawingThreadsGiveTheSameBytesAndLimits) {
+    TempDir dir;
+    WriteFile(dir.File("a.ass"), AssScript(AnimatedEvents()));
+    WriteFile(dir.File("a.avs"), ScriptText(dir.File("a.ass"), 1920, 1080, "23.976", 264));
+    // Pieces of one thread's frames end inside the stopped move and the equal lines.
+    std::map<std::string, std::string> first;
+    for (const std::string threads : {"1", "2", "5"}) {
+        const std::string out = dir.File("t" + threads);
+        std::filesystem::create_directories(pelldrin::test::FsPath(out));
+        const auto r =
+            RunRenderer({"-t", "a", "-v", "1080p", "-f", "23.976", "-a1", "-p1", "-b1", "--threads",
+                         threads, "-o", out + "/a.xml", "-o", out + "/a.sup", dir.File("a.avs")});
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::map<std::string, std::string> files;
+        for (const auto& entry : std::filesystem::directory_iterator(pelldrin::test::FsPath(out))) {
+            files[entry.path().filename().string()] =
+                ReadFile(pelldrin::test::Utf8Path(entry.path()));
+        }
+        if (threads == "1") {
+            first = std::move(files);
+            EXPECT_GT(first.size(), 60u); // the XML, the SUP, a PNG per changed frame
+            continue;
+        }
+        EXPECT_EQ(files.size(), first.size()) << threads << " threads";
+        for (const auto& [name, bytes] : first) {
+            EXPECT_TRUE(files[name] == bytes) << name << " differs with " << threads << " threads";
+        }
+    }
+    // The picture limit stops the run at the same place with the same message.
+    const auto limited = [&](const std::string& threads) {
+        return RunRenderer({"-v", "1080p", "-f", "23.976", "--max-events", "40", "--threads",
+                            threads, "-o", dir.File("l.xml"), dir.File("a.avs")});
+    };
+    const auto one = limited("1");
+    const auto many = limited("5");
+    EXPECT_EQ(one.status, 1);
+    EXPECT_EQ(many.status, 1);
+    EXPECT_EQ(many.err, one.err);
+    EXPECT_NE(one.err.find("--max-events"), std::string::npos) << one.err;
+}
+
 } // namespace
 } // namespace pelldrin::render::test
