@@ -222,7 +222,7 @@ std::string UsageText() {
            "  --max-events N         pictures a run may give (default 200000)\n"
            "  --max-output SIZE      bytes of pictures a run may write: MB, or with K, M, G\n"
            "                         (default 20G)\n"
-           "  --threads N            threads that draw animation (default: one per processor)\n";
+           "  --threads N            threads that draw animation (default 1)\n";
 }
 
 } // namespace pelldrin::render

@@ -465,9 +465,10 @@ int CacheMegabytes(const RenderLimits& limits, int threads) {
 }
 
 // The drawing threads asked for, or one per processor.
+// One drawing thread unless asked: drawing is a small share of the work (the encoders
+// already fill the other core), and each extra libass renderer costs memory.
 int DrawingThreads(const RenderLimits& limits) {
-    return limits.threads > 0 ? limits.threads
-                              : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    return limits.threads > 0 ? limits.threads : 1;
 }
 
 // Warnings from every drawing thread's library, one at a time. The first thread's library
