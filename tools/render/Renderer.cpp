@@ -35,7 +35,7 @@ namespace {
 
 constexpr std::size_t kQueueLimit = 48; // pictures waiting for an encoder
 // ... and at most this many bytes of them (full-frame pictures are 8 MB each).
-constexpr std::size_t kQueueBytes = std::size_t{64} << 20;
+constexpr std::size_t kQueueBytes = std::size_t{16} << 20;
 // Two encoders beside the scan keep both cores busy whichever side is heavier.
 constexpr int kEncoderThreads = 2;
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
@@ -461,7 +461,7 @@ class EventOutput {
 // among the drawing threads' renderers.
 int CacheMegabytes(const RenderLimits& limits, int threads) {
     return std::max(
-        static_cast<int>(std::clamp<std::int64_t>(limits.memoryMb / 16, 4, 48)) / threads, 2);
+        static_cast<int>(std::clamp<std::int64_t>(limits.memoryMb / 64, 4, 16)) / threads, 2);
 }
 
 // The drawing threads asked for, or one per processor.
