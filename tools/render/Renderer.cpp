@@ -457,7 +457,7 @@ class EventOutput {
     std::optional<EncoderPool> pool_; // last: its threads stop before the rest goes
 };
 
-// libass's bitmap caches take a sixteenth of the memory limit, at most 48 MB, shared
+// libass's bitmap caches take a sixty-fourth of the memory limit, at most 16 MB, shared
 // among the drawing threads' renderers.
 int CacheMegabytes(const RenderLimits& limits, int threads) {
     return std::max(
