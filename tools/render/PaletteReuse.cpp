@@ -26,6 +26,33 @@ void ForEachPixel(const RgbaImage& image, const std::vector<IndexedImage>& parts
     }
 }
 
+// Calls visit(part, offset, length, RGBA pixel) for every run of pixels in a row that share
+// their colour and their index in indices: a flat picture (a full-frame flash) is a few runs a
+// row, so the work per picture follows its detail, not its size.
+template <class Visit>
+void ForEachRun(const RgbaImage& image, const std::vector<IndexedImage>& parts,
+                const std::vector<const std::vector<std::uint8_t>*>& indices, Visit visit) {
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+        const IndexedImage& part = parts[k];
+        const std::vector<std::uint8_t>& index = *indices[k];
+        for (int row = 0; row < part.height; ++row) {
+            const std::uint8_t* p = image.Row(part.y - image.y + row) + (part.x - image.x) * 4;
+            const std::size_t start = static_cast<std::size_t>(row) * part.width;
+            int col = 0;
+            while (col < part.width) {
+                const std::uint8_t* first = p + col * 4;
+                int end = col + 1;
+                while (end < part.width && std::equal(first, first + 4, p + end * 4) &&
+                       index[start + end] == index[start + col]) {
+                    ++end;
+                }
+                visit(k, start + col, static_cast<std::size_t>(end - col), first);
+                col = end;
+            }
+        }
+    }
+}
+
 bool SameShape(const std::vector<IndexedImage>& a, const std::vector<IndexedImage>& b) {
     if (a.size() != b.size()) {
         return false;
@@ -58,19 +85,20 @@ bool Within(const std::uint8_t* p, const PaletteColor& c, const Stray& allowed) 
 
 // Premultiplied sums of the pixels given one index.
 struct Sums {
-    double r = 0, g = 0, b = 0, a = 0;
-    std::uint32_t count = 0;
+    std::uint64_t r = 0, g = 0, b = 0, a = 0, count = 0;
 };
 
 PaletteColor AverageOf(const Sums& s) {
     if (s.a == 0) { // no pixels, or only transparent ones
         return PaletteColor{};
     }
-    const auto channel = [&](double sum) {
-        return static_cast<std::uint8_t>(std::clamp(sum / s.a + 0.5, 0.0, 255.0));
+    const auto channel = [&](std::uint64_t sum) {
+        return static_cast<std::uint8_t>(
+            std::clamp(static_cast<double>(sum) / static_cast<double>(s.a) + 0.5, 0.0, 255.0));
     };
     return {channel(s.r), channel(s.g), channel(s.b),
-            static_cast<std::uint8_t>(std::clamp(s.a / s.count + 0.5, 1.0, 255.0))};
+            static_cast<std::uint8_t>(std::clamp(
+                static_cast<double>(s.a) / static_cast<double>(s.count) + 0.5, 1.0, 255.0))};
 }
 
 using PartIndices = std::vector<std::vector<std::uint8_t>>;
@@ -81,14 +109,19 @@ std::vector<PaletteColor> AveragePalette(const RgbaImage& image,
                                          const std::vector<IndexedImage>& parts,
                                          const PartIndices& indices, std::size_t size) {
     std::vector<Sums> sums(size);
-    ForEachPixel(image, parts, [&](std::size_t k, std::size_t i, const std::uint8_t* p) {
-        Sums& s = sums[indices[k][i]];
-        s.r += p[0] * p[3];
-        s.g += p[1] * p[3];
-        s.b += p[2] * p[3];
-        s.a += p[3];
-        ++s.count;
-    });
+    std::vector<const std::vector<std::uint8_t>*> runIndices;
+    for (const auto& part : indices) {
+        runIndices.push_back(&part);
+    }
+    ForEachRun(image, parts, runIndices,
+               [&](std::size_t k, std::size_t i, std::size_t n, const std::uint8_t* p) {
+                   Sums& s = sums[indices[k][i]];
+                   s.r += std::uint64_t{p[0]} * p[3] * n;
+                   s.g += std::uint64_t{p[1]} * p[3] * n;
+                   s.b += std::uint64_t{p[2]} * p[3] * n;
+                   s.a += std::uint64_t{p[3]} * n;
+                   s.count += n;
+               });
     std::vector<PaletteColor> palette(size);
     for (std::size_t e = 1; e < size; ++e) {
         palette[e] = AverageOf(sums[e]);
@@ -107,23 +140,32 @@ std::size_t SplitStrays(const RgbaImage& image, const std::vector<IndexedImage>&
         std::array<std::uint8_t, 4> colour;
     };
     std::vector<Seed> seeds;
+    // A pixel like the one before it, with the index it had, goes where that one went.
+    const std::uint8_t* before = nullptr;
+    std::uint8_t beforeFrom = 0;
+    std::uint8_t beforeTo = 0;
     ForEachPixel(image, parts, [&](std::size_t k, std::size_t i, const std::uint8_t* p) {
         std::uint8_t& index = indices[k][i];
-        if (next == 0 || Within(p, palette[index], allowed)) {
-            return;
+        const std::uint8_t from = index;
+        if (before != nullptr && index == beforeFrom && std::equal(p, p + 4, before)) {
+            index = beforeTo;
+        } else if (next != 0 && !Within(p, palette[index], allowed)) {
+            const auto seed = std::find_if(seeds.begin(), seeds.end(), [&](const Seed& s) {
+                return s.from == index &&
+                       Within(p, {s.colour[0], s.colour[1], s.colour[2], s.colour[3]}, allowed);
+            });
+            if (seed != seeds.end()) {
+                index = seed->index;
+            } else if (next == kMaxEntries) {
+                next = 0;
+            } else {
+                seeds.push_back({index, static_cast<std::uint8_t>(next), {p[0], p[1], p[2], p[3]}});
+                index = static_cast<std::uint8_t>(next++);
+            }
         }
-        const auto seed = std::find_if(seeds.begin(), seeds.end(), [&](const Seed& s) {
-            return s.from == index &&
-                   Within(p, {s.colour[0], s.colour[1], s.colour[2], s.colour[3]}, allowed);
-        });
-        if (seed != seeds.end()) {
-            index = seed->index;
-        } else if (next == kMaxEntries) {
-            next = 0;
-        } else {
-            seeds.push_back({index, static_cast<std::uint8_t>(next), {p[0], p[1], p[2], p[3]}});
-            index = static_cast<std::uint8_t>(next++);
-        }
+        before = p;
+        beforeFrom = from;
+        beforeTo = index;
     });
     return next;
 }
@@ -167,10 +209,15 @@ bool PaletteReuse::Apply(const RgbaImage& image, std::int64_t inFrame, std::int6
     if (follows) {
         // The picture may stray as far as its fresh quantization does, or up to the tolerances.
         Stray allowed{kReuseAlphaTolerance, kReuseColorTolerance * 255};
-        ForEachPixel(image, parts, [&](std::size_t k, std::size_t i, const std::uint8_t* p) {
-            const Stray s = StrayOf(p, parts.front().palette[parts[k].indices[i]]);
-            allowed = {std::max(allowed.alpha, s.alpha), std::max(allowed.color, s.color)};
-        });
+        std::vector<const std::vector<std::uint8_t>*> freshIndices;
+        for (const IndexedImage& part : parts) {
+            freshIndices.push_back(&part.indices);
+        }
+        ForEachRun(image, parts, freshIndices,
+                   [&](std::size_t k, std::size_t i, std::size_t, const std::uint8_t* p) {
+                       const Stray s = StrayOf(p, parts.front().palette[parts[k].indices[i]]);
+                       allowed = {std::max(allowed.alpha, s.alpha), std::max(allowed.color, s.color)};
+                   });
         // The previous indices, split where pixels that shared one now differ.
         PartIndices indices;
         for (const IndexedImage& part : previous_) {
@@ -178,7 +225,12 @@ bool PaletteReuse::Apply(const RgbaImage& image, std::int64_t inFrame, std::int6
         }
         std::vector<PaletteColor> palette =
             AveragePalette(image, parts, indices, previousPaletteSize_);
-        palette = AveragePalette(image, parts, indices, JoinAlike(palette, allowed, indices));
+        // Each pass over the picture counts on a full frame, so the averages are taken again
+        // only when indices changed.
+        if (const std::size_t joined = JoinAlike(palette, allowed, indices);
+            joined != palette.size()) {
+            palette = AveragePalette(image, parts, indices, joined);
+        }
         // A split moves the averages, so a few rounds may be needed.
         for (int round = 0; round < kSplitRounds && !reused; ++round) {
             const std::size_t size = SplitStrays(image, parts, palette, allowed, indices);
@@ -186,7 +238,9 @@ bool PaletteReuse::Apply(const RgbaImage& image, std::int64_t inFrame, std::int6
                 break;
             }
             reused = size == palette.size();
-            palette = AveragePalette(image, parts, indices, size);
+            if (!reused) {
+                palette = AveragePalette(image, parts, indices, size);
+            }
         }
         for (std::size_t k = 0; reused && k < parts.size(); ++k) {
             parts[k].indices = std::move(indices[k]);
