@@ -1,5 +1,5 @@
 #!/bin/sh
-# pelldrin-render (XML, palette PNGs and SUP) on a generated 1080p karaoke opening with
+# pelldrin-render (XML, palette PNGs split in two parts as the default template asks, and SUP) on a generated 1080p karaoke opening with
 # moving signs, fades, transforms and full-frame flashes, against FFmpeg drawing the same
 # subtitles frame by frame over a transparent clip of the same length and throwing the
 # frames away. Usage: animation-vs-ffmpeg.sh RENDERER [SECONDS] [KEEP_FOLDER]
@@ -52,7 +52,7 @@ printf 'LoadPlugin("/opt/VSFilter.dll")\r\nMaskSub("%s", 1920, 1080, 23.976, %s)
 /usr/bin/time -f "%e %U %S %M" -o "$work/ffmpeg.time" ffmpeg -nostdin -v error -f lavfi \
     -i "color=c=black@0:s=1920x1080:r=24000/1001:d=$seconds,format=rgba" \
     -vf "subtitles=$work/anim.ass" -f null -
-/usr/bin/time -f "%e %U %S %M" -o "$work/render.time" "$renderer" -v 1080p -f 23.976 -a1 -p1 \
+/usr/bin/time -f "%e %U %S %M" -o "$work/render.time" "$renderer" -v 1080p -f 23.976 -a1 -p1 -b1 \
     -o "$work/anim.xml" -o "$work/anim.sup" "$work/anim.avs" >/dev/null
 read -r fe fu fs fm <"$work/ffmpeg.time"
 read -r re ru rs rm <"$work/render.time"
