@@ -12,6 +12,8 @@
 
 #ifdef _WIN32
 #include <climits>
+// after windows.h, which it needs
+#include <shellapi.h>
 #endif
 
 namespace pelldrin {
@@ -117,6 +119,23 @@ std::string CurrentFolder() {
         folder.pop_back();
     }
     return folder;
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+#ifdef _WIN32
+    int count = 0;
+    wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (wide != nullptr) {
+        std::vector<std::string> args;
+        args.reserve(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            args.push_back(FromWide(wide[i]));
+        }
+        ::LocalFree(wide);
+        return args;
+    }
+#endif
+    return std::vector<std::string>(argv, argv + argc);
 }
 
 bool FileExists(std::string_view path) {

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/PathText.h"
 
@@ -37,6 +38,10 @@ bool IsAbsolutePath(std::string_view path);
 
 // The process's current folder, without a final separator.
 std::string CurrentFolder();
+
+// main()'s arguments as UTF-8. On Windows argv is in the ANSI code page, which loses
+// every character outside it, so the arguments come from the wide command line instead.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 bool FileExists(std::string_view path);
 

@@ -1,5 +1,6 @@
 // pelldrin-render: draws a task script's subtitles into BDN XML with PNG images, or one
 // frame of it into a PNG for a preview.
+#include "base/FileSystem.h"
 #include "render/Preview.h"
 #include "render/Renderer.h"
 
@@ -8,7 +9,7 @@
 #include <vector>
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv, argv + argc);
+    const std::vector<std::string> args = pelldrin::ProgramArguments(argc, argv);
     if (pelldrin::render::IsPreviewRequest(args)) {
         return pelldrin::render::RunPreview(args, std::cout, std::cerr);
     }
