@@ -13,6 +13,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDragEnterEvent>
+#include <QDir>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -691,7 +692,8 @@ void TMainform::AddTask(const std::string& path) {
 QStringList PathsFromCommandLine(const QStringList& arguments) {
     QStringList paths;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
-        paths << QFileInfo(arguments[i]).absoluteFilePath();
+        // Windows paths shown and written with backslashes, as the user knows them.
+        paths << QDir::toNativeSeparators(QFileInfo(arguments[i]).absoluteFilePath());
     }
     return paths;
 }
@@ -705,7 +707,7 @@ void TMainform::dragEnterEvent(QDragEnterEvent* event) {
 void TMainform::dropEvent(QDropEvent* event) {
     QStringList paths;
     for (const QUrl& url : event->mimeData()->urls()) {
-        paths << (url.isLocalFile() ? url.toLocalFile() : url.toString());
+        paths << (url.isLocalFile() ? QDir::toNativeSeparators(url.toLocalFile()) : url.toString());
     }
     event->acceptProposedAction();
     AddDroppedFiles(paths);
