@@ -217,18 +217,24 @@ void NumberColors(const RgbaImage& image, ColorTable& table, std::vector<std::ui
                   std::vector<std::uint32_t>& counts) {
     const std::size_t count = numbers.size();
     const std::uint8_t* p = image.pixels.data();
+    std::uint32_t lastKey = 0;
+    std::uint32_t lastNumber = 0;
     for (std::size_t i = 0; i < count; ++i, p += 4) {
         if (p[3] == 0) {
             continue;
         }
-        // Looked up every time: at anti-aliased edges the colour changes from pixel
-        // to pixel, and a "same as before" test there costs more in mispredictions.
-        const std::uint32_t number = table.Find(Pack(p));
-        if (number == counts.size()) {
-            counts.push_back(0);
+        // A pixel like the last visible one keeps its number without a lookup: flat areas
+        // (a full-frame flash, the inside of a glyph) cost a comparison a pixel.
+        const std::uint32_t key = Pack(p);
+        if (lastNumber == 0 || key != lastKey) {
+            lastKey = key;
+            lastNumber = table.Find(key);
+            if (lastNumber == counts.size()) {
+                counts.push_back(0);
+            }
         }
-        ++counts[number];
-        numbers[i] = number;
+        ++counts[lastNumber];
+        numbers[i] = lastNumber;
     }
 }
 
