@@ -6,15 +6,26 @@
 #include "base/Utf8.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <optional>
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace pelldrin::render {
 
@@ -41,26 +52,46 @@ fs::path Resolved(const std::string& path) {
     return error ? fs::absolute(ToFsPath(path)) : resolved;
 }
 
-struct FileId {
-    dev_t device;
-    ino_t inode;
-};
-
-std::optional<FileId> IdOf(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        return std::nullopt;
-    }
-    return FileId{st.st_dev, st.st_ino};
-}
-
 bool SameFile(const std::string& a, const std::string& b) {
-    const auto idA = IdOf(a);
-    const auto idB = IdOf(b);
-    if (idA && idB) {
-        return idA->device == idB->device && idA->inode == idB->inode;
+    std::error_code error;
+    const bool same = fs::equivalent(ToFsPath(a), ToFsPath(b), error);
+    if (!error) {
+        return same; // both exist: the same file by its identity, whatever its names
     }
     return Resolved(a) == Resolved(b);
+}
+
+// The id of this process and whether another one no longer runs.
+std::int64_t OwnProcessId() {
+#ifdef _WIN32
+    return static_cast<std::int64_t>(::GetCurrentProcessId());
+#else
+    return static_cast<std::int64_t>(::getpid());
+#endif
+}
+
+bool ProcessIsGone(std::int64_t pid) {
+#ifdef _WIN32
+    const HANDLE process =
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    if (process != nullptr) {
+        ::CloseHandle(process);
+        return false;
+    }
+    return ::GetLastError() == ERROR_INVALID_PARAMETER;
+#else
+    return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+#endif
+}
+
+// The kind of thing at path, without following a link; nullopt when nothing is there.
+std::optional<fs::file_type> KindOf(const std::string& path, std::error_code& error) {
+    const fs::file_status status = fs::symlink_status(ToFsPath(path), error);
+    if (status.type() == fs::file_type::not_found) {
+        error.clear();
+        return std::nullopt;
+    }
+    return status.type();
 }
 
 // True when name is one of the run's picture names: BASE_00001.png or BASE_00001_2.png.
@@ -79,27 +110,22 @@ void CheckOneOutput(const std::string& path, const char* what) {
         throw OutputError("the " + std::string(what) + " output " + Quoted(path) +
                           " names a folder, not a file");
     }
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0) {
-        if (S_ISLNK(st.st_mode)) {
-            throw OutputError("the " + std::string(what) + " output " + Quoted(path) +
-                              " is a symbolic link; name the file itself");
-        }
-        if (S_ISDIR(st.st_mode)) {
-            throw OutputError("the " + std::string(what) + " output " + Quoted(path) +
-                              " is a folder, not a file");
-        }
-        if (!S_ISREG(st.st_mode)) {
-            throw OutputError("the " + std::string(what) + " output " + Quoted(path) +
-                              " is a device or another special file, not a plain file");
-        }
-    } else if (errno != ENOENT) {
+    std::error_code error;
+    if (const auto kind = KindOf(path, error); error) {
         throw OutputError("the " + std::string(what) + " output " + Quoted(path) + ": " +
-                          std::strerror(errno));
+                          error.message());
+    } else if (kind == fs::file_type::symlink) {
+        throw OutputError("the " + std::string(what) + " output " + Quoted(path) +
+                          " is a symbolic link; name the file itself");
+    } else if (kind == fs::file_type::directory) {
+        throw OutputError("the " + std::string(what) + " output " + Quoted(path) +
+                          " is a folder, not a file");
+    } else if (kind && kind != fs::file_type::regular) {
+        throw OutputError("the " + std::string(what) + " output " + Quoted(path) +
+                          " is a device or another special file, not a plain file");
     }
     const std::string folder = FolderOrCurrent(path);
-    struct stat folderStat {};
-    if (::stat(folder.c_str(), &folderStat) != 0 || !S_ISDIR(folderStat.st_mode)) {
+    if (!fs::is_directory(ToFsPath(folder), error)) {
         throw OutputError("the folder " + Quoted(folder) + " of the " + std::string(what) +
                           " output does not exist");
     }
@@ -146,6 +172,44 @@ void CheckOutputPaths(const RunPaths& paths) {
     }
 }
 
+namespace {
+
+[[noreturn]] void FolderTaken(const std::string& folder) {
+    throw OutputError("another pelldrin-render run is writing into the folder " +
+                      Quoted(folder.empty() ? std::string(".") : folder) +
+                      "; wait for it to end or choose another folder");
+}
+
+} // namespace
+
+#ifdef _WIN32
+
+FolderLock::FolderLock(const std::string& folder) {
+    const std::string path = JoinPath(folder.empty() ? std::string(".") : folder, kLockName);
+    // Opened without sharing: a second run's open fails while this one holds it; a link
+    // planted under the name is opened as itself, not followed.
+    const HANDLE file =
+        ::CreateFileW(ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_SHARING_VIOLATION) {
+            FolderTaken(folder);
+        }
+        throw OutputError("cannot lock the output folder: " + Quoted(path) + ": " +
+                          WindowsErrorText(error));
+    }
+    handle_ = file;
+}
+
+FolderLock::~FolderLock() {
+    if (handle_ != nullptr) {
+        ::CloseHandle(static_cast<HANDLE>(handle_));
+    }
+}
+
+#else
+
 FolderLock::FolderLock(const std::string& folder) {
     const std::string path = JoinPath(folder.empty() ? std::string(".") : folder, kLockName);
     // O_NONBLOCK: a FIFO planted under the name must not stall the run.
@@ -166,9 +230,7 @@ FolderLock::FolderLock(const std::string& folder) {
         ::close(fd_);
         fd_ = -1;
         if (error == EWOULDBLOCK) {
-            throw OutputError("another pelldrin-render run is writing into the folder " +
-                              Quoted(folder.empty() ? std::string(".") : folder) +
-                              "; wait for it to end or choose another folder");
+            FolderTaken(folder);
         }
         throw OutputError("cannot lock the output folder: " + Quoted(path) + ": " +
                           std::strerror(error));
@@ -181,6 +243,8 @@ FolderLock::~FolderLock() {
     }
 }
 
+#endif
+
 int RemoveStaleTemporaries(const std::string& folder) {
     int removed = 0;
     std::error_code error;
@@ -192,17 +256,19 @@ int RemoveStaleTemporaries(const std::string& folder) {
         }
         const std::string tail = name.substr(name.rfind(".tmp") + 4);
         std::int64_t pid = 0;
-        if (!TryParseInt(tail.substr(0, tail.find('_')), pid) || pid <= 0 || pid == ::getpid() ||
-            pid > 0x7fffffff) {
+        if (!TryParseInt(tail.substr(0, tail.find('_')), pid) || pid <= 0 ||
+            pid == OwnProcessId() || pid > 0x7fffffff) {
             continue;
         }
-        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) {
+        if (!ProcessIsGone(pid)) {
             continue; // its writer still runs (or cannot be asked)
         }
-        struct stat st {};
         const std::string path = JoinPath(where, name);
-        if (::lstat(path.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) &&
-            ::unlink(path.c_str()) == 0) {
+        std::error_code kindError;
+        const auto kind = KindOf(path, kindError);
+        // A link is removed as itself, never followed.
+        if ((kind == fs::file_type::regular || kind == fs::file_type::symlink) &&
+            fs::remove(ToFsPath(path), kindError)) {
             ++removed;
         }
     }
@@ -210,9 +276,9 @@ int RemoveStaleTemporaries(const std::string& folder) {
 }
 
 void RemoveEarlierOutput(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-        ::unlink(path.c_str());
+    std::error_code error;
+    if (KindOf(path, error) == fs::file_type::regular) {
+        fs::remove(ToFsPath(path), error);
     }
 }
 
