@@ -92,7 +92,8 @@ int RunPreview(const std::vector<std::string>& args, std::ostream& out, std::ost
         CheckTrackWithinLimits(track.Get(), track.EventLines(), geometry, options.limits,
                                script.subtitlePath);
         std::unique_ptr<ASS_Renderer, void (*)(ASS_Renderer*)> renderer(
-            CreateRenderer(library.Get().Get(), geometry), ass_renderer_done);
+            CreateRenderer(library.Get().Get(), geometry, LibassCacheMegabytes(options.limits)),
+            ass_renderer_done);
 
         // The frame shown at that time, as the conversion numbers frames.
         const FrameClock clock{script.rate->num, script.rate->den};

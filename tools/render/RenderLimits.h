@@ -32,6 +32,11 @@ std::uint64_t EstimateEventBytes(const ASS_Track* track, const ASS_Event& event,
 // same time and the estimate's own error.
 std::uint64_t EventMemoryBudget(const RenderLimits& limits);
 
+// The size of libass's bitmap cache for each of `renderers` renderers: together a
+// sixty-fourth of the memory limit, at most 16 MB, so a conversion and a preview draw with
+// the same caches.
+int LibassCacheMegabytes(const RenderLimits& limits, int renderers = 1);
+
 // Throws LimitError for the first event (named by its line in eventLines, or by its
 // number) whose drawing would pass the memory budget, or when the track has more events
 // than the event limit.

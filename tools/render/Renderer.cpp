@@ -457,14 +457,7 @@ class EventOutput {
     std::optional<EncoderPool> pool_; // last: its threads stop before the rest goes
 };
 
-// libass's bitmap caches take a sixty-fourth of the memory limit, at most 16 MB, shared
-// among the drawing threads' renderers.
-int CacheMegabytes(const RenderLimits& limits, int threads) {
-    return std::max(
-        static_cast<int>(std::clamp<std::int64_t>(limits.memoryMb / 64, 4, 16)) / threads, 2);
-}
-
-// The drawing threads asked for, or one per processor.
+// The drawing threads asked for.
 // One drawing thread unless asked: drawing is a small share of the work (the encoders
 // already fill the other core), and each extra libass renderer costs memory.
 int DrawingThreads(const RenderLimits& limits) {
@@ -542,7 +535,7 @@ void RenderOutputs(const RenderOptions& options, const RenderScript& script, std
     CheckTrackWithinLimits(track.Get(), track.EventLines(), geometry, options.limits,
                            script.subtitlePath);
     const int threads = DrawingThreads(options.limits);
-    const int cacheMb = CacheMegabytes(options.limits, threads);
+    const int cacheMb = LibassCacheMegabytes(options.limits, threads);
     const FrameSourceMaker makeSource = [&](int index) -> std::unique_ptr<FrameSource> {
         if (index == 0) {
             return std::make_unique<ThreadFrameSource>(library, track.Get(), geometry, cacheMb);
