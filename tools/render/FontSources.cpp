@@ -7,9 +7,9 @@
 #include "render/SrtConvert.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <array>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -76,7 +76,8 @@ std::string FamilyOf(const std::string& described) {
 std::string ProgramFolder() {
 #ifdef _WIN32
     std::wstring path(32768, L'\0');
-    const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    const DWORD length =
+        ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
     if (length == 0 || length >= path.size()) {
         return {};
     }
@@ -130,7 +131,8 @@ int AddFontFiles(ASS_Library* library, const std::vector<std::string>& folders,
             const std::string path = FromFsPath(file);
             std::error_code sizeError;
             if (fs::file_size(file, sizeError) > kMaxFontFileBytes) {
-                warn("the font file \"" + QuoteForMessage(path) + "\" is over 64 MB; it is not loaded");
+                warn("the font file \"" + QuoteForMessage(path) +
+                     "\" is over 64 MB; it is not loaded");
                 continue;
             }
             try {
@@ -159,11 +161,14 @@ std::optional<std::string> FontReport::Translate(const std::string& message) {
         const auto lastComma = message.rfind(", ");
         const std::string face =
             lastComma == std::string::npos ? message.substr(pos) : message.substr(lastComma + 2);
-        return "the font \"" + QuoteForMessage(family) + "\" is not installed and not in a fonts "
-               "folder or the script; \"" + QuoteForMessage(face) + "\" is used instead";
+        return "the font \"" + QuoteForMessage(family) +
+               "\" is not installed and not in a fonts "
+               "folder or the script; \"" +
+               QuoteForMessage(face) + "\" is used instead";
     }
     pos = 0;
-    const std::string glyph = Between(message, "failed to find any fallback with glyph 0x", " ", pos);
+    const std::string glyph =
+        Between(message, "failed to find any fallback with glyph 0x", " ", pos);
     if (!glyph.empty()) {
         char32_t codePoint = 0;
         try {
@@ -201,7 +206,8 @@ std::string FontReport::LineOf(char32_t codePoint) {
             if (!line.empty() && line.back() == '\r') {
                 line.pop_back();
             }
-            return "; first used on line " + std::to_string(i + 1) + ": " + QuoteForMessage(line, 120);
+            return "; first used on line " + std::to_string(i + 1) + ": " +
+                   QuoteForMessage(line, 120);
         }
     }
     return {};
@@ -209,8 +215,7 @@ std::string FontReport::LineOf(char32_t codePoint) {
 
 SubtitleLibrary::SubtitleLibrary(const std::string& subtitlePath,
                                  std::function<void(const std::string&)> warn)
-    : report_(subtitlePath), warn_(std::move(warn)),
-      library_([this](const std::string& message) {
+    : report_(subtitlePath), warn_(std::move(warn)), library_([this](const std::string& message) {
           if (const auto warning = report_.Translate(message)) {
               warn_(*warning);
           }

@@ -54,8 +54,7 @@ class FontReport {
 // program are loaded, and its messages reach warn with the font ones made readable.
 class SubtitleLibrary {
   public:
-    SubtitleLibrary(const std::string& subtitlePath,
-                    std::function<void(const std::string&)> warn);
+    SubtitleLibrary(const std::string& subtitlePath, std::function<void(const std::string&)> warn);
     const AssLibrary& Get() const { return library_; }
 
   private:

@@ -6,8 +6,8 @@
 #include "base/Utf8.h"
 
 #include <cerrno>
-#include <cstdint>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <optional>

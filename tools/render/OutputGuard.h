@@ -39,8 +39,8 @@ class FolderLock {
     FolderLock& operator=(const FolderLock&) = delete;
 
   private:
-    int fd_ = -1;             // the lock file, on POSIX systems
-    void* handle_ = nullptr;  // the lock file, on Windows
+    int fd_ = -1;            // the lock file, on POSIX systems
+    void* handle_ = nullptr; // the lock file, on Windows
 };
 
 // Removes the temporary files that runs which no longer live left in the folder (names

@@ -213,11 +213,12 @@ bool PaletteReuse::Apply(const RgbaImage& image, std::int64_t inFrame, std::int6
         for (const IndexedImage& part : parts) {
             freshIndices.push_back(&part.indices);
         }
-        ForEachRun(image, parts, freshIndices,
-                   [&](std::size_t k, std::size_t i, std::size_t, const std::uint8_t* p) {
-                       const Stray s = StrayOf(p, parts.front().palette[parts[k].indices[i]]);
-                       allowed = {std::max(allowed.alpha, s.alpha), std::max(allowed.color, s.color)};
-                   });
+        ForEachRun(
+            image, parts, freshIndices,
+            [&](std::size_t k, std::size_t i, std::size_t, const std::uint8_t* p) {
+                const Stray s = StrayOf(p, parts.front().palette[parts[k].indices[i]]);
+                allowed = {std::max(allowed.alpha, s.alpha), std::max(allowed.color, s.color)};
+            });
         // The previous indices, split where pixels that shared one now differ.
         PartIndices indices;
         for (const IndexedImage& part : previous_) {

@@ -109,7 +109,8 @@ int RunPreview(const std::vector<std::string>& args, std::ostream& out, std::ost
         if (box.Empty()) {
             out << "Box: none\n";
         } else {
-            out << "Box: " << box.x << ' ' << box.y << ' ' << box.width << ' ' << box.height << '\n';
+            out << "Box: " << box.x << ' ' << box.y << ' ' << box.width << ' ' << box.height
+                << '\n';
         }
         return 0;
     } catch (const std::bad_alloc&) {
