@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <limits>
+#include <memory>
 
 namespace pelldrin::render {
 
@@ -211,30 +213,62 @@ PaletteColor ColorOfKey(std::uint32_t key) {
             static_cast<std::uint8_t>((key >> 16) & 0xFF), static_cast<std::uint8_t>(key >> 24)};
 }
 
-// The distinct visible colours of an image, numbered from 1 in the table; numbers gets
-// each pixel's number (0 for transparent) and counts how often each number occurs.
-void NumberColors(const RgbaImage& image, ColorTable& table, std::vector<std::uint32_t>& numbers,
+// The distinct visible colours of an image, numbered from 1 in the table; numbers[i] gets
+// pixel i's number (0 for transparent) and counts how often each number occurs. False when
+// the numbers outgrow Number; the table is then incomplete.
+template <class Number>
+bool NumberColors(const RgbaImage& image, ColorTable& table, Number* numbers,
                   std::vector<std::uint32_t>& counts) {
-    const std::size_t count = numbers.size();
+    constexpr std::uint64_t kAlphas = 0xFF000000FF000000ull;
+    const std::size_t count = static_cast<std::size_t>(image.width) * image.height;
     const std::uint8_t* p = image.pixels.data();
     std::uint32_t lastKey = 0;
-    std::uint32_t lastNumber = 0;
-    for (std::size_t i = 0; i < count; ++i, p += 4) {
-        if (p[3] == 0) {
-            continue;
-        }
-        // A pixel like the last visible one keeps its number without a lookup: flat areas
-        // (a full-frame flash, the inside of a glyph) cost a comparison a pixel.
-        const std::uint32_t key = Pack(p);
-        if (lastNumber == 0 || key != lastKey) {
-            lastKey = key;
-            lastNumber = table.Find(key);
-            if (lastNumber == counts.size()) {
-                counts.push_back(0);
+    Number lastNumber = 0;
+    for (std::size_t i = 0; i < count;) {
+        // Transparent pixels go four at a time: most of a picture's box is empty.
+        if (i + 4 <= count) {
+            std::uint64_t two[2];
+            std::memcpy(two, p, 16);
+            if (((two[0] | two[1]) & kAlphas) == 0) {
+                std::fill_n(numbers + i, 4, Number{0});
+                i += 4;
+                p += 16;
+                continue;
             }
         }
-        ++counts[lastNumber];
-        numbers[i] = lastNumber;
+        Number number = 0;
+        if (p[3] != 0) {
+            // A pixel like the last visible one keeps its number without a lookup: flat
+            // areas (a full-frame flash, the inside of a glyph) cost a comparison a pixel.
+            const std::uint32_t key = Pack(p);
+            if (lastNumber == 0 || key != lastKey) {
+                const std::uint32_t found = table.Find(key);
+                if (found > std::numeric_limits<Number>::max()) {
+                    return false;
+                }
+                lastKey = key;
+                lastNumber = static_cast<Number>(found);
+                if (found == counts.size()) {
+                    counts.push_back(0);
+                }
+            }
+            ++counts[lastNumber];
+            number = lastNumber;
+        }
+        numbers[i] = number;
+        ++i;
+        p += 4;
+    }
+    return true;
+}
+
+// The pixels' palette indices from their colour numbers.
+template <class Number>
+void MapNumbers(const Number* numbers, const std::vector<std::uint8_t>& indexOfNumber,
+                std::uint8_t* indices, std::size_t count) {
+    const std::uint8_t* map = indexOfNumber.data();
+    for (std::size_t i = 0; i < count; ++i) {
+        indices[i] = map[numbers[i]];
     }
 }
 
@@ -296,11 +330,19 @@ IndexedImage QuantizeImage(const RgbaImage& image) {
         return out;
     }
 
-    // One pass numbers the distinct colours; the pixels keep their numbers.
+    // One pass numbers the distinct colours; the pixels keep their numbers, in 16 bits
+    // unless a picture has more colours than that.
     ColorTable table;
-    std::vector<std::uint32_t> numbers(count, 0);
     std::vector<std::uint32_t> counts(1, 0);
-    NumberColors(image, table, numbers, counts);
+    std::unique_ptr<std::uint16_t[]> shortNumbers(new std::uint16_t[count]);
+    std::unique_ptr<std::uint32_t[]> longNumbers;
+    if (!NumberColors(image, table, shortNumbers.get(), counts)) {
+        shortNumbers.reset();
+        table = ColorTable();
+        counts.assign(1, 0);
+        longNumbers.reset(new std::uint32_t[count]);
+        NumberColors(image, table, longNumbers.get(), counts);
+    }
     if (table.Size() == 0) {
         return out;
     }
@@ -320,8 +362,10 @@ IndexedImage QuantizeImage(const RgbaImage& image) {
     for (std::size_t i = 0; i < entries.size(); ++i) {
         indexOfNumber[entries[i].slot] = finalIndex[colorOfEntry[i]];
     }
-    for (std::size_t i = 0; i < count; ++i) {
-        out.indices[i] = indexOfNumber[numbers[i]];
+    if (shortNumbers) {
+        MapNumbers(shortNumbers.get(), indexOfNumber, out.indices.data(), count);
+    } else {
+        MapNumbers(longNumbers.get(), indexOfNumber, out.indices.data(), count);
     }
     return out;
 }

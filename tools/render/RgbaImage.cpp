@@ -8,14 +8,37 @@ namespace pelldrin::render {
 
 namespace {
 
-bool RowVisible(const RgbaImage& image, int row, int left, int right) {
-    const std::uint8_t* p = image.Row(row);
-    for (int x = left; x < right; ++x) {
-        if (p[x * 4 + 3] != 0) {
-            return true;
+constexpr std::uint64_t kAlphas = 0xFF000000FF000000ull;
+
+// The first pixel in [from, to) of a row with alpha above 0, or to; pixels are tested two at
+// a time, as most of a picture's rows are mostly empty.
+int FirstVisible(const std::uint8_t* row, int from, int to) {
+    int x = from;
+    for (; x + 2 <= to; x += 2) {
+        std::uint64_t two = 0;
+        std::memcpy(&two, row + x * 4, 8);
+        if ((two & kAlphas) != 0) {
+            return row[x * 4 + 3] != 0 ? x : x + 1;
         }
     }
-    return false;
+    return x < to && row[x * 4 + 3] != 0 ? x : to;
+}
+
+// One past the last pixel in [from, to) with alpha above 0, or from.
+int EndOfVisible(const std::uint8_t* row, int from, int to) {
+    int x = to;
+    for (; x - 2 >= from; x -= 2) {
+        std::uint64_t two = 0;
+        std::memcpy(&two, row + (x - 2) * 4, 8);
+        if ((two & kAlphas) != 0) {
+            return row[(x - 1) * 4 + 3] != 0 ? x : x - 1;
+        }
+    }
+    return x > from && row[(x - 1) * 4 + 3] != 0 ? x : from;
+}
+
+bool RowVisible(const RgbaImage& image, int row, int left, int right) {
+    return FirstVisible(image.Row(row), left, right) < right;
 }
 
 // The visible box of the rows [top,bottom); empty when they hold no visible pixel.
@@ -33,16 +56,8 @@ PixelRect VisibleBox(const RgbaImage& image, int top, int bottom) {
     int right = 0;
     for (int row = top; row < bottom; ++row) {
         const std::uint8_t* p = image.Row(row);
-        int x = 0;
-        while (x < left && p[x * 4 + 3] == 0) {
-            ++x;
-        }
-        left = std::min(left, x);
-        int r = image.width;
-        while (r > right && p[(r - 1) * 4 + 3] == 0) {
-            --r;
-        }
-        right = std::max(right, r);
+        left = FirstVisible(p, 0, left);
+        right = EndOfVisible(p, right, image.width);
     }
     return PixelRect{left, top, right, bottom};
 }
