@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
 
 namespace pelldrin::render {
 
@@ -11,24 +12,16 @@ namespace {
 constexpr std::size_t kMaxEntries = 256;
 constexpr int kSplitRounds = 4;
 
-// Calls visit(part, offset in the part, RGBA pixel) for every pixel of the parts.
-template <class Visit>
-void ForEachPixel(const RgbaImage& image, const std::vector<IndexedImage>& parts, Visit visit) {
-    for (std::size_t k = 0; k < parts.size(); ++k) {
-        const IndexedImage& part = parts[k];
-        for (int row = 0; row < part.height; ++row) {
-            const std::uint8_t* p = image.Row(part.y - image.y + row) + (part.x - image.x) * 4;
-            const std::size_t start = static_cast<std::size_t>(row) * part.width;
-            for (int col = 0; col < part.width; ++col, p += 4) {
-                visit(k, start + col, p);
-            }
-        }
-    }
+inline std::uint32_t PixelValue(const std::uint8_t* p) {
+    std::uint32_t v = 0;
+    std::memcpy(&v, p, 4);
+    return v;
 }
 
 // Calls visit(part, offset, length, RGBA pixel) for every run of pixels in a row that share
 // their colour and their index in indices: a flat picture (a full-frame flash) is a few runs a
-// row, so the work per picture follows its detail, not its size.
+// row, so the work per picture follows its detail, not its size. visit may change the indices
+// of its own run.
 template <class Visit>
 void ForEachRun(const RgbaImage& image, const std::vector<IndexedImage>& parts,
                 const std::vector<const std::vector<std::uint8_t>*>& indices, Visit visit) {
@@ -38,15 +31,17 @@ void ForEachRun(const RgbaImage& image, const std::vector<IndexedImage>& parts,
         for (int row = 0; row < part.height; ++row) {
             const std::uint8_t* p = image.Row(part.y - image.y + row) + (part.x - image.x) * 4;
             const std::size_t start = static_cast<std::size_t>(row) * part.width;
+            const std::uint8_t* rowIndex = index.data() + start;
             int col = 0;
             while (col < part.width) {
-                const std::uint8_t* first = p + col * 4;
+                const std::uint32_t colour = PixelValue(p + col * 4);
+                const std::uint8_t first = rowIndex[col];
                 int end = col + 1;
-                while (end < part.width && std::equal(first, first + 4, p + end * 4) &&
-                       index[start + end] == index[start + col]) {
+                while (end < part.width && PixelValue(p + end * 4) == colour &&
+                       rowIndex[end] == first) {
                     ++end;
                 }
-                visit(k, start + col, static_cast<std::size_t>(end - col), first);
+                visit(k, start + col, static_cast<std::size_t>(end - col), p + col * 4);
                 col = end;
             }
         }
@@ -140,33 +135,50 @@ std::size_t SplitStrays(const RgbaImage& image, const std::vector<IndexedImage>&
         std::array<std::uint8_t, 4> colour;
     };
     std::vector<Seed> seeds;
-    // A pixel like the one before it, with the index it had, goes where that one went.
-    const std::uint8_t* before = nullptr;
+    // A pixel like the one before it, with the index it had, goes where that one went: the
+    // pixels of a run, and a row's first pixel like the last one of the row before.
+    std::uint32_t before = 0;
+    bool haveBefore = false;
     std::uint8_t beforeFrom = 0;
     std::uint8_t beforeTo = 0;
-    ForEachPixel(image, parts, [&](std::size_t k, std::size_t i, const std::uint8_t* p) {
-        std::uint8_t& index = indices[k][i];
-        const std::uint8_t from = index;
-        if (before != nullptr && index == beforeFrom && std::equal(p, p + 4, before)) {
-            index = beforeTo;
-        } else if (next != 0 && !Within(p, palette[index], allowed)) {
-            const auto seed = std::find_if(seeds.begin(), seeds.end(), [&](const Seed& s) {
-                return s.from == index &&
-                       Within(p, {s.colour[0], s.colour[1], s.colour[2], s.colour[3]}, allowed);
-            });
-            if (seed != seeds.end()) {
-                index = seed->index;
-            } else if (next == kMaxEntries) {
-                next = 0;
-            } else {
-                seeds.push_back({index, static_cast<std::uint8_t>(next), {p[0], p[1], p[2], p[3]}});
-                index = static_cast<std::uint8_t>(next++);
-            }
-        }
-        before = p;
-        beforeFrom = from;
-        beforeTo = index;
-    });
+    std::vector<const std::vector<std::uint8_t>*> runIndices;
+    for (const auto& part : indices) {
+        runIndices.push_back(&part);
+    }
+    ForEachRun(image, parts, runIndices,
+               [&](std::size_t k, std::size_t i, std::size_t n, const std::uint8_t* p) {
+                   std::uint8_t* run = indices[k].data() + i;
+                   const std::uint8_t from = run[0];
+                   std::uint8_t index = from;
+                   if (haveBefore && from == beforeFrom && PixelValue(p) == before) {
+                       index = beforeTo;
+                   } else if (next != 0 && !Within(p, palette[from], allowed)) {
+                       const auto seed =
+                           std::find_if(seeds.begin(), seeds.end(), [&](const Seed& s) {
+                               return s.from == from && Within(p,
+                                                               {s.colour[0], s.colour[1],
+                                                                s.colour[2], s.colour[3]},
+                                                               allowed);
+                           });
+                       if (seed != seeds.end()) {
+                           index = seed->index;
+                       } else if (next == kMaxEntries) {
+                           next = 0;
+                       } else {
+                           seeds.push_back({from,
+                                            static_cast<std::uint8_t>(next),
+                                            {p[0], p[1], p[2], p[3]}});
+                           index = static_cast<std::uint8_t>(next++);
+                       }
+                   }
+                   if (index != from) {
+                       std::fill_n(run, n, index);
+                   }
+                   before = PixelValue(p);
+                   haveBefore = true;
+                   beforeFrom = from;
+                   beforeTo = index;
+               });
     return next;
 }
 
