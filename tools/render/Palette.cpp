@@ -224,6 +224,7 @@ bool NumberColors(const RgbaImage& image, ColorTable& table, Number* numbers,
     const std::uint8_t* p = image.pixels.data();
     std::uint32_t lastKey = 0;
     Number lastNumber = 0;
+    std::uint32_t pending = 0; // pixels of lastNumber not yet counted
     for (std::size_t i = 0; i < count;) {
         // Transparent pixels go four at a time: most of a picture's box is empty.
         if (i + 4 <= count) {
@@ -246,19 +247,22 @@ bool NumberColors(const RgbaImage& image, ColorTable& table, Number* numbers,
                 if (found > std::numeric_limits<Number>::max()) {
                     return false;
                 }
-                lastKey = key;
-                lastNumber = static_cast<Number>(found);
                 if (found == counts.size()) {
                     counts.push_back(0);
                 }
+                counts[lastNumber] += pending;
+                pending = 0;
+                lastKey = key;
+                lastNumber = static_cast<Number>(found);
             }
-            ++counts[lastNumber];
+            ++pending;
             number = lastNumber;
         }
         numbers[i] = number;
         ++i;
         p += 4;
     }
+    counts[lastNumber] += pending;
     return true;
 }
 
