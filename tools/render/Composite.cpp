@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -170,6 +171,32 @@ void Unpremultiply(std::uint8_t* p, std::size_t count) {
     }
 }
 
+// For each row of the box, the columns [first, end) that some mask covers; a row no mask
+// covers has first >= end.
+struct RowSpan {
+    int first, end;
+};
+
+std::vector<RowSpan> CoveredSpans(const ASS_Image* images, const Box& box) {
+    const int width = box.right - box.left;
+    std::vector<RowSpan> spans(static_cast<std::size_t>(box.bottom - box.top), RowSpan{width, 0});
+    for (const ASS_Image* img = images; img != nullptr; img = img->next) {
+        const int x0 = std::max(img->dst_x, box.left) - box.left;
+        const int x1 = std::min(img->dst_x + img->w, box.right) - box.left;
+        const int y0 = std::max(img->dst_y, box.top);
+        const int y1 = std::min(img->dst_y + img->h, box.bottom);
+        if ((img->color & 0xFF) == 0xFF || x0 >= x1) {
+            continue;
+        }
+        for (int y = y0; y < y1; ++y) {
+            RowSpan& span = spans[static_cast<std::size_t>(y - box.top)];
+            span.first = std::min(span.first, x0);
+            span.end = std::max(span.end, x1);
+        }
+    }
+    return spans;
+}
+
 RgbaImage Composite(const ASS_Image* images, const Box& box) {
     RgbaImage out;
     out.x = box.left;
@@ -180,7 +207,15 @@ RgbaImage Composite(const ASS_Image* images, const Box& box) {
     for (const ASS_Image* img = images; img != nullptr; img = img->next) {
         BlendMask(*img, out.pixels.data(), box);
     }
-    Unpremultiply(out.pixels.data(), static_cast<std::size_t>(out.width) * out.height);
+    // Only the pixels some mask covers can be other than transparent.
+    const std::vector<RowSpan> spans = CoveredSpans(images, box);
+    for (int row = 0; row < out.height; ++row) {
+        const RowSpan& span = spans[static_cast<std::size_t>(row)];
+        if (span.first < span.end) {
+            Unpremultiply(out.Row(row) + static_cast<std::size_t>(span.first) * 4,
+                          static_cast<std::size_t>(span.end - span.first));
+        }
+    }
     return out;
 }
 

@@ -48,6 +48,51 @@ void ForEachRun(const RgbaImage& image, const std::vector<IndexedImage>& parts,
     }
 }
 
+// A run of pixels in a row of one part that share their colour and their index: the unit of
+// every pass over a picture, found once.
+struct PixelRun {
+    std::uint32_t offset = 0; // in its part
+    std::uint32_t length = 0;
+    std::uint32_t colour = 0; // RGBA bytes
+};
+
+struct PictureRuns {
+    std::vector<PixelRun> runs;
+    std::vector<std::size_t> partEnds; // runs [partEnds[k - 1], partEnds[k]) are in part k
+
+    // Calls visit(part, offset, length, RGBA pixel) for every run.
+    template <class Visit> void ForEach(Visit visit) const {
+        std::size_t r = 0;
+        for (std::size_t k = 0; k < partEnds.size(); ++k) {
+            for (; r < partEnds[k]; ++r) {
+                const PixelRun& run = runs[r];
+                visit(k, run.offset, run.length,
+                      reinterpret_cast<const std::uint8_t*>(&run.colour));
+            }
+        }
+    }
+};
+
+PictureRuns FindRuns(const RgbaImage& image, const std::vector<IndexedImage>& parts,
+                     const std::vector<std::vector<std::uint8_t>>& indices) {
+    PictureRuns found;
+    std::vector<const std::vector<std::uint8_t>*> runIndices;
+    for (const auto& part : indices) {
+        runIndices.push_back(&part);
+    }
+    found.partEnds.assign(parts.size(), 0);
+    ForEachRun(image, parts, runIndices,
+               [&](std::size_t k, std::size_t i, std::size_t n, const std::uint8_t* p) {
+                   found.runs.push_back({static_cast<std::uint32_t>(i),
+                                         static_cast<std::uint32_t>(n), PixelValue(p)});
+                   found.partEnds[k] = found.runs.size();
+               });
+    for (std::size_t k = 1; k < found.partEnds.size(); ++k) {
+        found.partEnds[k] = std::max(found.partEnds[k], found.partEnds[k - 1]);
+    }
+    return found;
+}
+
 bool SameShape(const std::vector<IndexedImage>& a, const std::vector<IndexedImage>& b) {
     if (a.size() != b.size()) {
         return false;
@@ -100,23 +145,17 @@ using PartIndices = std::vector<std::vector<std::uint8_t>>;
 
 // Each index's colour: the average of the image's pixels given it, premultiplied so that
 // faint pixels weigh little in the colour.
-std::vector<PaletteColor> AveragePalette(const RgbaImage& image,
-                                         const std::vector<IndexedImage>& parts,
-                                         const PartIndices& indices, std::size_t size) {
+std::vector<PaletteColor> AveragePalette(const PictureRuns& runs, const PartIndices& indices,
+                                         std::size_t size) {
     std::vector<Sums> sums(size);
-    std::vector<const std::vector<std::uint8_t>*> runIndices;
-    for (const auto& part : indices) {
-        runIndices.push_back(&part);
-    }
-    ForEachRun(image, parts, runIndices,
-               [&](std::size_t k, std::size_t i, std::size_t n, const std::uint8_t* p) {
-                   Sums& s = sums[indices[k][i]];
-                   s.r += std::uint64_t{p[0]} * p[3] * n;
-                   s.g += std::uint64_t{p[1]} * p[3] * n;
-                   s.b += std::uint64_t{p[2]} * p[3] * n;
-                   s.a += std::uint64_t{p[3]} * n;
-                   s.count += n;
-               });
+    runs.ForEach([&](std::size_t k, std::size_t i, std::size_t n, const std::uint8_t* p) {
+        Sums& s = sums[indices[k][i]];
+        s.r += std::uint64_t{p[0]} * p[3] * n;
+        s.g += std::uint64_t{p[1]} * p[3] * n;
+        s.b += std::uint64_t{p[2]} * p[3] * n;
+        s.a += std::uint64_t{p[3]} * n;
+        s.count += n;
+    });
     std::vector<PaletteColor> palette(size);
     for (std::size_t e = 1; e < size; ++e) {
         palette[e] = AverageOf(sums[e]);
@@ -126,9 +165,8 @@ std::vector<PaletteColor> AveragePalette(const RgbaImage& image,
 
 // Gives the pixels that stray from their index's colour new indices, one per colour they
 // share within an index. Returns the palette size, or 0 when it would pass kMaxEntries.
-std::size_t SplitStrays(const RgbaImage& image, const std::vector<IndexedImage>& parts,
-                        const std::vector<PaletteColor>& palette, const Stray& allowed,
-                        PartIndices& indices) {
+std::size_t SplitStrays(const PictureRuns& runs, const std::vector<PaletteColor>& palette,
+                        const Stray& allowed, PartIndices& indices) {
     std::size_t next = palette.size();
     struct Seed {
         std::uint8_t from, index;
@@ -141,44 +179,34 @@ std::size_t SplitStrays(const RgbaImage& image, const std::vector<IndexedImage>&
     bool haveBefore = false;
     std::uint8_t beforeFrom = 0;
     std::uint8_t beforeTo = 0;
-    std::vector<const std::vector<std::uint8_t>*> runIndices;
-    for (const auto& part : indices) {
-        runIndices.push_back(&part);
-    }
-    ForEachRun(image, parts, runIndices,
-               [&](std::size_t k, std::size_t i, std::size_t n, const std::uint8_t* p) {
-                   std::uint8_t* run = indices[k].data() + i;
-                   const std::uint8_t from = run[0];
-                   std::uint8_t index = from;
-                   if (haveBefore && from == beforeFrom && PixelValue(p) == before) {
-                       index = beforeTo;
-                   } else if (next != 0 && !Within(p, palette[from], allowed)) {
-                       const auto seed =
-                           std::find_if(seeds.begin(), seeds.end(), [&](const Seed& s) {
-                               return s.from == from && Within(p,
-                                                               {s.colour[0], s.colour[1],
-                                                                s.colour[2], s.colour[3]},
-                                                               allowed);
-                           });
-                       if (seed != seeds.end()) {
-                           index = seed->index;
-                       } else if (next == kMaxEntries) {
-                           next = 0;
-                       } else {
-                           seeds.push_back({from,
-                                            static_cast<std::uint8_t>(next),
-                                            {p[0], p[1], p[2], p[3]}});
-                           index = static_cast<std::uint8_t>(next++);
-                       }
-                   }
-                   if (index != from) {
-                       std::fill_n(run, n, index);
-                   }
-                   before = PixelValue(p);
-                   haveBefore = true;
-                   beforeFrom = from;
-                   beforeTo = index;
-               });
+    runs.ForEach([&](std::size_t k, std::size_t i, std::size_t n, const std::uint8_t* p) {
+        std::uint8_t* run = indices[k].data() + i;
+        const std::uint8_t from = run[0];
+        std::uint8_t index = from;
+        if (haveBefore && from == beforeFrom && PixelValue(p) == before) {
+            index = beforeTo;
+        } else if (next != 0 && !Within(p, palette[from], allowed)) {
+            const auto seed = std::find_if(seeds.begin(), seeds.end(), [&](const Seed& s) {
+                return s.from == from &&
+                       Within(p, {s.colour[0], s.colour[1], s.colour[2], s.colour[3]}, allowed);
+            });
+            if (seed != seeds.end()) {
+                index = seed->index;
+            } else if (next == kMaxEntries) {
+                next = 0;
+            } else {
+                seeds.push_back({from, static_cast<std::uint8_t>(next), {p[0], p[1], p[2], p[3]}});
+                index = static_cast<std::uint8_t>(next++);
+            }
+        }
+        if (index != from) {
+            std::fill_n(run, n, index);
+        }
+        before = PixelValue(p);
+        haveBefore = true;
+        beforeFrom = from;
+        beforeTo = index;
+    });
     return next;
 }
 
@@ -236,23 +264,25 @@ bool PaletteReuse::Apply(const RgbaImage& image, std::int64_t inFrame, std::int6
         for (const IndexedImage& part : previous_) {
             indices.push_back(part.indices);
         }
-        std::vector<PaletteColor> palette =
-            AveragePalette(image, parts, indices, previousPaletteSize_);
+        // Joins and splits keep the pixels of such a run together, so the runs of the previous
+        // indices serve every pass.
+        const PictureRuns runs = FindRuns(image, parts, indices);
+        std::vector<PaletteColor> palette = AveragePalette(runs, indices, previousPaletteSize_);
         // Each pass over the picture counts on a full frame, so the averages are taken again
         // only when indices changed.
         if (const std::size_t joined = JoinAlike(palette, allowed, indices);
             joined != palette.size()) {
-            palette = AveragePalette(image, parts, indices, joined);
+            palette = AveragePalette(runs, indices, joined);
         }
         // A split moves the averages, so a few rounds may be needed.
         for (int round = 0; round < kSplitRounds && !reused; ++round) {
-            const std::size_t size = SplitStrays(image, parts, palette, allowed, indices);
+            const std::size_t size = SplitStrays(runs, palette, allowed, indices);
             if (size == 0) {
                 break;
             }
             reused = size == palette.size();
             if (!reused) {
-                palette = AveragePalette(image, parts, indices, size);
+                palette = AveragePalette(runs, indices, size);
             }
         }
         for (std::size_t k = 0; reused && k < parts.size(); ++k) {
