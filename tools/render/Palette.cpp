@@ -225,53 +225,70 @@ bool NumberColors(const RgbaImage& image, ColorTable& table, Number* numbers,
     std::uint32_t lastKey = 0;
     Number lastNumber = 0;
     std::uint32_t pending = 0; // pixels of lastNumber not yet counted
-    for (std::size_t i = 0; i < count;) {
+    std::size_t i = 0;
+    while (i < count) {
         // Transparent pixels go four at a time: most of a picture's box is empty.
-        if (i + 4 <= count) {
-            std::uint64_t two[2];
+        for (std::uint64_t two[2]; i + 4 <= count; i += 4, p += 16) {
             std::memcpy(two, p, 16);
-            if (((two[0] | two[1]) & kAlphas) == 0) {
-                std::fill_n(numbers + i, 4, Number{0});
-                i += 4;
-                p += 16;
-                continue;
+            if (((two[0] | two[1]) & kAlphas) != 0) {
+                break;
             }
+            std::fill_n(numbers + i, 4, Number{0});
         }
-        Number number = 0;
-        if (p[3] != 0) {
-            // A pixel like the last visible one keeps its number without a lookup: flat
-            // areas (a full-frame flash, the inside of a glyph) cost a comparison a pixel.
-            const std::uint32_t key = Pack(p);
-            if (lastNumber == 0 || key != lastKey) {
-                const std::uint32_t found = table.Find(key);
-                if (found > std::numeric_limits<Number>::max()) {
-                    return false;
-                }
-                if (found == counts.size()) {
-                    counts.push_back(0);
-                }
-                counts[lastNumber] += pending;
-                pending = 0;
-                lastKey = key;
-                lastNumber = static_cast<Number>(found);
+        if (i == count) {
+            break;
+        }
+        if (p[3] == 0) {
+            numbers[i++] = 0;
+            p += 4;
+            continue;
+        }
+        const std::uint32_t key = Pack(p);
+        if (lastNumber == 0 || key != lastKey) {
+            const std::uint32_t found = table.Find(key);
+            if (found > std::numeric_limits<Number>::max()) {
+                return false;
             }
-            ++pending;
-            number = lastNumber;
+            if (found == counts.size()) {
+                counts.push_back(0);
+            }
+            counts[lastNumber] += pending;
+            pending = 0;
+            lastKey = key;
+            lastNumber = static_cast<Number>(found);
         }
-        numbers[i] = number;
-        ++i;
-        p += 4;
+        // The pixels like this one that follow share its number without a lookup: flat areas
+        // (a full-frame flash, the inside of a glyph) cost a comparison a pixel.
+        std::size_t n = 1;
+        while (i + n < count && Pack(p + n * 4) == key) {
+            ++n;
+        }
+        std::fill_n(numbers + i, n, lastNumber);
+        pending += static_cast<std::uint32_t>(n);
+        i += n;
+        p += n * 4;
     }
     counts[lastNumber] += pending;
     return true;
 }
 
-// The pixels' palette indices from their colour numbers.
+// The pixels' palette indices from their colour numbers; indices starts out all 0, which
+// transparent pixels keep.
 template <class Number>
 void MapNumbers(const Number* numbers, const std::vector<std::uint8_t>& indexOfNumber,
                 std::uint8_t* indices, std::size_t count) {
     const std::uint8_t* map = indexOfNumber.data();
-    for (std::size_t i = 0; i < count; ++i) {
+    std::size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        Number four[4];
+        std::memcpy(four, numbers + i, sizeof four);
+        if ((four[0] | four[1] | four[2] | four[3]) != 0) {
+            for (int k = 0; k < 4; ++k) {
+                indices[i + k] = map[four[k]];
+            }
+        }
+    }
+    for (; i < count; ++i) {
         indices[i] = map[numbers[i]];
     }
 }
