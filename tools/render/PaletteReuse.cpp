@@ -106,11 +106,7 @@ bool SameShape(const std::vector<IndexedImage>& a, const std::vector<IndexedImag
     return true;
 }
 
-// How far pixels stray from their palette colours: alpha in levels, colour as the pixels show
-// over black, in levels times 255.
-struct Stray {
-    int alpha = 0, color = 0;
-};
+using Stray = ReuseStray;
 
 Stray StrayOf(const std::uint8_t* p, const PaletteColor& c) {
     const auto channel = [&](int u, int v) { return std::abs(u * p[3] - v * c.a); };
@@ -241,24 +237,29 @@ std::size_t JoinAlike(const std::vector<PaletteColor>& palette, const Stray& all
 
 } // namespace
 
+ReuseStray FreshStray(const RgbaImage& image, const std::vector<IndexedImage>& parts) {
+    Stray stray;
+    std::vector<const std::vector<std::uint8_t>*> freshIndices;
+    for (const IndexedImage& part : parts) {
+        freshIndices.push_back(&part.indices);
+    }
+    ForEachRun(image, parts, freshIndices,
+               [&](std::size_t k, std::size_t i, std::size_t, const std::uint8_t* p) {
+                   const Stray s = StrayOf(p, parts.front().palette[parts[k].indices[i]]);
+                   stray = {std::max(stray.alpha, s.alpha), std::max(stray.color, s.color)};
+               });
+    return stray;
+}
+
 bool PaletteReuse::Apply(const RgbaImage& image, std::int64_t inFrame, std::int64_t outFrame,
-                         std::vector<IndexedImage>& parts) {
+                         std::vector<IndexedImage>& parts, const ReuseStray& freshStray) {
     const bool follows = inFrame == previousOut_ && SameShape(previous_, parts);
     previousOut_ = outFrame;
     bool reused = false;
     if (follows) {
         // The picture may stray as far as its fresh quantization does, or up to the tolerances.
-        Stray allowed{kReuseAlphaTolerance, kReuseColorTolerance * 255};
-        std::vector<const std::vector<std::uint8_t>*> freshIndices;
-        for (const IndexedImage& part : parts) {
-            freshIndices.push_back(&part.indices);
-        }
-        ForEachRun(
-            image, parts, freshIndices,
-            [&](std::size_t k, std::size_t i, std::size_t, const std::uint8_t* p) {
-                const Stray s = StrayOf(p, parts.front().palette[parts[k].indices[i]]);
-                allowed = {std::max(allowed.alpha, s.alpha), std::max(allowed.color, s.color)};
-            });
+        const Stray allowed{std::max(kReuseAlphaTolerance, freshStray.alpha),
+                            std::max(kReuseColorTolerance * 255, freshStray.color)};
         // The previous indices, split where pixels that shared one now differ.
         PartIndices indices;
         for (const IndexedImage& part : previous_) {

@@ -128,7 +128,6 @@ class EncoderPool {
     void Wake() {
         notEmpty_.notify_all();
         notFull_.notify_all();
-        turn_.notify_all();
     }
 
     void Fail() {
@@ -147,7 +146,14 @@ class EncoderPool {
             Item item;
             {
                 std::unique_lock lock(mutex_);
-                notEmpty_.wait(lock, [&] { return !items_.empty() || closed_ || failed_; });
+                // Results waiting for their turn are held to a bound, as pictures in the
+                // queue are.
+                notEmpty_.wait(lock, [&] {
+                    return failed_ ||
+                           (!items_.empty() && waitingBytes_ < kQueueBytes &&
+                            waiting_.size() < kQueueLimit) ||
+                           (items_.empty() && closed_);
+                });
                 if (failed_ || items_.empty()) {
                     return;
                 }
@@ -158,25 +164,41 @@ class EncoderPool {
             }
             try {
                 encode_(item.image, item.number);
-                {
-                    std::unique_lock lock(mutex_);
-                    turn_.wait(lock, [&] { return nextCommit_ == item.number || failed_; });
-                    if (failed_) {
-                        return;
-                    }
-                }
-                // Only the thread whose turn it is gets here, so commits never overlap.
-                commit_(item.number);
-                {
-                    std::lock_guard lock(mutex_);
-                    ++nextCommit_;
-                }
-                turn_.notify_all();
+                CommitReady(item.number, item.image.image->pixels.size());
             } catch (...) {
                 Fail();
                 return;
             }
         }
+    }
+
+    // Marks a picture encoded and, unless another thread is at it, commits every encoded
+    // picture whose turn has come: a thread never waits for an earlier picture's turn, it
+    // goes on encoding, and the thread that commits that picture commits this one too.
+    void CommitReady(int number, std::size_t bytes) {
+        std::unique_lock lock(mutex_);
+        waiting_.emplace(number, bytes);
+        waitingBytes_ += bytes;
+        if (committing_) {
+            return;
+        }
+        committing_ = true;
+        while (!failed_ && !waiting_.empty() && waiting_.begin()->first == nextCommit_) {
+            lock.unlock();
+            try {
+                commit_(nextCommit_);
+            } catch (...) {
+                lock.lock();
+                committing_ = false;
+                throw;
+            }
+            lock.lock();
+            waitingBytes_ -= waiting_.begin()->second;
+            waiting_.erase(waiting_.begin());
+            ++nextCommit_;
+            notEmpty_.notify_all();
+        }
+        committing_ = false;
     }
 
     Work encode_;
@@ -185,8 +207,10 @@ class EncoderPool {
     mutable std::mutex mutex_;
     std::condition_variable notFull_;
     std::condition_variable notEmpty_;
-    std::condition_variable turn_;
     std::deque<Item> items_;
+    std::map<int, std::size_t> waiting_; // encoded, not yet committed: their pixel bytes
+    std::size_t waitingBytes_ = 0;
+    bool committing_ = false;
     std::size_t queuedBytes_ = 0;
     int nextNumber_ = 1;
     int nextCommit_ = 1;
@@ -244,6 +268,100 @@ void AddSupEvent(pgs::SupWriter& sup, IndexedEvent& indexed, const std::string& 
         throw pgs::SupError(supPath + ": " + e.what());
     }
 }
+
+// Adds the events to the PGS stream on a thread of its own, in the order given, so that the
+// stream's work overlaps the palette reuse of the pictures after them.
+class SupFeeder {
+  public:
+    SupFeeder(pgs::SupWriter& sup, std::string path)
+        : sup_(sup), path_(std::move(path)), thread_([this] { Loop(); }) {}
+    ~SupFeeder() {
+        {
+            std::lock_guard lock(mutex_);
+            closed_ = true;
+            failed_ = true;
+        }
+        ready_.notify_all();
+        thread_.join();
+    }
+    SupFeeder(const SupFeeder&) = delete;
+    SupFeeder& operator=(const SupFeeder&) = delete;
+
+    // Waits while enough events wait; rethrows the stream's failure.
+    void Add(IndexedEvent&& event) {
+        std::unique_lock lock(mutex_);
+        space_.wait(lock, [&] {
+            return failed_ || (events_.size() < kQueueLimit && bytes_ < kQueueBytes / 2);
+        });
+        if (error_) {
+            std::rethrow_exception(error_);
+        }
+        bytes_ += Bytes(event);
+        events_.push_back(std::move(event));
+        ready_.notify_one();
+    }
+
+    // Waits until every event is in the stream; rethrows the stream's failure.
+    void Finish() {
+        std::unique_lock lock(mutex_);
+        closed_ = true;
+        ready_.notify_one();
+        space_.wait(lock, [&] { return failed_ || (events_.empty() && !busy_); });
+        if (error_) {
+            std::rethrow_exception(error_);
+        }
+    }
+
+  private:
+    static std::size_t Bytes(const IndexedEvent& event) {
+        std::size_t bytes = 0;
+        for (const IndexedImage& part : event.parts) {
+            bytes += part.indices.size();
+        }
+        return bytes;
+    }
+
+    void Loop() {
+        for (;;) {
+            IndexedEvent event;
+            {
+                std::unique_lock lock(mutex_);
+                ready_.wait(lock, [&] { return failed_ || closed_ || !events_.empty(); });
+                if (failed_ || events_.empty()) {
+                    return;
+                }
+                event = std::move(events_.front());
+                events_.pop_front();
+                bytes_ -= Bytes(event);
+                busy_ = true;
+                space_.notify_all();
+            }
+            try {
+                AddSupEvent(sup_, event, path_);
+            } catch (...) {
+                std::lock_guard lock(mutex_);
+                error_ = std::current_exception();
+                failed_ = true;
+            }
+            std::lock_guard lock(mutex_);
+            busy_ = false;
+            space_.notify_all();
+        }
+    }
+
+    pgs::SupWriter& sup_;
+    std::string path_;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::condition_variable space_;
+    std::deque<IndexedEvent> events_;
+    std::size_t bytes_ = 0;
+    bool busy_ = false;
+    bool closed_ = false;
+    bool failed_ = false;
+    std::exception_ptr error_;
+    std::thread thread_; // last: it starts once the rest is ready
+};
 
 } // namespace
 
@@ -358,6 +476,7 @@ class EventOutput {
           describe_(std::move(describe)), clock_{script.rate->num, script.rate->den} {
         if (!options.supPath.empty()) {
             sup_ = std::make_unique<pgs::SupWriter>(options.supPath, SupStreamInfo(script));
+            feeder_.emplace(*sup_, options.supPath);
         }
         pool_.emplace(
             kEncoderThreads, [this](const ShownImage& shown, int number) { Encode(shown, number); },
@@ -383,6 +502,7 @@ class EventOutput {
     const BdnDocumentOut& Finish() {
         pool_->Finish();
         if (sup_) {
+            feeder_->Finish();
             try {
                 sup_->Finish();
             } catch (const pgs::SupError& e) {
@@ -406,6 +526,7 @@ class EventOutput {
         std::uint64_t bytes = 0;
         // Kept for the stream until the commit compares it with the previous picture.
         std::shared_ptr<const RgbaImage> image;
+        ReuseStray freshStray;
     };
 
     void Encode(const ShownImage& shown, int number) {
@@ -414,6 +535,7 @@ class EventOutput {
                                           sup_ ? &result.indexed : nullptr, &result.bytes);
         if (sup_) {
             result.image = shown.image;
+            result.freshStray = FreshStray(*shown.image, result.indexed.parts);
         }
         std::lock_guard lock(doneMutex_);
         done_.emplace(number, std::move(result));
@@ -437,9 +559,9 @@ class EventOutput {
         if (sup_) {
             // Only here, in time order, is the previous picture known.
             reuse_.Apply(*result.image, result.indexed.inFrame, result.indexed.outFrame,
-                         result.indexed.parts);
+                         result.indexed.parts, result.freshStray);
             result.image.reset();
-            AddSupEvent(*sup_, result.indexed, options_.supPath);
+            feeder_->Add(std::move(result.indexed));
         }
         document_.events.push_back(std::move(result.event));
     }
@@ -450,6 +572,7 @@ class EventOutput {
     std::function<std::string(std::int64_t)> describe_;
     FrameClock clock_;
     std::unique_ptr<pgs::SupWriter> sup_;
+    std::optional<SupFeeder> feeder_; // after the stream: it stops before the stream goes
     PaletteReuse reuse_;
     std::mutex doneMutex_;
     std::map<int, Encoded> done_;
