@@ -35,7 +35,7 @@ namespace {
 
 constexpr std::size_t kQueueLimit = 48; // pictures waiting for an encoder
 // ... and at most this many bytes of them (full-frame pictures are 8 MB each).
-constexpr std::size_t kQueueBytes = std::size_t{16} << 20;
+constexpr std::size_t kQueueBytes = std::size_t{8} << 20;
 // Two encoders beside the scan keep both cores busy whichever side is heavier.
 constexpr int kEncoderThreads = 2;
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);

@@ -17,6 +17,8 @@ constexpr std::int64_t kGrowthNum = 5, kGrowthDen = 4;
 // quantizes each picture of a fade on its own, and steps this small cannot be seen.
 constexpr int kTolerance = 3;
 
+} // namespace
+
 // The classes of each picture of the run: each class's colour there and the class of the
 // picture before it that it was split from, so that a long run costs no more per picture.
 struct ClassTable {
@@ -25,6 +27,8 @@ struct ClassTable {
     std::vector<std::int16_t> next; // class * 256 + written index -> refined class, -1 unset
     std::vector<std::vector<std::uint8_t>> successors; // the refined classes of each class
 };
+
+namespace {
 
 // Two colours as they show over black: weighted by their alpha.
 bool LookAlike(const YCbCrA& a, const YCbCrA& b) {
@@ -165,24 +169,40 @@ Rect Union(const Rect& a, const Rect& b) {
     return {x, y, std::max(a.x + a.w, b.x + b.w) - x, std::max(a.y + a.h, b.y + b.h) - y};
 }
 
-std::vector<Run> BuildRuns(std::vector<Picture>& pictures) {
-    std::vector<Run> runs;
-    ClassTable table;
-    std::vector<Rect> areas;
-    std::size_t i = 0;
-    while (i < pictures.size()) {
-        Run run = StartRun(pictures, i, table);
-        for (++i; i < pictures.size(); ++i) {
-            if (!LayoutFits(AreasOf(run.objects), pictures[i - 1], pictures[i], areas) ||
-                !Refine(run, table, pictures[i], areas)) {
-                break;
-            }
-            ++run.count;
+RunBuilder::RunBuilder() : table_(std::make_unique<ClassTable>()) {}
+RunBuilder::~RunBuilder() = default;
+
+void RunBuilder::Add(std::vector<Picture>& pictures, std::size_t index) {
+    if (open_) {
+        if (LayoutFits(AreasOf(open_->objects), pictures[index - 1], pictures[index], areas_) &&
+            Refine(*open_, *table_, pictures[index], areas_)) {
+            ++open_->count;
+            pictures[index].objects = {}; // now in the run's classes
+            return;
         }
-        FinishRun(run, table);
-        runs.push_back(std::move(run));
+        FinishRun(*open_, *table_);
+        runs_.push_back(std::move(*open_));
     }
+    open_ = StartRun(pictures, index, *table_);
+}
+
+std::vector<Run> RunBuilder::Finish() {
+    if (open_) {
+        FinishRun(*open_, *table_);
+        runs_.push_back(std::move(*open_));
+        open_.reset();
+    }
+    std::vector<Run> runs;
+    runs.swap(runs_);
     return runs;
+}
+
+std::vector<Run> BuildRuns(std::vector<Picture>& pictures) {
+    RunBuilder builder;
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        builder.Add(pictures, i);
+    }
+    return builder.Finish();
 }
 
 } // namespace pelldrin::pgs

@@ -3,9 +3,9 @@
 #include "DecoderModel.h"
 #include "DisplaySchedule.h"
 #include "EpochPlan.h"
-#include "base/AtomicFile.h"
 #include "SupCheck.h"
 #include "SupInput.h"
+#include "base/AtomicFile.h"
 
 #include <optional>
 
@@ -82,7 +82,7 @@ std::string DescribeReport(const SupReport& report) {
 struct SupWriter::State {
     std::string path;
     StreamInfo info;
-    std::string stream; // not yet in the file
+    std::string stream;             // not yet in the file
     std::optional<AtomicFile> file; // grows beside the target; renamed over it when complete
     // Every set written is checked before the file replaces the target; the object code
     // comes from the coder, which its own tests decode.
@@ -92,9 +92,10 @@ struct SupWriter::State {
     std::int64_t lastOutFrame = 0;
     bool failed = false;
     bool finished = false;
-    // Pictures waiting until the next pause shows where their epochs end.
+    // Pictures waiting until the next pause shows where their epochs end, and their runs.
     std::vector<Picture> group;
-    std::size_t groupBytes = 0;
+    RunBuilder runs;
+    std::size_t groupBytes = 0; // what the group's pictures would hold without their runs
 
     EventContext Context() const { return {&path, &info, eventNumber}; }
 
@@ -108,8 +109,8 @@ struct SupWriter::State {
         if (group.empty()) {
             return;
         }
-        const std::vector<Run> runs = BuildRuns(group);
-        scheduler->Schedule(group, runs, PlanEpochs(runs), nextAbuts, Context());
+        const std::vector<Run> groupRuns = runs.Finish();
+        scheduler->Schedule(group, groupRuns, PlanEpochs(groupRuns), nextAbuts, Context());
         group.clear();
         groupBytes = 0;
     }
@@ -135,6 +136,7 @@ struct SupWriter::State {
         groupBytes += PictureBytes(picture);
         lastOutFrame = event.outFrame;
         group.push_back(std::move(picture));
+        runs.Add(group, group.size() - 1);
         if (stream.size() >= kFlushBytes) {
             file->Write(stream);
             stream.clear();
