@@ -213,62 +213,91 @@ PaletteColor ColorOfKey(std::uint32_t key) {
             static_cast<std::uint8_t>((key >> 16) & 0xFF), static_cast<std::uint8_t>(key >> 24)};
 }
 
-// The distinct visible colours of an image, numbered from 1 in the table; numbers[i] gets
-// pixel i's number (0 for transparent) and counts how often each number occurs. False when
-// the numbers outgrow Number; the table is then incomplete.
-template <class Number>
-bool NumberColors(const RgbaImage& image, ColorTable& table, Number* numbers,
-                  std::vector<std::uint32_t>& counts) {
-    constexpr std::uint64_t kAlphas = 0xFF000000FF000000ull;
-    const std::size_t count = static_cast<std::size_t>(image.width) * image.height;
-    const std::uint8_t* p = image.pixels.data();
-    std::uint32_t lastKey = 0;
-    Number lastNumber = 0;
-    std::uint32_t pending = 0; // pixels of lastNumber not yet counted
-    std::size_t i = 0;
-    while (i < count) {
-        // Transparent pixels go four at a time: most of a picture's box is empty.
-        for (std::uint64_t two[2]; i + 4 <= count; i += 4, p += 16) {
-            std::memcpy(two, p, 16);
-            if (((two[0] | two[1]) & kAlphas) != 0) {
+// Numbers the distinct visible colours of runs of pixels given one after another, from 1 in
+// the table; each pixel gets its colour's number (0 for transparent), and counts how often each
+// number occurs. Add is false when the numbers outgrow Number; the table is then incomplete.
+template <class Number> class ColorNumbering {
+  public:
+    ColorNumbering(ColorTable& table, std::vector<std::uint32_t>& counts)
+        : table_(table), counts_(counts) {}
+
+    bool Add(const std::uint8_t* p, std::size_t count, Number* numbers) {
+        constexpr std::uint64_t kAlphas = 0xFF000000FF000000ull;
+        std::size_t i = 0;
+        while (i < count) {
+            // Transparent pixels go four at a time: most of a picture's box is empty.
+            for (std::uint64_t two[2]; i + 4 <= count; i += 4, p += 16) {
+                std::memcpy(two, p, 16);
+                if (((two[0] | two[1]) & kAlphas) != 0) {
+                    break;
+                }
+                std::fill_n(numbers + i, 4, Number{0});
+            }
+            if (i == count) {
                 break;
             }
-            std::fill_n(numbers + i, 4, Number{0});
+            if (p[3] == 0) {
+                numbers[i++] = 0;
+                p += 4;
+                continue;
+            }
+            const std::uint32_t key = Pack(p);
+            if (lastNumber_ == 0 || key != lastKey_) {
+                const std::uint32_t found = table_.Find(key);
+                if (found > std::numeric_limits<Number>::max()) {
+                    return false;
+                }
+                if (found == counts_.size()) {
+                    counts_.push_back(0);
+                }
+                Flush();
+                lastKey_ = key;
+                lastNumber_ = static_cast<Number>(found);
+            }
+            // The pixels like this one that follow share its number without a lookup: flat
+            // areas (a full-frame flash, the inside of a glyph) cost a comparison a pixel.
+            std::size_t n = 1;
+            while (i + n < count && Pack(p + n * 4) == key) {
+                ++n;
+            }
+            std::fill_n(numbers + i, n, lastNumber_);
+            pending_ += static_cast<std::uint32_t>(n);
+            i += n;
+            p += n * 4;
         }
-        if (i == count) {
-            break;
-        }
-        if (p[3] == 0) {
-            numbers[i++] = 0;
-            p += 4;
-            continue;
-        }
-        const std::uint32_t key = Pack(p);
-        if (lastNumber == 0 || key != lastKey) {
-            const std::uint32_t found = table.Find(key);
-            if (found > std::numeric_limits<Number>::max()) {
+        return true;
+    }
+
+    // Counts the pixels not yet counted.
+    void Flush() {
+        counts_[lastNumber_] += pending_;
+        pending_ = 0;
+    }
+
+  private:
+    ColorTable& table_;
+    std::vector<std::uint32_t>& counts_;
+    std::uint32_t lastKey_ = 0;
+    Number lastNumber_ = 0;
+    std::uint32_t pending_ = 0; // pixels of lastNumber_ not yet counted
+};
+
+// Numbers the pixels of the parts of an image, part after part and row after row, into
+// numbers (the parts' pixels one after another).
+template <class Number>
+bool NumberParts(const RgbaImage& image, const std::vector<PixelRect>& parts, ColorTable& table,
+                 std::vector<std::uint32_t>& counts, Number* numbers) {
+    ColorNumbering<Number> numbering(table, counts);
+    for (const PixelRect& r : parts) {
+        const std::size_t width = static_cast<std::size_t>(r.right - r.left);
+        for (int row = r.top; row < r.bottom; ++row, numbers += width) {
+            if (!numbering.Add(image.Row(row) + static_cast<std::size_t>(r.left) * 4, width,
+                               numbers)) {
                 return false;
             }
-            if (found == counts.size()) {
-                counts.push_back(0);
-            }
-            counts[lastNumber] += pending;
-            pending = 0;
-            lastKey = key;
-            lastNumber = static_cast<Number>(found);
         }
-        // The pixels like this one that follow share its number without a lookup: flat areas
-        // (a full-frame flash, the inside of a glyph) cost a comparison a pixel.
-        std::size_t n = 1;
-        while (i + n < count && Pack(p + n * 4) == key) {
-            ++n;
-        }
-        std::fill_n(numbers + i, n, lastNumber);
-        pending += static_cast<std::uint32_t>(n);
-        i += n;
-        p += n * 4;
     }
-    counts[lastNumber] += pending;
+    numbering.Flush();
     return true;
 }
 
@@ -338,73 +367,69 @@ std::array<std::uint8_t, 256> AppendPalette(const std::vector<PaletteColor>& col
 
 } // namespace
 
-IndexedImage QuantizeImage(const RgbaImage& image) {
-    IndexedImage out;
-    out.x = image.x;
-    out.y = image.y;
-    out.width = image.width;
-    out.height = image.height;
-    out.palette.push_back(PaletteColor{});
-    const std::size_t count = static_cast<std::size_t>(image.width) * image.height;
-    out.indices.assign(count, 0);
-    if (count == 0) {
-        return out;
+std::vector<IndexedImage> QuantizeParts(const RgbaImage& image,
+                                        const std::vector<PixelRect>& parts) {
+    std::vector<IndexedImage> out(parts.size());
+    std::size_t count = 0;
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+        const PixelRect& r = parts[k];
+        out[k].x = image.x + r.left;
+        out[k].y = image.y + r.top;
+        out[k].width = r.right - r.left;
+        out[k].height = r.bottom - r.top;
+        out[k].indices.assign(static_cast<std::size_t>(out[k].width) * out[k].height, 0);
+        count += out[k].indices.size();
     }
-
+    std::vector<PaletteColor> palette{PaletteColor{}};
     // One pass numbers the distinct colours; the pixels keep their numbers, in 16 bits
     // unless a picture has more colours than that.
     ColorTable table;
     std::vector<std::uint32_t> counts(1, 0);
     std::unique_ptr<std::uint16_t[]> shortNumbers(new std::uint16_t[count]);
     std::unique_ptr<std::uint32_t[]> longNumbers;
-    if (!NumberColors(image, table, shortNumbers.get(), counts)) {
+    if (!NumberParts(image, parts, table, counts, shortNumbers.get())) {
         shortNumbers.reset();
         table = ColorTable();
         counts.assign(1, 0);
         longNumbers.reset(new std::uint32_t[count]);
-        NumberColors(image, table, longNumbers.get(), counts);
+        NumberParts(image, parts, table, counts, longNumbers.get());
     }
-    if (table.Size() == 0) {
-        return out;
-    }
+    if (table.Size() > 0) {
+        const std::vector<std::uint32_t> keys = table.KeysByNumber();
+        std::vector<Entry> entries;
+        entries.reserve(table.Size());
+        for (std::uint32_t n = 1; n <= table.Size(); ++n) {
+            const PaletteColor c = ColorOfKey(keys[n]);
+            entries.push_back({{c.r * c.a, c.g * c.a, c.b * c.a, c.a * 255}, counts[n], n});
+        }
+        std::vector<std::uint8_t> colorOfEntry;
+        const std::vector<PaletteColor> colors = ChooseColors(entries, keys, colorOfEntry);
+        const auto finalIndex = AppendPalette(colors, palette);
 
-    const std::vector<std::uint32_t> keys = table.KeysByNumber();
-    std::vector<Entry> entries;
-    entries.reserve(table.Size());
-    for (std::uint32_t n = 1; n <= table.Size(); ++n) {
-        const PaletteColor c = ColorOfKey(keys[n]);
-        entries.push_back({{c.r * c.a, c.g * c.a, c.b * c.a, c.a * 255}, counts[n], n});
+        std::vector<std::uint8_t> indexOfNumber(table.Size() + 1, 0);
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            indexOfNumber[entries[i].slot] = finalIndex[colorOfEntry[i]];
+        }
+        std::size_t offset = 0;
+        for (IndexedImage& part : out) {
+            if (shortNumbers) {
+                MapNumbers(shortNumbers.get() + offset, indexOfNumber, part.indices.data(),
+                           part.indices.size());
+            } else {
+                MapNumbers(longNumbers.get() + offset, indexOfNumber, part.indices.data(),
+                           part.indices.size());
+            }
+            offset += part.indices.size();
+        }
     }
-    std::vector<std::uint8_t> colorOfEntry;
-    const std::vector<PaletteColor> colors = ChooseColors(entries, keys, colorOfEntry);
-    const auto finalIndex = AppendPalette(colors, out.palette);
-
-    std::vector<std::uint8_t> indexOfNumber(table.Size() + 1, 0);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        indexOfNumber[entries[i].slot] = finalIndex[colorOfEntry[i]];
-    }
-    if (shortNumbers) {
-        MapNumbers(shortNumbers.get(), indexOfNumber, out.indices.data(), count);
-    } else {
-        MapNumbers(longNumbers.get(), indexOfNumber, out.indices.data(), count);
+    for (IndexedImage& part : out) {
+        part.palette = palette;
     }
     return out;
 }
 
-IndexedImage CutIndexed(const IndexedImage& image, int left, int top, int right, int bottom) {
-    IndexedImage out;
-    out.x = image.x + left;
-    out.y = image.y + top;
-    out.width = right - left;
-    out.height = bottom - top;
-    out.palette = image.palette;
-    out.indices.resize(static_cast<std::size_t>(out.width) * out.height);
-    for (int row = 0; row < out.height; ++row) {
-        std::memcpy(out.indices.data() + static_cast<std::size_t>(row) * out.width,
-                    image.indices.data() + static_cast<std::size_t>(top + row) * image.width + left,
-                    static_cast<std::size_t>(out.width));
-    }
-    return out;
+IndexedImage QuantizeImage(const RgbaImage& image) {
+    return std::move(QuantizeParts(image, {PixelRect{0, 0, image.width, image.height}}).front());
 }
 
 } // namespace pelldrin::render

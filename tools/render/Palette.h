@@ -26,7 +26,9 @@ struct IndexedImage {
 // exactly; otherwise a median cut over alpha-weighted colours picks 255.
 IndexedImage QuantizeImage(const RgbaImage& image);
 
-// The part [top, bottom) x [left, right) of an indexed picture, same palette.
-IndexedImage CutIndexed(const IndexedImage& image, int left, int top, int right, int bottom);
+// QuantizeImage over the parts of an image that hold all its visible pixels (the rest being
+// transparent), without the rest: the same palette and, part by part, the same indices.
+std::vector<IndexedImage> QuantizeParts(const RgbaImage& image,
+                                        const std::vector<PixelRect>& parts);
 
 } // namespace pelldrin::render

@@ -384,17 +384,17 @@ BdnEventOut WriteEventGraphics(const ShownImage& shown, int eventNumber,
     }
     const bool whole = parts.size() == 1;
 
-    IndexedImage quantized;
+    // Only the parts' pixels are quantized: the rows between them are empty.
+    std::vector<IndexedImage> quantized;
     if (settings.palette || indexed != nullptr) {
-        quantized = QuantizeImage(image);
+        quantized = QuantizeParts(image, parts);
     }
     for (std::size_t i = 0; i < parts.size(); ++i) {
         const PixelRect& r = parts[i];
         const std::string name = GraphicName(settings, eventNumber, whole ? 0 : int(i) + 1);
         IndexedImage indexedPart;
         if (settings.palette || indexed != nullptr) {
-            indexedPart = whole ? std::move(quantized)
-                                : CutIndexed(quantized, r.left, r.top, r.right, r.bottom);
+            indexedPart = std::move(quantized[i]);
         }
         try {
             const std::size_t size =
