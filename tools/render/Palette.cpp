@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -367,8 +368,14 @@ std::array<std::uint8_t, 256> AppendPalette(const std::vector<PaletteColor>& col
 
 } // namespace
 
-std::vector<IndexedImage> QuantizeParts(const RgbaImage& image,
-                                        const std::vector<PixelRect>& parts) {
+ColorStray StrayOf(const std::uint8_t* p, const PaletteColor& c) {
+    const auto channel = [&](int u, int v) { return std::abs(u * p[3] - v * c.a); };
+    return {std::abs(p[3] - c.a),
+            std::max({channel(p[0], c.r), channel(p[1], c.g), channel(p[2], c.b)})};
+}
+
+std::vector<IndexedImage> QuantizeParts(const RgbaImage& image, const std::vector<PixelRect>& parts,
+                                        ColorStray* worst) {
     std::vector<IndexedImage> out(parts.size());
     std::size_t count = 0;
     for (std::size_t k = 0; k < parts.size(); ++k) {
@@ -409,6 +416,16 @@ std::vector<IndexedImage> QuantizeParts(const RgbaImage& image,
         std::vector<std::uint8_t> indexOfNumber(table.Size() + 1, 0);
         for (std::size_t i = 0; i < entries.size(); ++i) {
             indexOfNumber[entries[i].slot] = finalIndex[colorOfEntry[i]];
+        }
+        // Every pixel has one of the distinct colours, so their strays are all there are.
+        if (worst != nullptr) {
+            for (std::uint32_t n = 1; n <= table.Size(); ++n) {
+                const PaletteColor c = ColorOfKey(keys[n]);
+                const std::uint8_t rgba[4] = {c.r, c.g, c.b, c.a};
+                const ColorStray stray = StrayOf(rgba, palette[indexOfNumber[n]]);
+                worst->alpha = std::max(worst->alpha, stray.alpha);
+                worst->color = std::max(worst->color, stray.color);
+            }
         }
         std::size_t offset = 0;
         for (IndexedImage& part : out) {

@@ -22,13 +22,21 @@ struct IndexedImage {
     std::vector<std::uint8_t> indices; // width * height, row-major
 };
 
+// How far a pixel strays from a palette colour: alpha in levels, and colour as the pixel
+// shows over black, in levels times 255 (the largest channel's difference).
+struct ColorStray {
+    int alpha = 0, color = 0;
+};
+ColorStray StrayOf(const std::uint8_t* rgba, const PaletteColor& c);
+
 // Quantizes the image. A picture with at most 255 visible colours keeps them
 // exactly; otherwise a median cut over alpha-weighted colours picks 255.
 IndexedImage QuantizeImage(const RgbaImage& image);
 
 // QuantizeImage over the parts of an image that hold all its visible pixels (the rest being
-// transparent), without the rest: the same palette and, part by part, the same indices.
-std::vector<IndexedImage> QuantizeParts(const RgbaImage& image,
-                                        const std::vector<PixelRect>& parts);
+// transparent), without the rest: the same palette and, part by part, the same indices. worst,
+// when given, gets the largest stray of a pixel from its palette colour.
+std::vector<IndexedImage> QuantizeParts(const RgbaImage& image, const std::vector<PixelRect>& parts,
+                                        ColorStray* worst = nullptr);
 
 } // namespace pelldrin::render

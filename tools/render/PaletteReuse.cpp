@@ -106,13 +106,7 @@ bool SameShape(const std::vector<IndexedImage>& a, const std::vector<IndexedImag
     return true;
 }
 
-using Stray = ReuseStray;
-
-Stray StrayOf(const std::uint8_t* p, const PaletteColor& c) {
-    const auto channel = [&](int u, int v) { return std::abs(u * p[3] - v * c.a); };
-    return {std::abs(p[3] - c.a),
-            std::max({channel(p[0], c.r), channel(p[1], c.g), channel(p[2], c.b)})};
-}
+using Stray = ColorStray;
 
 bool Within(const std::uint8_t* p, const PaletteColor& c, const Stray& allowed) {
     const Stray s = StrayOf(p, c);
@@ -237,22 +231,8 @@ std::size_t JoinAlike(const std::vector<PaletteColor>& palette, const Stray& all
 
 } // namespace
 
-ReuseStray FreshStray(const RgbaImage& image, const std::vector<IndexedImage>& parts) {
-    Stray stray;
-    std::vector<const std::vector<std::uint8_t>*> freshIndices;
-    for (const IndexedImage& part : parts) {
-        freshIndices.push_back(&part.indices);
-    }
-    ForEachRun(image, parts, freshIndices,
-               [&](std::size_t k, std::size_t i, std::size_t, const std::uint8_t* p) {
-                   const Stray s = StrayOf(p, parts.front().palette[parts[k].indices[i]]);
-                   stray = {std::max(stray.alpha, s.alpha), std::max(stray.color, s.color)};
-               });
-    return stray;
-}
-
 bool PaletteReuse::Apply(const RgbaImage& image, std::int64_t inFrame, std::int64_t outFrame,
-                         std::vector<IndexedImage>& parts, const ReuseStray& freshStray) {
+                         std::vector<IndexedImage>& parts, const ColorStray& freshStray) {
     const bool follows = inFrame == previousOut_ && SameShape(previous_, parts);
     previousOut_ = outFrame;
     bool reused = false;

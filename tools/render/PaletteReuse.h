@@ -18,15 +18,6 @@ namespace pelldrin::render {
 inline constexpr int kReuseAlphaTolerance = 6;
 inline constexpr int kReuseColorTolerance = 3;
 
-// How far the pixels of a picture stray from their palette colours: alpha in levels, colour
-// as the pixels show over black, in levels times 255.
-struct ReuseStray {
-    int alpha = 0, color = 0;
-};
-
-// How far the picture's pixels stray from the colours of its own quantization (parts).
-ReuseStray FreshStray(const RgbaImage& image, const std::vector<IndexedImage>& parts);
-
 // Fed with the stream's pictures in time order; holds only the last picture's indices.
 class PaletteReuse {
   public:
@@ -37,10 +28,9 @@ class PaletteReuse {
     // that appear or vanish included), while at most 256 entries do. Every pixel stays within
     // the tolerances. Returns whether it did. The palette then keeps no translucent-first
     // order: it is meant for the stream only.
-    // freshStray: FreshStray(image, parts), which needs no earlier picture and so may be
-    // taken beforehand, on another thread.
+    // freshStray: how far the image's pixels stray from the colours of parts.
     bool Apply(const RgbaImage& image, std::int64_t inFrame, std::int64_t outFrame,
-               std::vector<IndexedImage>& parts, const ReuseStray& freshStray);
+               std::vector<IndexedImage>& parts, const ColorStray& freshStray);
 
   private:
     std::vector<IndexedImage> previous_; // palettes dropped, only their size kept

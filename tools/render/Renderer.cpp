@@ -387,7 +387,7 @@ BdnEventOut WriteEventGraphics(const ShownImage& shown, int eventNumber,
     // Only the parts' pixels are quantized: the rows between them are empty.
     std::vector<IndexedImage> quantized;
     if (settings.palette || indexed != nullptr) {
-        quantized = QuantizeParts(image, parts);
+        quantized = QuantizeParts(image, parts, indexed != nullptr ? &indexed->stray : nullptr);
     }
     for (std::size_t i = 0; i < parts.size(); ++i) {
         const PixelRect& r = parts[i];
@@ -526,7 +526,6 @@ class EventOutput {
         std::uint64_t bytes = 0;
         // Kept for the stream until the commit compares it with the previous picture.
         std::shared_ptr<const RgbaImage> image;
-        ReuseStray freshStray;
     };
 
     void Encode(const ShownImage& shown, int number) {
@@ -535,7 +534,6 @@ class EventOutput {
                                           sup_ ? &result.indexed : nullptr, &result.bytes);
         if (sup_) {
             result.image = shown.image;
-            result.freshStray = FreshStray(*shown.image, result.indexed.parts);
         }
         std::lock_guard lock(doneMutex_);
         done_.emplace(number, std::move(result));
@@ -559,7 +557,7 @@ class EventOutput {
         if (sup_) {
             // Only here, in time order, is the previous picture known.
             reuse_.Apply(*result.image, result.indexed.inFrame, result.indexed.outFrame,
-                         result.indexed.parts, result.freshStray);
+                         result.indexed.parts, result.indexed.stray);
             result.image.reset();
             feeder_->Add(std::move(result.indexed));
         }
