@@ -368,12 +368,6 @@ std::array<std::uint8_t, 256> AppendPalette(const std::vector<PaletteColor>& col
 
 } // namespace
 
-ColorStray StrayOf(const std::uint8_t* p, const PaletteColor& c) {
-    const auto channel = [&](int u, int v) { return std::abs(u * p[3] - v * c.a); };
-    return {std::abs(p[3] - c.a),
-            std::max({channel(p[0], c.r), channel(p[1], c.g), channel(p[2], c.b)})};
-}
-
 std::vector<IndexedImage> QuantizeParts(const RgbaImage& image, const std::vector<PixelRect>& parts,
                                         ColorStray* worst) {
     std::vector<IndexedImage> out(parts.size());

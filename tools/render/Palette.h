@@ -3,7 +3,9 @@
 
 #include "render/RgbaImage.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 namespace pelldrin::render {
@@ -27,7 +29,11 @@ struct IndexedImage {
 struct ColorStray {
     int alpha = 0, color = 0;
 };
-ColorStray StrayOf(const std::uint8_t* rgba, const PaletteColor& c);
+inline ColorStray StrayOf(const std::uint8_t* rgba, const PaletteColor& c) {
+    const auto channel = [&](int u, int v) { return std::abs(u * rgba[3] - v * c.a); };
+    return {std::abs(rgba[3] - c.a),
+            std::max({channel(rgba[0], c.r), channel(rgba[1], c.g), channel(rgba[2], c.b)})};
+}
 
 // Quantizes the image. A picture with at most 255 visible colours keeps them
 // exactly; otherwise a median cut over alpha-weighted colours picks 255.
