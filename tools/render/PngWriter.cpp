@@ -2,6 +2,7 @@
 
 #include "base/AtomicFile.h"
 #include "base/FileSystem.h"
+#include "render/RunLengthDeflate.h"
 
 #include <png.h>
 #include <zlib.h>
@@ -76,6 +77,84 @@ bool Encode(Sink& sink, int width, int height, bool indexed, const png_color* pa
     return true;
 }
 
+void AppendBigEndian(std::vector<std::uint8_t>& out, std::uint32_t value) {
+    const std::uint8_t bytes[4] = {
+        static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
+        static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
+    out.insert(out.end(), bytes, bytes + 4);
+}
+
+// Appends a chunk whose data fill(out) appends.
+template <class Fill>
+void AppendChunk(std::vector<std::uint8_t>& out, const char* type, Fill fill) {
+    const std::size_t start = out.size();
+    AppendBigEndian(out, 0);
+    out.insert(out.end(), type, type + 4);
+    fill(out);
+    const std::size_t length = out.size() - start - 8;
+    const std::uint8_t bytes[4] = {
+        static_cast<std::uint8_t>(length >> 24), static_cast<std::uint8_t>(length >> 16),
+        static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
+    std::memcpy(out.data() + start, bytes, 4);
+    const uLong crc = crc32_z(crc32_z(0, nullptr, 0), out.data() + start + 4, length + 4);
+    AppendBigEndian(out, static_cast<std::uint32_t>(crc));
+}
+
+// The run-length settings, written without libpng: the rows, each after a filter byte of
+// 0 (none), in one IDAT chunk coded by the run-length deflater.
+std::vector<std::uint8_t> EncodeRunLength(int width, int height, bool indexed,
+                                          const std::vector<PaletteColor>* palette,
+                                          const std::uint8_t* pixels, std::size_t rowBytes) {
+    constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<std::uint8_t> rows(static_cast<std::size_t>(height) * (rowBytes + 1));
+    for (int row = 0; row < height; ++row) {
+        std::uint8_t* line = rows.data() + static_cast<std::size_t>(row) * (rowBytes + 1);
+        line[0] = 0;
+        std::memcpy(line + 1, pixels + static_cast<std::size_t>(row) * rowBytes, rowBytes);
+    }
+    std::vector<std::uint8_t> out(kSignature, kSignature + 8);
+    out.reserve(rows.size() / 2 + 2048);
+    AppendChunk(out, "IHDR", [&](std::vector<std::uint8_t>& o) {
+        AppendBigEndian(o, static_cast<std::uint32_t>(width));
+        AppendBigEndian(o, static_cast<std::uint32_t>(height));
+        // 8 bits, palette or RGBA, deflate, adaptive filtering, no interlace.
+        const std::uint8_t rest[5] = {8, static_cast<std::uint8_t>(indexed ? 3 : 6), 0, 0, 0};
+        o.insert(o.end(), rest, rest + 5);
+    });
+    if (indexed) {
+        AppendChunk(out, "PLTE", [&](std::vector<std::uint8_t>& o) {
+            for (const PaletteColor& c : *palette) {
+                o.push_back(c.r);
+                o.push_back(c.g);
+                o.push_back(c.b);
+            }
+        });
+        // Alphas up to the last entry that is not opaque.
+        std::size_t alphas = palette->size();
+        while (alphas > 0 && (*palette)[alphas - 1].a == 255) {
+            --alphas;
+        }
+        if (alphas > 0) {
+            AppendChunk(out, "tRNS", [&](std::vector<std::uint8_t>& o) {
+                for (std::size_t i = 0; i < alphas; ++i) {
+                    o.push_back((*palette)[i].a);
+                }
+            });
+        }
+    }
+    AppendChunk(out, "IDAT", [&](std::vector<std::uint8_t>& o) {
+        AppendRunLengthZlib(rows.data(), rows.size(), o);
+    });
+    AppendChunk(out, "IEND", [](std::vector<std::uint8_t>&) {});
+    return out;
+}
+
+// Whether the settings are zlib's run-length matching without filters, which the
+// run-length deflater gives faster.
+bool RunLengthOnly(const PngSettings& settings) {
+    return settings.runLengthOnly && !settings.filters && settings.level != 0;
+}
+
 void CheckSize(int width, int height) {
     if (width <= 0 || height <= 0) {
         throw PngError("cannot encode an empty picture");
@@ -90,6 +169,10 @@ PngSettings DefaultPngSettings() {
 
 std::vector<std::uint8_t> EncodePngRgba(const RgbaImage& image, const PngSettings& settings) {
     CheckSize(image.width, image.height);
+    if (RunLengthOnly(settings)) {
+        return EncodeRunLength(image.width, image.height, false, nullptr, image.pixels.data(),
+                               static_cast<std::size_t>(image.width) * 4);
+    }
     std::vector<std::uint8_t> bytes;
     bytes.reserve(image.pixels.size() / 4 + 1024);
     Sink sink{&bytes};
@@ -102,6 +185,10 @@ std::vector<std::uint8_t> EncodePngRgba(const RgbaImage& image, const PngSetting
 
 std::vector<std::uint8_t> EncodePngIndexed(const IndexedImage& image, const PngSettings& settings) {
     CheckSize(image.width, image.height);
+    if (RunLengthOnly(settings)) {
+        return EncodeRunLength(image.width, image.height, true, &image.palette,
+                               image.indices.data(), static_cast<std::size_t>(image.width));
+    }
     png_color palette[256];
     png_byte alphas[256];
     const int size = static_cast<int>(image.palette.size());

@@ -1,12 +1,15 @@
-// Blending, cropping, splitting, palettes and PNG round trips on made-up pictures.
+// Blending, cropping, splitting, palettes, the deflater and PNG round trips on made-up pictures.
 #include "render/Composite.h"
 #include "render/Palette.h"
 #include "render/PngWriter.h"
 #include "render/RgbaImage.h"
+#include "render/RunLengthDeflate.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstdlib>
+#include <random>
 
 namespace pelldrin::render {
 namespace {
@@ -234,6 +237,120 @@ TEST(Palette, ManyColoursStayClose) {
     }
     EXPECT_LT(total / (64 * 60 * 4), 3.5);
     EXPECT_LT(worst, 20);
+}
+
+TEST(Palette, PartsQuantizeLikeTheWholePicture) {
+    // Two lines with many colours and an empty band between them.
+    RgbaImage img = Blank(10, 20, 48, 40);
+    for (int y = 0; y < 40; ++y) {
+        for (int x = 0; x < 48; ++x) {
+            if ((y >= 2 && y < 14) || (y >= 30 && y < 38 && x >= 5)) {
+                std::uint8_t* p = img.Row(y) + x * 4;
+                p[0] = static_cast<std::uint8_t>(x * 5);
+                p[1] = static_cast<std::uint8_t>(y * 6);
+                p[2] = 40;
+                p[3] = static_cast<std::uint8_t>(100 + (x * y) % 150);
+            }
+        }
+    }
+    PixelRect top;
+    PixelRect bottom;
+    ASSERT_TRUE(FindSplit(img, 10, top, bottom));
+    const IndexedImage whole = QuantizeImage(img);
+    ColorStray worst;
+    const std::vector<IndexedImage> parts = QuantizeParts(img, {top, bottom}, &worst);
+    ASSERT_EQ(parts.size(), 2u);
+    int alphaStray = 0;
+    int colorStray = 0;
+    for (std::size_t k = 0; k < 2; ++k) {
+        const PixelRect& r = k == 0 ? top : bottom;
+        EXPECT_EQ(parts[k].palette, whole.palette);
+        EXPECT_EQ(parts[k].x, img.x + r.left);
+        EXPECT_EQ(parts[k].y, img.y + r.top);
+        for (int y = r.top; y < r.bottom; ++y) {
+            for (int x = r.left; x < r.right; ++x) {
+                const std::uint8_t index =
+                    parts[k].indices[static_cast<std::size_t>(y - r.top) * parts[k].width +
+                                     (x - r.left)];
+                ASSERT_EQ(index, whole.indices[static_cast<std::size_t>(y) * img.width + x]);
+                const ColorStray s = StrayOf(img.Row(y) + x * 4, whole.palette[index]);
+                alphaStray = std::max(alphaStray, s.alpha);
+                colorStray = std::max(colorStray, s.color);
+            }
+        }
+    }
+    EXPECT_GT(worst.alpha + worst.color, 0); // over 255 colours: not exact
+    EXPECT_EQ(worst.alpha, alphaStray);
+    EXPECT_EQ(worst.color, colorStray);
+}
+
+std::vector<std::uint8_t> Inflate(const std::vector<std::uint8_t>& stream, std::size_t size) {
+    std::vector<std::uint8_t> out(size + 1);
+    uLongf length = static_cast<uLongf>(out.size());
+    EXPECT_EQ(uncompress(out.data(), &length, stream.data(), static_cast<uLong>(stream.size())),
+              Z_OK);
+    out.resize(length);
+    return out;
+}
+
+TEST(RunLengthDeflate, ZlibReadsBackEveryKindOfData) {
+    std::mt19937 rng(5);
+    std::vector<std::vector<std::uint8_t>> inputs = {{}, {7}, {0, 0}, {1, 1, 1}};
+    for (const std::size_t run : {3u, 257u, 258u, 259u, 1000u, 70000u}) {
+        inputs.push_back(std::vector<std::uint8_t>(run, 9)); // runs at the length codes' edges
+    }
+    std::vector<std::uint8_t> noise(50000);
+    for (std::uint8_t& b : noise) {
+        b = static_cast<std::uint8_t>(rng());
+    }
+    inputs.push_back(noise);
+    // Byte counts doubling from symbol to symbol: a plain Huffman tree would be too deep.
+    std::vector<std::uint8_t> skewed;
+    for (int symbol = 0; symbol < 20; ++symbol) {
+        for (int i = 0; i < (1 << symbol); ++i) {
+            skewed.push_back(static_cast<std::uint8_t>(symbol * 2));
+            skewed.push_back(static_cast<std::uint8_t>(symbol * 2 + 1)); // no runs
+        }
+    }
+    inputs.push_back(skewed);
+    for (const auto& input : inputs) {
+        std::vector<std::uint8_t> stream{0xAB}; // appended after what is there
+        AppendRunLengthZlib(input.data(), input.size(), stream);
+        ASSERT_EQ(stream[0], 0xAB);
+        stream.erase(stream.begin());
+        EXPECT_EQ(Inflate(stream, input.size()), input) << input.size() << " bytes";
+    }
+}
+
+TEST(RunLengthDeflate, CompressesPicturesAsWellAsZlibRunLength) {
+    // Rows of an anti-aliased picture: runs of transparency and of a few colours between
+    // edges of varied indices.
+    std::mt19937 rng(11);
+    std::vector<std::uint8_t> rows;
+    for (int y = 0; y < 120; ++y) {
+        rows.push_back(0);
+        for (int x = 0; x < 900;) {
+            const int run = 1 + static_cast<int>(rng() % 40);
+            const auto index = static_cast<std::uint8_t>(rng() % 3 == 0 ? rng() % 200 : 0);
+            for (int i = 0; i < run && x < 900; ++i, ++x) {
+                rows.push_back(rng() % 4 == 0 ? static_cast<std::uint8_t>(rng() % 60) : index);
+            }
+        }
+    }
+    std::vector<std::uint8_t> ours;
+    AppendRunLengthZlib(rows.data(), rows.size(), ours);
+    z_stream z{};
+    ASSERT_EQ(deflateInit2(&z, 1, Z_DEFLATED, 15, 8, Z_RLE), Z_OK);
+    std::vector<std::uint8_t> theirs(deflateBound(&z, static_cast<uLong>(rows.size())));
+    z.next_in = rows.data();
+    z.avail_in = static_cast<uInt>(rows.size());
+    z.next_out = theirs.data();
+    z.avail_out = static_cast<uInt>(theirs.size());
+    ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    theirs.resize(z.total_out);
+    deflateEnd(&z);
+    EXPECT_EQ(Inflate(ours, rows.size()), rows);
+    EXPECT_LE(ours.size(), theirs.size() * 105 / 100);
 }
 
 TEST(PngWriter, RoundTripsBothKinds) {
