@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace pelldrin::render {
@@ -106,14 +107,15 @@ std::vector<std::uint8_t> EncodeRunLength(int width, int height, bool indexed,
                                           const std::vector<PaletteColor>* palette,
                                           const std::uint8_t* pixels, std::size_t rowBytes) {
     constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    std::vector<std::uint8_t> rows(static_cast<std::size_t>(height) * (rowBytes + 1));
+    const std::size_t rowsSize = static_cast<std::size_t>(height) * (rowBytes + 1);
+    const std::unique_ptr<std::uint8_t[]> rows(new std::uint8_t[rowsSize]);
     for (int row = 0; row < height; ++row) {
-        std::uint8_t* line = rows.data() + static_cast<std::size_t>(row) * (rowBytes + 1);
+        std::uint8_t* line = rows.get() + static_cast<std::size_t>(row) * (rowBytes + 1);
         line[0] = 0;
         std::memcpy(line + 1, pixels + static_cast<std::size_t>(row) * rowBytes, rowBytes);
     }
     std::vector<std::uint8_t> out(kSignature, kSignature + 8);
-    out.reserve(rows.size() / 2 + 2048);
+    out.reserve(rowsSize / 2 + 2048);
     AppendChunk(out, "IHDR", [&](std::vector<std::uint8_t>& o) {
         AppendBigEndian(o, static_cast<std::uint32_t>(width));
         AppendBigEndian(o, static_cast<std::uint32_t>(height));
@@ -143,7 +145,7 @@ std::vector<std::uint8_t> EncodeRunLength(int width, int height, bool indexed,
         }
     }
     AppendChunk(out, "IDAT", [&](std::vector<std::uint8_t>& o) {
-        AppendRunLengthZlib(rows.data(), rows.size(), o);
+        AppendRunLengthZlib(rows.get(), rowsSize, o);
     });
     AppendChunk(out, "IEND", [](std::vector<std::uint8_t>&) {});
     return out;

@@ -5,10 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <functional>
 #include <memory>
-#include <queue>
-#include <utility>
 
 namespace pelldrin::render {
 
@@ -86,49 +83,55 @@ std::uint32_t ReverseBits(std::uint32_t value, int bits) {
 }
 
 // Huffman code lengths of at most maxBits for the counts (0 for symbols never used): the
-// counts are halved until the plain Huffman tree is shallow enough.
+// counts are halved until the Huffman tree is shallow enough. The tree is built from the
+// leaves sorted by count with two queues, leaves and joined nodes, both in weight order.
 std::vector<std::uint8_t> CodeLengths(std::vector<std::uint32_t> counts, int maxBits) {
     std::vector<std::uint8_t> lengths(counts.size(), 0);
+    std::vector<int> leaves;
+    for (std::size_t s = 0; s < counts.size(); ++s) {
+        if (counts[s] != 0) {
+            leaves.push_back(static_cast<int>(s));
+        }
+    }
+    const std::size_t n = leaves.size();
+    if (n == 1) { // a lone code still takes a bit
+        lengths[static_cast<std::size_t>(leaves[0])] = 1;
+        return lengths;
+    }
+    std::vector<std::uint64_t> weight(2 * n);
+    std::vector<std::size_t> parent(2 * n);
+    std::vector<int> depth(2 * n);
     for (;;) {
-        struct Node {
-            int left, right; // children, or -1 - symbol for a leaf in left
+        std::stable_sort(leaves.begin(), leaves.end(),
+                         [&](int a, int b) { return counts[a] < counts[b]; });
+        for (std::size_t i = 0; i < n; ++i) {
+            weight[i] = counts[static_cast<std::size_t>(leaves[i])];
+        }
+        std::size_t nextLeaf = 0;
+        std::size_t nextJoined = n;
+        std::size_t made = n;
+        const auto take = [&] {
+            if (nextLeaf < n && (nextJoined == made || weight[nextLeaf] <= weight[nextJoined])) {
+                return nextLeaf++;
+            }
+            return nextJoined++;
         };
-        std::vector<Node> nodes;
-        using Item = std::pair<std::uint64_t, int>; // weight, node
-        std::priority_queue<Item, std::vector<Item>, std::greater<>> queue;
-        for (std::size_t s = 0; s < counts.size(); ++s) {
-            if (counts[s] != 0) {
-                nodes.push_back({-1 - static_cast<int>(s), 0});
-                queue.push({counts[s], static_cast<int>(nodes.size()) - 1});
-            }
+        for (; made < 2 * n - 1; ++made) {
+            const std::size_t a = take();
+            const std::size_t b = take();
+            parent[a] = parent[b] = made;
+            weight[made] = weight[a] + weight[b];
         }
-        if (nodes.size() == 1) { // a lone code still takes a bit
-            lengths[static_cast<std::size_t>(-1 - nodes[0].left)] = 1;
-            return lengths;
-        }
-        while (queue.size() > 1) {
-            const Item a = queue.top();
-            queue.pop();
-            const Item b = queue.top();
-            queue.pop();
-            nodes.push_back({a.second, b.second});
-            queue.push({a.first + b.first, static_cast<int>(nodes.size()) - 1});
-        }
+        depth[2 * n - 2] = 0;
         int deepest = 0;
-        std::vector<std::pair<int, int>> stack{{static_cast<int>(nodes.size()) - 1, 0}};
-        while (!stack.empty()) {
-            const auto [node, depth] = stack.back();
-            stack.pop_back();
-            if (nodes[static_cast<std::size_t>(node)].left < 0) {
-                lengths[static_cast<std::size_t>(-1 - nodes[static_cast<std::size_t>(node)].left)] =
-                    static_cast<std::uint8_t>(depth);
-                deepest = std::max(deepest, depth);
-            } else {
-                stack.push_back({nodes[static_cast<std::size_t>(node)].left, depth + 1});
-                stack.push_back({nodes[static_cast<std::size_t>(node)].right, depth + 1});
-            }
+        for (std::size_t node = 2 * n - 2; node-- > 0;) {
+            depth[node] = depth[parent[node]] + 1;
+            deepest = std::max(deepest, depth[node]);
         }
         if (deepest <= maxBits) {
+            for (std::size_t i = 0; i < n; ++i) {
+                lengths[static_cast<std::size_t>(leaves[i])] = static_cast<std::uint8_t>(depth[i]);
+            }
             return lengths;
         }
         for (std::uint32_t& count : counts) {
@@ -268,11 +271,10 @@ void AppendRunLengthZlib(const std::uint8_t* data, std::size_t size,
     }
 
     // At most 15 bits a byte, the header, a word of slack for the writer and the checksum.
-    const std::size_t start = out.size();
-    out.resize(start + 2 + size * 2 + 1024);
-    out[start] = 0x78; // deflate, 32 KB window
-    out[start + 1] = 0x01;
-    BitWriter bits(out.data() + start + 2);
+    const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[size * 2 + 1024]);
+    buffer[0] = 0x78; // deflate, 32 KB window
+    buffer[1] = 0x01;
+    BitWriter bits(buffer.get() + 2);
     bits.Put(1, 1); // the last block
     bits.Put(2, 2); // dynamic Huffman codes
     bits.Put(static_cast<std::uint32_t>(usedCodes - 257), 5);
@@ -309,7 +311,7 @@ void AppendRunLengthZlib(const std::uint8_t* data, std::size_t size,
         static_cast<std::uint8_t>(adler >> 24), static_cast<std::uint8_t>(adler >> 16),
         static_cast<std::uint8_t>(adler >> 8), static_cast<std::uint8_t>(adler)};
     std::memcpy(end, check, 4);
-    out.resize(static_cast<std::size_t>(end + 4 - out.data()));
+    out.insert(out.end(), buffer.get(), end + 4);
 }
 
 } // namespace pelldrin::render
