@@ -77,6 +77,16 @@ inline void BlendEight(const unsigned char* src, std::uint8_t* d, __m128i colour
 }
 #endif
 
+bool AllZero(const std::uint8_t* p, std::size_t bytes) {
+    std::uint64_t any = 0;
+    for (std::size_t i = 0; i < bytes; i += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, p + i, 8);
+        any |= word;
+    }
+    return any == 0;
+}
+
 // Blends one mask over premultiplied pixels; canvas covers the frame box `box`.
 void BlendMask(const ASS_Image& img, std::uint8_t* canvas, const Box& box) {
     const std::uint32_t r = (img.color >> 24) & 0xFF;
@@ -98,6 +108,14 @@ void BlendMask(const ASS_Image& img, std::uint8_t* canvas, const Box& box) {
                        static_cast<short>(r), static_cast<short>(g), static_cast<short>(b), 255);
     const __m128i alpha = _mm_set1_epi16(static_cast<short>(a));
 #endif
+    // Full coverage over transparent pixels gives one colour: a filled shape's first layer
+    // (a full-frame flash) is stored, not blended.
+    std::uint8_t solid[32] = {};
+    const unsigned char full = 255;
+    BlendRun(&full, solid, 1, r, g, b, a);
+    for (int i = 4; i < 32; ++i) {
+        solid[i] = solid[i % 4];
+    }
     for (int y = y0; y < y1; ++y) {
         const unsigned char* src =
             img.bitmap + static_cast<std::ptrdiff_t>(y - img.dst_y) * img.stride + (x0 - img.dst_x);
@@ -110,7 +128,9 @@ void BlendMask(const ASS_Image& img, std::uint8_t* canvas, const Box& box) {
         for (; x + 8 <= count; x += 8) {
             std::uint64_t group = 0;
             std::memcpy(&group, src + x, 8);
-            if (group != 0) {
+            if (group == ~std::uint64_t{0} && AllZero(dst + x * 4, 32)) {
+                std::memcpy(dst + x * 4, solid, 32);
+            } else if (group != 0) {
 #ifdef PELLDRIN_BLEND_SSE2
                 BlendEight(src + x, dst + x * 4, colour, alpha);
 #else

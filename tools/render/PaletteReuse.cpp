@@ -241,9 +241,9 @@ bool PaletteReuse::Apply(const RgbaImage& image, std::int64_t inFrame, std::int6
         const Stray allowed{std::max(kReuseAlphaTolerance, freshStray.alpha),
                             std::max(kReuseColorTolerance * 255, freshStray.color)};
         // The previous indices, split where pixels that shared one now differ.
-        PartIndices indices;
-        for (const IndexedImage& part : previous_) {
-            indices.push_back(part.indices);
+        PartIndices indices; // taken over: previous_ is replaced below
+        for (IndexedImage& part : previous_) {
+            indices.push_back(std::move(part.indices));
         }
         // Joins and splits keep the pixels of such a run together, so the runs of the previous
         // indices serve every pass.
