@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <queue>
 
 namespace pelldrin::render {
 
@@ -174,13 +175,19 @@ std::vector<Box> MedianCut(std::vector<Entry>& entries, int colors) {
     std::vector<Box> boxes;
     boxes.push_back({0, entries.size()});
     Measure(entries, boxes[0]);
+    // The box with the most spread is split next; among equals, the first in the list.
+    const auto before = [&](std::size_t a, std::size_t b) {
+        return boxes[a].score < boxes[b].score || (boxes[a].score == boxes[b].score && a > b);
+    };
+    std::priority_queue<std::size_t, std::vector<std::size_t>, decltype(before)> next(before);
+    next.push(0);
     while (static_cast<int>(boxes.size()) < colors) {
-        auto worst = std::max_element(boxes.begin(), boxes.end(),
-                                      [](const Box& a, const Box& b) { return a.score < b.score; });
-        if (worst->score <= 0) {
+        const std::size_t worst = next.top();
+        if (boxes[worst].score <= 0) {
             break;
         }
-        Box box = *worst;
+        next.pop();
+        Box box = boxes[worst];
         SortByAxis(entries, box, scratch);
         std::uint64_t total = 0;
         for (std::size_t i = box.begin; i < box.end; ++i) {
@@ -199,8 +206,10 @@ std::vector<Box> MedianCut(std::vector<Entry>& entries, int colors) {
         Box high{cut, box.end};
         Measure(entries, low);
         Measure(entries, high);
-        *worst = low;
+        boxes[worst] = low;
         boxes.push_back(high);
+        next.push(worst);
+        next.push(boxes.size() - 1);
     }
     return boxes;
 }
