@@ -415,6 +415,22 @@ TEST_F(SupWriterTest, MovingSignStaysInOneEpochAndASeekShowsTheCurrentPicture) {
     EXPECT_TRUE(SamePicture(Expected(sign[30], info), Decoded(seek[0], info), info.width, 3));
 }
 
+// A sign that jumps and grows on every frame needs a new object each time: once the epoch's
+// object ids run out, the pictures after go to a new epoch with windows of its own.
+TEST_F(SupWriterTest, JumpingSignThatOutrunsTheObjectIdsStartsANewEpoch) {
+    StreamInfo info;
+    std::vector<SupEvent> sign;
+    for (int f = 0; f < 80; ++f) {
+        // Each picture moves too far to share its objects with the one before, and has a
+        // size of its own.
+        sign.push_back(
+            Event(24 + f, 25 + f, {RunImage(10 + 70 * (f % 20), 200, 100 + f, 60, 16, f)}));
+    }
+    const Written w = WriteStream(dir_.File("grow.sup"), info, sign);
+    ExpectEventsShown(w, info, sign);
+    EXPECT_GE(w.summary.epochs, 2);
+}
+
 TEST_F(SupWriterTest, FullScreenEffectLeavesOutWhatThePlayerCannotDecodeInTime) {
     StreamInfo info;
     std::vector<SupEvent> effect;

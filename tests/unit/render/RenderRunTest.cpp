@@ -9,10 +9,17 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace pelldrin::render::test {
 namespace {
@@ -573,6 +580,41 @@ TEST(RenderRun, DrawingThreadsGiveTheSameBytesAndLimits) {
     EXPECT_EQ(many.err, one.err);
     EXPECT_NE(one.err.find("--max-events"), std::string::npos) << one.err;
 }
+
+#ifndef _WIN32
+// A stream the disk will not take (here: a file size limit) fails the run with the stream's
+// name, though the stream is written on a thread of its own; no stream or XML is left.
+TEST(RenderRun, AStreamThatCannotBeWrittenFailsTheRun) {
+    TempDir dir;
+    WriteFile(dir.File("m.ass"),
+              AssScript("Dialogue: 0,0:00:00.00,0:00:10.00,Default,,0,0,0,,"
+                        "{\\move(100,500,1800,600)}Moving words across the frame\n"));
+    WriteFile(dir.File("m.avs"), ScriptText(dir.File("m.ass"), 1920, 1080, "24", 240));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Pictures of about 10 KB fit; the stream (megabytes) does not.
+        const rlimit limit{256 * 1024, 256 * 1024};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        std::signal(SIGXFSZ, SIG_IGN);
+        const auto r = RunRenderer({"-v", "1080p", "-f", "24", "-a1", "-p1", "-o",
+                                    dir.File("m.xml"), "-o", dir.File("m.sup"), dir.File("m.avs")});
+        WriteFile(dir.File("err.txt"), r.err);
+        std::_Exit(r.status);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    const std::string err = ReadFile(dir.File("err.txt"));
+    EXPECT_EQ(WEXITSTATUS(status), 1) << err;
+    EXPECT_NE(err.find("m.sup"), std::string::npos) << err;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(pelldrin::test::FsPath(dir.Path()))) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name.find(".sup") == std::string::npos && name != "m.xml") << name;
+    }
+}
+#endif
 
 } // namespace
 } // namespace pelldrin::render::test

@@ -76,13 +76,12 @@ void Cover(std::vector<Rect>& windows, const Rect& area) {
     }
 }
 
-void AssignWindows(const std::vector<Run>& runs, GroupPlan& plan, std::size_t epoch) {
+// Gives the runs [begin, end), those of the epoch, the windows that hold their objects.
+void AssignWindows(const std::vector<Run>& runs, GroupPlan& plan, std::size_t epoch,
+                   std::size_t begin, std::size_t end) {
     const std::vector<Rect>& windows = plan.epochs[epoch].windows;
-    for (std::size_t r = 0; r < runs.size(); ++r) {
+    for (std::size_t r = begin; r < end; ++r) {
         RunPlacement& placement = plan.runs[r];
-        if (placement.epoch != epoch) {
-            continue;
-        }
         placement.windowIds.clear();
         for (const PictureObject& o : runs[r].objects) {
             unsigned id = 0;
@@ -100,12 +99,14 @@ GroupPlan PlanEpochs(const std::vector<Run>& runs) {
     GroupPlan plan;
     plan.runs.resize(runs.size());
     IdTable ids;
+    std::size_t epochStart = 0; // the first run of the open epoch
     for (std::size_t r = 0; r < runs.size(); ++r) {
         RunPlacement& placement = plan.runs[r];
         if (plan.epochs.empty() || !TakeIds(ids, runs[r], placement.objectIds)) {
             if (!plan.epochs.empty()) {
-                AssignWindows(runs, plan, plan.epochs.size() - 1);
+                AssignWindows(runs, plan, plan.epochs.size() - 1, epochStart, r);
             }
+            epochStart = r;
             plan.epochs.emplace_back();
             ids = IdTable{};
             TakeIds(ids, runs[r], placement.objectIds); // a run alone always fits
@@ -116,7 +117,7 @@ GroupPlan PlanEpochs(const std::vector<Run>& runs) {
         }
     }
     if (!plan.epochs.empty()) {
-        AssignWindows(runs, plan, plan.epochs.size() - 1);
+        AssignWindows(runs, plan, plan.epochs.size() - 1, epochStart, runs.size());
     }
     return plan;
 }
