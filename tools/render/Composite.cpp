@@ -194,13 +194,17 @@ void Unpremultiply(std::uint8_t* p, std::size_t count) {
             std::memcpy(p, &lastOut, 4);
         } else if (a != 255 && a != 0) {
             // Opaque stays, and transparent pixels are all zero already.
+            // Worked out in a local copy and stored once: storing bytes and reading them back
+            // as a word would stall.
             const std::uint64_t m = kReciprocal.value[a];
+            std::uint8_t out[4] = {p[0], p[1], p[2], p[3]};
             for (int c = 0; c < 3; ++c) {
-                const std::uint64_t v = (p[c] * 255u + a / 2) * m >> 32;
-                p[c] = static_cast<std::uint8_t>(v > 255 ? 255 : v);
+                const std::uint64_t v = (out[c] * 255u + a / 2) * m >> 32;
+                out[c] = static_cast<std::uint8_t>(v > 255 ? 255 : v);
             }
+            std::memcpy(p, out, 4);
             lastIn = in;
-            std::memcpy(&lastOut, p, 4);
+            std::memcpy(&lastOut, out, 4);
         }
         ++i;
         p += 4;
