@@ -17,6 +17,7 @@ constexpr int kLitLenCodes = 286; // 0-255 bytes, 256 end of block, 257-285 matc
 constexpr int kEndOfBlock = 256;
 constexpr int kMaxCodeBits = 15;
 constexpr int kMaxCodeLengthBits = 7;
+constexpr std::size_t kBlockTokens = std::size_t{1} << 14;
 
 // Bits go out least significant first, a 32-bit word at a time; out must have room.
 class BitWriter {
@@ -35,6 +36,13 @@ class BitWriter {
             buffer_ >>= 32;
             count_ -= 32;
         }
+    }
+    // The end of the whole words written; writing goes on from start, which the caller has
+    // emptied.
+    std::uint8_t* TakeWhole(std::uint8_t* start) {
+        std::uint8_t* end = out_;
+        out_ = start;
+        return end;
     }
     // Writes the last partial byte; returns the end of the output.
     std::uint8_t* Finish() {
@@ -182,11 +190,14 @@ std::size_t SameBytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t 
     return n;
 }
 
-// The data as symbols: a byte, or 256 + the length of a match one byte back.
-std::size_t Tokenize(const std::uint8_t* data, std::size_t size, std::uint16_t* tokens,
+// The data from position `from` as symbols (a byte, or 256 + the length of a match one byte
+// back), at most `room` of them; counts each code. Returns where the symbols end.
+std::size_t Tokenize(const std::uint8_t* data, std::size_t size, std::size_t from,
+                     std::uint16_t* tokens, std::size_t room, std::size_t& made,
                      std::vector<std::uint32_t>& counts) {
     std::size_t n = 0;
-    for (std::size_t i = 0; i < size;) {
+    std::size_t i = from;
+    while (i < size && n < room) {
         if (i > 0 && size - i >= kMinMatch && data[i] == data[i - 1]) {
             const std::size_t run =
                 SameBytes(data + i, data + i - 1, std::min<std::size_t>(kMaxMatch, size - i));
@@ -201,7 +212,8 @@ std::size_t Tokenize(const std::uint8_t* data, std::size_t size, std::uint16_t* 
         ++counts[data[i]];
         ++i;
     }
-    return n;
+    made = n;
+    return i;
 }
 
 // The block header's code lengths of the literal/length and distance codes, themselves
@@ -240,13 +252,9 @@ std::vector<LengthToken> RepeatCoded(const std::vector<std::uint8_t>& lengths,
     return tokens;
 }
 
-} // namespace
-
-void AppendRunLengthZlib(const std::uint8_t* data, std::size_t size,
-                         std::vector<std::uint8_t>& out) {
-    const std::unique_ptr<std::uint16_t[]> tokens(new std::uint16_t[size + 1]);
-    std::vector<std::uint32_t> counts(kLitLenCodes, 0);
-    const std::size_t tokenCount = Tokenize(data, size, tokens.get(), counts);
+// Writes one block of tokens with codes made for them.
+void WriteBlock(BitWriter& bits, const std::uint16_t* tokens, std::size_t tokenCount,
+                std::vector<std::uint32_t> counts, bool last) {
     counts[kEndOfBlock] = 1;
     const std::vector<std::uint8_t> lengths = CodeLengths(counts, kMaxCodeBits);
     const std::vector<std::uint16_t> codes = CanonicalCodes(lengths);
@@ -269,13 +277,7 @@ void AppendRunLengthZlib(const std::uint8_t* data, std::size_t size,
            lengthLengths[static_cast<std::size_t>(kOrder[sentLengths - 1])] == 0) {
         --sentLengths;
     }
-
-    // At most 15 bits a byte, the header, a word of slack for the writer and the checksum.
-    const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[size * 2 + 1024]);
-    buffer[0] = 0x78; // deflate, 32 KB window
-    buffer[1] = 0x01;
-    BitWriter bits(buffer.get() + 2);
-    bits.Put(1, 1); // the last block
+    bits.Put(last ? 1 : 0, 1);
     bits.Put(2, 2); // dynamic Huffman codes
     bits.Put(static_cast<std::uint32_t>(usedCodes - 257), 5);
     bits.Put(1, 5); // two distance codes
@@ -304,14 +306,38 @@ void AppendRunLengthZlib(const std::uint8_t* data, std::size_t size,
         }
     }
     bits.Put(codes[kEndOfBlock], lengths[kEndOfBlock]);
+}
+
+} // namespace
+
+void AppendRunLengthZlib(const std::uint8_t* data, std::size_t size,
+                         std::vector<std::uint8_t>& out) {
+    // Blocks of a bounded number of symbols, as zlib makes them: the memory stays small for a
+    // whole-frame picture, and each block's codes follow its part of the picture (the empty
+    // rows, the rows with text).
+    const std::size_t room = std::min<std::size_t>(size + 1, kBlockTokens);
+    const std::unique_ptr<std::uint16_t[]> tokens(new std::uint16_t[room]);
+    // A block: a header of under 400 bytes, at most 21 bits a symbol, a word of slack.
+    const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[room * 3 + 1024]);
+    out.push_back(0x78); // deflate, 32 KB window
+    out.push_back(0x01);
+    BitWriter bits(buffer.get());
+    std::size_t position = 0;
+    do {
+        std::vector<std::uint32_t> counts(kLitLenCodes, 0);
+        std::size_t made = 0;
+        position = Tokenize(data, size, position, tokens.get(), room, made, counts);
+        WriteBlock(bits, tokens.get(), made, std::move(counts), position == size);
+        out.insert(out.end(), buffer.get(), bits.TakeWhole(buffer.get()));
+    } while (position < size);
     std::uint8_t* end = bits.Finish();
+    out.insert(out.end(), buffer.get(), end);
     const auto adler = static_cast<std::uint32_t>(
         adler32_z(adler32_z(0, nullptr, 0), data, static_cast<z_size_t>(size)));
     const std::uint8_t check[4] = {
         static_cast<std::uint8_t>(adler >> 24), static_cast<std::uint8_t>(adler >> 16),
         static_cast<std::uint8_t>(adler >> 8), static_cast<std::uint8_t>(adler)};
-    std::memcpy(end, check, 4);
-    out.insert(out.end(), buffer.get(), end + 4);
+    out.insert(out.end(), check, check + 4);
 }
 
 } // namespace pelldrin::render
