@@ -76,7 +76,22 @@ RgbaImage CropToVisible(RgbaImage&& image) {
     if (box == PixelRect{0, 0, image.width, image.height}) {
         return std::move(image);
     }
-    return CutImage(image, box);
+    const std::size_t rowBytes = static_cast<std::size_t>(box.right - box.left) * 4;
+    const std::size_t bytes = rowBytes * static_cast<std::size_t>(box.bottom - box.top);
+    if (bytes < image.pixels.size() / 4 * 3) {
+        return CutImage(image, box); // a copy, not the larger buffer, is kept
+    }
+    // Mostly kept: the rows move up in place, each to an address no later than its own.
+    for (int row = box.top; row < box.bottom; ++row) {
+        std::memmove(image.pixels.data() + static_cast<std::size_t>(row - box.top) * rowBytes,
+                     image.Row(row) + static_cast<std::size_t>(box.left) * 4, rowBytes);
+    }
+    image.pixels.resize(bytes);
+    image.x += box.left;
+    image.y += box.top;
+    image.width = box.right - box.left;
+    image.height = box.bottom - box.top;
+    return std::move(image);
 }
 
 RgbaImage CutImage(const RgbaImage& image, const PixelRect& rect) {
@@ -85,10 +100,12 @@ RgbaImage CutImage(const RgbaImage& image, const PixelRect& rect) {
     out.y = image.y + rect.top;
     out.width = rect.right - rect.left;
     out.height = rect.bottom - rect.top;
-    out.pixels.resize(static_cast<std::size_t>(out.width) * out.height * 4);
+    const std::size_t rowBytes = static_cast<std::size_t>(out.width) * 4;
+    out.pixels.reserve(rowBytes * static_cast<std::size_t>(out.height));
     for (int row = 0; row < out.height; ++row) {
-        std::memcpy(out.Row(row), image.Row(rect.top + row) + rect.left * 4,
-                    static_cast<std::size_t>(out.width) * 4);
+        const std::uint8_t* from =
+            image.Row(rect.top + row) + static_cast<std::size_t>(rect.left) * 4;
+        out.pixels.insert(out.pixels.end(), from, from + rowBytes);
     }
     return out;
 }
