@@ -5,6 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 namespace pelldrin::render {
 
 namespace {
@@ -37,6 +41,22 @@ void ForEachRun(const RgbaImage& image, const std::vector<IndexedImage>& parts,
                 const std::uint32_t colour = PixelValue(p + col * 4);
                 const std::uint8_t first = rowIndex[col];
                 int end = col + 1;
+#if defined(__SSE2__) || defined(_M_X64)
+                // Four pixels and their indices at a time while they all match.
+                const __m128i colours = _mm_set1_epi32(static_cast<int>(colour));
+                const std::uint32_t firsts = first * 0x01010101u;
+                while (end + 4 <= part.width) {
+                    const __m128i four =
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + end * 4));
+                    std::uint32_t indices4 = 0;
+                    std::memcpy(&indices4, rowIndex + end, 4);
+                    if (_mm_movemask_epi8(_mm_cmpeq_epi32(four, colours)) != 0xFFFF ||
+                        indices4 != firsts) {
+                        break;
+                    }
+                    end += 4;
+                }
+#endif
                 while (end < part.width && PixelValue(p + end * 4) == colour &&
                        rowIndex[end] == first) {
                     ++end;
@@ -221,8 +241,12 @@ std::size_t JoinAlike(const std::vector<PaletteColor>& palette, const Stray& all
             kept.push_back(e);
         }
     }
-    for (auto& part : indices) {
-        for (std::uint8_t& index : part) {
+    bool same = true; // nothing joined: the indices stay
+    for (std::size_t e = 0; e < map.size() && same; ++e) {
+        same = map[e] == e;
+    }
+    for (std::size_t k = 0; !same && k < indices.size(); ++k) {
+        for (std::uint8_t& index : indices[k]) {
             index = map[index];
         }
     }
