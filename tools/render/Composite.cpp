@@ -108,8 +108,9 @@ void BlendMask(const ASS_Image& img, std::uint8_t* canvas, const Box& box) {
                        static_cast<short>(r), static_cast<short>(g), static_cast<short>(b), 255);
     const __m128i alpha = _mm_set1_epi16(static_cast<short>(a));
 #endif
-    // Full coverage over transparent pixels gives one colour: a filled shape's first layer
-    // (a full-frame flash) is stored, not blended.
+    // Full coverage of an opaque colour, or over transparent pixels, gives one colour: the
+    // inside of an opaque glyph and a filled shape's first layer (a full-frame flash) are
+    // stored, not blended.
     std::uint8_t solid[32] = {};
     const unsigned char full = 255;
     BlendRun(&full, solid, 1, r, g, b, a);
@@ -128,7 +129,7 @@ void BlendMask(const ASS_Image& img, std::uint8_t* canvas, const Box& box) {
         for (; x + 8 <= count; x += 8) {
             std::uint64_t group = 0;
             std::memcpy(&group, src + x, 8);
-            if (group == ~std::uint64_t{0} && AllZero(dst + x * 4, 32)) {
+            if (group == ~std::uint64_t{0} && (a == 255 || AllZero(dst + x * 4, 32))) {
                 std::memcpy(dst + x * 4, solid, 32);
             } else if (group != 0) {
 #ifdef PELLDRIN_BLEND_SSE2
