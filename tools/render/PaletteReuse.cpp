@@ -22,52 +22,6 @@ inline std::uint32_t PixelValue(const std::uint8_t* p) {
     return v;
 }
 
-// Calls visit(part, offset, length, RGBA pixel) for every run of pixels in a row that share
-// their colour and their index in indices: a flat picture (a full-frame flash) is a few runs a
-// row, so the work per picture follows its detail, not its size. visit may change the indices
-// of its own run.
-template <class Visit>
-void ForEachRun(const RgbaImage& image, const std::vector<IndexedImage>& parts,
-                const std::vector<const std::vector<std::uint8_t>*>& indices, Visit visit) {
-    for (std::size_t k = 0; k < parts.size(); ++k) {
-        const IndexedImage& part = parts[k];
-        const std::vector<std::uint8_t>& index = *indices[k];
-        for (int row = 0; row < part.height; ++row) {
-            const std::uint8_t* p = image.Row(part.y - image.y + row) + (part.x - image.x) * 4;
-            const std::size_t start = static_cast<std::size_t>(row) * part.width;
-            const std::uint8_t* rowIndex = index.data() + start;
-            int col = 0;
-            while (col < part.width) {
-                const std::uint32_t colour = PixelValue(p + col * 4);
-                const std::uint8_t first = rowIndex[col];
-                int end = col + 1;
-#if defined(__SSE2__) || defined(_M_X64)
-                // Four pixels and their indices at a time while they all match.
-                const __m128i colours = _mm_set1_epi32(static_cast<int>(colour));
-                const std::uint32_t firsts = first * 0x01010101u;
-                while (end + 4 <= part.width) {
-                    const __m128i four =
-                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + end * 4));
-                    std::uint32_t indices4 = 0;
-                    std::memcpy(&indices4, rowIndex + end, 4);
-                    if (_mm_movemask_epi8(_mm_cmpeq_epi32(four, colours)) != 0xFFFF ||
-                        indices4 != firsts) {
-                        break;
-                    }
-                    end += 4;
-                }
-#endif
-                while (end < part.width && PixelValue(p + end * 4) == colour &&
-                       rowIndex[end] == first) {
-                    ++end;
-                }
-                visit(k, start + col, static_cast<std::size_t>(end - col), p + col * 4);
-                col = end;
-            }
-        }
-    }
-}
-
 // A run of pixels in a row of one part that share their colour and their index: the unit of
 // every pass over a picture, found once.
 struct PixelRun {
@@ -93,22 +47,49 @@ struct PictureRuns {
     }
 };
 
+// The runs of the parts' pixels that share their colour and their index: a flat picture (a
+// full-frame flash) is a few runs a row, so the work per picture follows its detail, not its
+// size.
 PictureRuns FindRuns(const RgbaImage& image, const std::vector<IndexedImage>& parts,
                      const std::vector<std::vector<std::uint8_t>>& indices) {
     PictureRuns found;
-    std::vector<const std::vector<std::uint8_t>*> runIndices;
-    for (const auto& part : indices) {
-        runIndices.push_back(&part);
-    }
-    found.partEnds.assign(parts.size(), 0);
-    ForEachRun(image, parts, runIndices,
-               [&](std::size_t k, std::size_t i, std::size_t n, const std::uint8_t* p) {
-                   found.runs.push_back({static_cast<std::uint32_t>(i),
-                                         static_cast<std::uint32_t>(n), PixelValue(p)});
-                   found.partEnds[k] = found.runs.size();
-               });
-    for (std::size_t k = 1; k < found.partEnds.size(); ++k) {
-        found.partEnds[k] = std::max(found.partEnds[k], found.partEnds[k - 1]);
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+        const IndexedImage& part = parts[k];
+        for (int row = 0; row < part.height; ++row) {
+            const std::uint8_t* p = image.Row(part.y - image.y + row) + (part.x - image.x) * 4;
+            const std::size_t start = static_cast<std::size_t>(row) * part.width;
+            const std::uint8_t* rowIndex = indices[k].data() + start;
+            int col = 0;
+            while (col < part.width) {
+                const std::uint32_t colour = PixelValue(p + col * 4);
+                const std::uint8_t first = rowIndex[col];
+                int end = col + 1;
+#if defined(__SSE2__) || defined(_M_X64)
+                // Four pixels and their indices at a time while they all match.
+                const __m128i colours = _mm_set1_epi32(static_cast<int>(colour));
+                const std::uint32_t firsts = first * 0x01010101u;
+                while (end + 4 <= part.width) {
+                    const __m128i four =
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + end * 4));
+                    std::uint32_t indices4 = 0;
+                    std::memcpy(&indices4, rowIndex + end, 4);
+                    if (_mm_movemask_epi8(_mm_cmpeq_epi32(four, colours)) != 0xFFFF ||
+                        indices4 != firsts) {
+                        break;
+                    }
+                    end += 4;
+                }
+#endif
+                while (end < part.width && PixelValue(p + end * 4) == colour &&
+                       rowIndex[end] == first) {
+                    ++end;
+                }
+                found.runs.push_back({static_cast<std::uint32_t>(start + col),
+                                      static_cast<std::uint32_t>(end - col), colour});
+                col = end;
+            }
+        }
+        found.partEnds.push_back(found.runs.size());
     }
     return found;
 }
@@ -126,10 +107,8 @@ bool SameShape(const std::vector<IndexedImage>& a, const std::vector<IndexedImag
     return true;
 }
 
-using Stray = ColorStray;
-
-bool Within(const std::uint8_t* p, const PaletteColor& c, const Stray& allowed) {
-    const Stray s = StrayOf(p, c);
+bool Within(const std::uint8_t* p, const PaletteColor& c, const ColorStray& allowed) {
+    const ColorStray s = StrayOf(p, c);
     return s.alpha <= allowed.alpha && s.color <= allowed.color;
 }
 
@@ -176,7 +155,7 @@ std::vector<PaletteColor> AveragePalette(const PictureRuns& runs, const PartIndi
 // Gives the pixels that stray from their index's colour new indices, one per colour they
 // share within an index. Returns the palette size, or 0 when it would pass kMaxEntries.
 std::size_t SplitStrays(const PictureRuns& runs, const std::vector<PaletteColor>& palette,
-                        const Stray& allowed, PartIndices& indices) {
+                        const ColorStray& allowed, PartIndices& indices) {
     std::size_t next = palette.size();
     struct Seed {
         std::uint8_t from, index;
@@ -222,9 +201,9 @@ std::size_t SplitStrays(const PictureRuns& runs, const std::vector<PaletteColor>
 
 // Joins indices whose colours now look alike (within half the allowance), leaving room for
 // later splits; an index now fully transparent joins index 0. Returns the new size.
-std::size_t JoinAlike(const std::vector<PaletteColor>& palette, const Stray& allowed,
+std::size_t JoinAlike(const std::vector<PaletteColor>& palette, const ColorStray& allowed,
                       PartIndices& indices) {
-    const Stray half{allowed.alpha / 2, allowed.color / 2};
+    const ColorStray half{allowed.alpha / 2, allowed.color / 2};
     std::vector<std::uint8_t> map(palette.size(), 0);
     std::vector<std::size_t> kept{0};
     for (std::size_t e = 1; e < palette.size(); ++e) {
@@ -262,8 +241,8 @@ bool PaletteReuse::Apply(const RgbaImage& image, std::int64_t inFrame, std::int6
     bool reused = false;
     if (follows) {
         // The picture may stray as far as its fresh quantization does, or up to the tolerances.
-        const Stray allowed{std::max(kReuseAlphaTolerance, freshStray.alpha),
-                            std::max(kReuseColorTolerance * 255, freshStray.color)};
+        const ColorStray allowed{std::max(kReuseAlphaTolerance, freshStray.alpha),
+                                 std::max(kReuseColorTolerance * 255, freshStray.color)};
         // The previous indices, split where pixels that shared one now differ.
         PartIndices indices; // taken over: previous_ is replaced below
         for (IndexedImage& part : previous_) {
