@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <system_error>
 
 #include "base/SystemHeaders.h"
@@ -29,7 +30,7 @@ std::string TempNameFor(std::string_view path) {
     const std::size_t nameStart = separator == std::string_view::npos ? 0 : separator + 1;
     const std::string_view folder = path.substr(0, nameStart);
     const std::string_view name = Utf8Prefix(path.substr(nameStart), kMaxTempStem);
-    return std::string(folder) + std::string(name) + ".tmp" + std::to_string(PELLDRIN_GETPID()) +
+    return std::string(folder) + std::string(name) + ".tmp" + std::to_string(CurrentProcessId()) +
            "_" + std::to_string(counter.fetch_add(1));
 }
 
@@ -222,10 +223,14 @@ void AtomicWriteFile(std::string_view path, std::string_view bytes) {
     file.Commit();
 }
 
-bool IsAtomicTempName(std::string_view fileName) {
+std::int64_t CurrentProcessId() {
+    return static_cast<std::int64_t>(PELLDRIN_GETPID());
+}
+
+std::optional<std::int64_t> AtomicTempWriter(std::string_view fileName) {
     const auto tmp = fileName.rfind(".tmp");
     if (tmp == std::string_view::npos || tmp == 0) {
-        return false;
+        return std::nullopt;
     }
     const std::string_view tail = fileName.substr(tmp + 4);
     const auto underscore = tail.find('_');
@@ -233,8 +238,22 @@ bool IsAtomicTempName(std::string_view fileName) {
         return !s.empty() &&
                std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
     };
-    return underscore != std::string_view::npos && allDigits(tail.substr(0, underscore)) &&
-           allDigits(tail.substr(underscore + 1));
+    if (underscore == std::string_view::npos || !allDigits(tail.substr(0, underscore)) ||
+        !allDigits(tail.substr(underscore + 1))) {
+        return std::nullopt;
+    }
+    std::int64_t pid = 0;
+    for (const char c : tail.substr(0, underscore)) {
+        if (pid > (std::numeric_limits<std::int64_t>::max() - 9) / 10) {
+            return -1;
+        }
+        pid = pid * 10 + (c - '0');
+    }
+    return pid;
+}
+
+bool IsAtomicTempName(std::string_view fileName) {
+    return AtomicTempWriter(fileName).has_value();
 }
 
 } // namespace pelldrin

@@ -2,7 +2,9 @@
 // target, which is renamed over the target only once it is complete.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -42,6 +44,13 @@ class AtomicFile {
 // Writes bytes to path through an AtomicFile, so a crash or a full disk never leaves half a
 // file. Throws FileError naming path.
 void AtomicWriteFile(std::string_view path, std::string_view bytes);
+
+// This process's id, the one an AtomicFile's temporary names carry.
+std::int64_t CurrentProcessId();
+
+// When the file name has the form of an AtomicFile's temporary file: the id of the process that
+// made it, or -1 when the number is too large to be one.
+std::optional<std::int64_t> AtomicTempWriter(std::string_view fileName);
 
 // True when the file name has the form of an AtomicFile's temporary file.
 bool IsAtomicTempName(std::string_view fileName);

@@ -61,15 +61,7 @@ bool SameFile(const std::string& a, const std::string& b) {
     return Resolved(a) == Resolved(b);
 }
 
-// The id of this process and whether another one no longer runs.
-std::int64_t OwnProcessId() {
-#ifdef _WIN32
-    return static_cast<std::int64_t>(::GetCurrentProcessId());
-#else
-    return static_cast<std::int64_t>(::getpid());
-#endif
-}
-
+// Whether another process no longer runs.
 bool ProcessIsGone(std::int64_t pid) {
 #ifdef _WIN32
     const HANDLE process =
@@ -251,16 +243,11 @@ int RemoveStaleTemporaries(const std::string& folder) {
     const std::string where = folder.empty() ? std::string(".") : folder;
     for (const auto& entry : fs::directory_iterator(ToFsPath(where), error)) {
         const std::string name = FromFsPath(entry.path().filename());
-        if (!IsAtomicTempName(name)) {
+        const std::optional<std::int64_t> pid = AtomicTempWriter(name);
+        if (!pid || *pid <= 0 || *pid == CurrentProcessId() || *pid > 0x7fffffff) {
             continue;
         }
-        const std::string tail = name.substr(name.rfind(".tmp") + 4);
-        std::int64_t pid = 0;
-        if (!TryParseInt(tail.substr(0, tail.find('_')), pid) || pid <= 0 ||
-            pid == OwnProcessId() || pid > 0x7fffffff) {
-            continue;
-        }
-        if (!ProcessIsGone(pid)) {
+        if (!ProcessIsGone(*pid)) {
             continue; // its writer still runs (or cannot be asked)
         }
         const std::string path = JoinPath(where, name);
