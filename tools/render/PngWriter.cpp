@@ -78,11 +78,16 @@ bool Encode(Sink& sink, int width, int height, bool indexed, const png_color* pa
     return true;
 }
 
+void StoreBigEndian(std::uint8_t* at, std::uint32_t value) {
+    at[0] = static_cast<std::uint8_t>(value >> 24);
+    at[1] = static_cast<std::uint8_t>(value >> 16);
+    at[2] = static_cast<std::uint8_t>(value >> 8);
+    at[3] = static_cast<std::uint8_t>(value);
+}
+
 void AppendBigEndian(std::vector<std::uint8_t>& out, std::uint32_t value) {
-    const std::uint8_t bytes[4] = {
-        static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
-        static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
-    out.insert(out.end(), bytes, bytes + 4);
+    out.resize(out.size() + 4);
+    StoreBigEndian(out.data() + out.size() - 4, value);
 }
 
 // Appends a chunk whose data fill(out) appends.
@@ -93,10 +98,7 @@ void AppendChunk(std::vector<std::uint8_t>& out, const char* type, Fill fill) {
     out.insert(out.end(), type, type + 4);
     fill(out);
     const std::size_t length = out.size() - start - 8;
-    const std::uint8_t bytes[4] = {
-        static_cast<std::uint8_t>(length >> 24), static_cast<std::uint8_t>(length >> 16),
-        static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
-    std::memcpy(out.data() + start, bytes, 4);
+    StoreBigEndian(out.data() + start, static_cast<std::uint32_t>(length));
     const uLong crc = crc32_z(crc32_z(0, nullptr, 0), out.data() + start + 4, length + 4);
     AppendBigEndian(out, static_cast<std::uint32_t>(crc));
 }

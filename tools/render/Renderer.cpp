@@ -578,9 +578,8 @@ class EventOutput {
     std::optional<EncoderPool> pool_; // last: its threads stop before the rest goes
 };
 
-// The drawing threads asked for.
-// One drawing thread unless asked: drawing is a small share of the work (the encoders
-// already fill the other core), and each extra libass renderer costs memory.
+// The drawing threads asked for, one unless asked: drawing is a small share of the work (the
+// encoders already fill the other core), and each extra libass renderer costs memory.
 int DrawingThreads(const RenderLimits& limits) {
     return limits.threads > 0 ? limits.threads : 1;
 }
