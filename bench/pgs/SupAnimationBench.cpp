@@ -4,11 +4,12 @@
 // the writer did before it planned epochs). Four generated 1080p files at 23.976: karaoke
 // lines with a moving sign, karaoke lines alone, a full-screen effect, and a one-second fade;
 // and the writer alone on a fade whose frames keep one palette order.
+#include "drawing/FrameScan.h"
+#include "encoding/EventGraphics.h"
+#include "input/SubtitleTrack.h"
 #include "pgs/SupCheck.h"
 #include "pgs/SupWriter.h"
-#include "render/FrameScan.h"
 #include "render/Renderer.h"
-#include "render/SubtitleTrack.h"
 
 #include <algorithm>
 #include <chrono>

@@ -5,12 +5,12 @@
 // previous frame; each finished picture cropped, quantized and written as a PNG at
 // zlib's default level, on one thread.
 #include "PeakMemory.h"
-#include "render/Composite.h"
-#include "render/FrameScan.h"
-#include "render/Palette.h"
-#include "render/PngWriter.h"
+#include "drawing/Composite.h"
+#include "drawing/FrameScan.h"
+#include "encoding/Palette.h"
+#include "encoding/PngWriter.h"
+#include "input/SubtitleTrack.h"
 #include "render/Renderer.h"
-#include "render/SubtitleTrack.h"
 
 #include <sys/resource.h>
 

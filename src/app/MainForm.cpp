@@ -4,7 +4,7 @@
 #include "app/PreviewForm.h"
 #include "base/FileSystem.h"
 #include "base/TextHelpers.h"
-#include "script/VideoFormats.h"
+#include "base/VideoFormats.h"
 #include "settings/FileListing.h"
 
 #include <QAction>
@@ -12,8 +12,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDragEnterEvent>
 #include <QDir>
+#include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QFontDatabase>

@@ -1,10 +1,9 @@
 #include "bdn/BlackEvents.h"
 
-#include "bdn/BdnDocument.h"
 #include "base/AtomicFile.h"
 #include "base/FileSystem.h"
 #include "base/TextHelpers.h"
-#include "script/VideoFormats.h"
+#include "base/VideoFormats.h"
 #include "bdn/BdnDocument.h"
 
 #include <cstdint>

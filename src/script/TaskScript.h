@@ -1,7 +1,7 @@
 // Builds one task's AviSynth script and the converter's command line.
 #pragma once
 
-#include "script/VideoFormats.h"
+#include "base/VideoFormats.h"
 
 #include <cstdint>
 #include <optional>

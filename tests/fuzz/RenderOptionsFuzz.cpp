@@ -2,8 +2,8 @@
 // is refused with UsageError, and a parsed one has everything a run needs.
 #include "FuzzSupport.h"
 
-#include "render/RenderOptions.h"
-#include "render/RenderScript.h"
+#include "input/RenderOptions.h"
+#include "input/RenderScript.h"
 
 using namespace pelldrin;
 

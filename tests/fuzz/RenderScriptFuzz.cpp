@@ -3,7 +3,7 @@
 // inside the limits it promises.
 #include "FuzzSupport.h"
 
-#include "render/RenderScript.h"
+#include "input/RenderScript.h"
 
 using namespace pelldrin;
 
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     FUZZ_CHECK(!script.subtitlePath.empty());
     FUZZ_CHECK(script.rate != nullptr);
-    FUZZ_CHECK(render::FindFrameRate(script.rate->text) == script.rate);
+    FUZZ_CHECK(FindFrameRate(script.rate->text) == script.rate);
     FUZZ_CHECK(script.renderWidth >= 1 && script.renderWidth <= 8192);
     FUZZ_CHECK(script.renderHeight >= 1 && script.renderHeight <= 8192);
     FUZZ_CHECK(script.frames >= 0 && script.frames <= 2'147'483'647);

@@ -3,7 +3,7 @@
 // nothing but SubtitleError.
 #include "FuzzSupport.h"
 
-#include "render/SrtConvert.h"
+#include "input/SrtConvert.h"
 
 using namespace pelldrin;
 

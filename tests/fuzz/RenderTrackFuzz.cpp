@@ -4,8 +4,8 @@
 // byte or gives no events from a file with text says so in a warning.
 #include "FuzzSupport.h"
 
-#include "render/SrtConvert.h"
-#include "render/SubtitleTrack.h"
+#include "input/SrtConvert.h"
+#include "input/SubtitleTrack.h"
 
 #include <stdexcept>
 #include <string>

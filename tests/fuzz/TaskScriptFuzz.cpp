@@ -3,12 +3,12 @@
 // converter's arguments with the output paths and the script intact.
 #include "FuzzSupport.h"
 
-#include "render/RenderScript.h"
-#include "runner/CommandLineSplit.h"
 #include "base/FileSystem.h"
+#include "base/TextHelpers.h"
+#include "input/RenderScript.h"
+#include "runner/CommandLineSplit.h"
 #include "script/SubtitleLength.h"
 #include "script/TaskScript.h"
-#include "base/TextHelpers.h"
 
 #include <filesystem>
 

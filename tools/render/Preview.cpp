@@ -1,15 +1,15 @@
 #include "render/Preview.h"
 
 #include "base/PathText.h"
-#include "render/Composite.h"
-#include "render/FontSources.h"
-#include "render/FrameScan.h"
-#include "render/OutputGuard.h"
-#include "render/PngWriter.h"
-#include "render/RenderLimits.h"
-#include "render/RenderOptions.h"
-#include "render/RenderScript.h"
-#include "render/SubtitleTrack.h"
+#include "drawing/Composite.h"
+#include "drawing/FrameScan.h"
+#include "encoding/PngWriter.h"
+#include "input/EventEstimate.h"
+#include "input/FontSources.h"
+#include "input/RenderOptions.h"
+#include "input/RenderScript.h"
+#include "input/SubtitleTrack.h"
+#include "output/OutputGuard.h"
 
 #include <cmath>
 #include <memory>

@@ -1,8 +1,8 @@
 // The renderer's stream for a fade and a syllable karaoke line: palette updates instead of new
 // objects, and each event still decodes (FFmpeg) to the picture of its PNG.
 #include "SupDecoder.h"
+#include "encoding/PaletteReuse.h"
 #include "pgs/SupCheck.h"
-#include "render/PaletteReuse.h"
 #include "unit/render/RenderTestSupport.h"
 
 #include <gtest/gtest.h>

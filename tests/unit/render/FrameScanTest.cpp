@@ -1,7 +1,7 @@
 // Which frames show which events, and the spans the scan steps through.
-#include "render/FrameScan.h"
-#include "render/BdnWriter.h"
-#include "render/SubtitleTrack.h"
+#include "drawing/FrameScan.h"
+#include "input/SubtitleTrack.h"
+#include "output/BdnWriter.h"
 
 #include <gtest/gtest.h>
 

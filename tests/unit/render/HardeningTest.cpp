@@ -2,7 +2,7 @@
 // keep one run within its memory, time and output.
 #include "RenderTestSupport.h"
 
-#include "render/OutputGuard.h"
+#include "output/OutputGuard.h"
 
 #include <gtest/gtest.h>
 

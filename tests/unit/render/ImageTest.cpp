@@ -1,9 +1,9 @@
 // Blending, cropping, splitting, palettes, the deflater and PNG round trips on made-up pictures.
-#include "render/Composite.h"
-#include "render/Palette.h"
-#include "render/PngWriter.h"
-#include "render/RgbaImage.h"
-#include "render/RunLengthDeflate.h"
+#include "core/RgbaImage.h"
+#include "drawing/Composite.h"
+#include "encoding/Palette.h"
+#include "encoding/PngWriter.h"
+#include "encoding/RunLengthDeflate.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

@@ -1,6 +1,6 @@
 // The command line and the task script: what is accepted, and how refusals read.
-#include "render/RenderOptions.h"
-#include "render/RenderScript.h"
+#include "input/RenderOptions.h"
+#include "input/RenderScript.h"
 #include "runner/CommandLineSplit.h"
 #include "script/TaskRecord.h"
 #include "script/TaskScript.h"
@@ -186,7 +186,8 @@ TEST(FormatTable, EveryTaskFormatAndRateTheBuilderWritesTheRendererAccepts) {
     pelldrin::test::WriteFile(dir.File("ep.ass"), "");
     for (std::size_t f = 0; f < kTaskFormatCount; ++f) {
         for (std::size_t r = 0; r < kTaskRateCount; ++r) {
-            SCOPED_TRACE(std::string(kVideoFormats[f].label) + " " + std::string(kFrameRates[r].text));
+            SCOPED_TRACE(std::string(kVideoFormats[f].label) + " " +
+                         std::string(kFrameRates[r].text));
             TaskControls controls;
             controls.formatIndex = static_cast<int>(f);
             controls.rateIndex = static_cast<int>(r);

@@ -3,9 +3,9 @@
 #include "RenderTestSupport.h"
 
 #include "bdn/SubFile.h"
-#include "render/Composite.h"
-#include "render/FrameScan.h"
-#include "render/SubtitleTrack.h"
+#include "drawing/Composite.h"
+#include "drawing/FrameScan.h"
+#include "input/SubtitleTrack.h"
 
 #include <gtest/gtest.h>
 

@@ -2,11 +2,11 @@
 // scripts and subtitles, and reading back the BDN XML with its pictures.
 #pragma once
 
-#include "render/PngWriter.h"
-#include "render/RenderOptions.h"
+#include "core/RgbaImage.h"
+#include "encoding/PngWriter.h"
+#include "input/RenderOptions.h"
 #include "render/Preview.h"
 #include "render/Renderer.h"
-#include "render/RgbaImage.h"
 #include "support/TempDir.h"
 
 #include <pugixml.hpp>

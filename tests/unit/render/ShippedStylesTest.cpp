@@ -1,7 +1,7 @@
 // The .style files shipped in data/srtstyle parse and draw an SRT file.
 #include "RenderTestSupport.h"
 
-#include "render/SrtConvert.h"
+#include "input/SrtConvert.h"
 
 #include <gtest/gtest.h>
 

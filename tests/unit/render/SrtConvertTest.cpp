@@ -1,5 +1,5 @@
 // SRT cues to ASS events, style files, and text decoding.
-#include "render/SrtConvert.h"
+#include "input/SrtConvert.h"
 
 #include <gtest/gtest.h>
 

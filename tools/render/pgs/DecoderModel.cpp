@@ -1,4 +1,4 @@
-#include "DecoderModel.h"
+#include "pgs/DecoderModel.h"
 
 namespace pelldrin::pgs {
 

@@ -1,7 +1,7 @@
-#include "DisplaySchedule.h"
+#include "pgs/DisplaySchedule.h"
 
-#include "DecoderModel.h"
-#include "ObjectRle.h"
+#include "pgs/DecoderModel.h"
+#include "pgs/ObjectRle.h"
 
 #include <algorithm>
 

@@ -2,9 +2,9 @@
 // leaving out pictures the decoder cannot draw in time.
 #pragma once
 
-#include "EpochPlan.h"
-#include "SupInput.h"
-#include "SupSegments.h"
+#include "pgs/EpochPlan.h"
+#include "pgs/SupInput.h"
+#include "pgs/SupSegments.h"
 
 #include <functional>
 #include <string>

@@ -1,6 +1,6 @@
-#include "EpochPlan.h"
+#include "pgs/EpochPlan.h"
 
-#include "DecoderModel.h"
+#include "pgs/DecoderModel.h"
 
 #include <limits>
 

@@ -1,7 +1,7 @@
 // Placement: which runs share an epoch, the epoch's fixed windows, and the object ids.
 #pragma once
 
-#include "RunCoding.h"
+#include "pgs/RunCoding.h"
 
 #include <cstddef>
 #include <vector>

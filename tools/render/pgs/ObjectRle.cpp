@@ -1,4 +1,4 @@
-#include "ObjectRle.h"
+#include "pgs/ObjectRle.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 // Run-length coding of an object's palette indices as the stream defines it.
 #pragma once
 
-#include "PgsPicture.h"
+#include "pgs/PgsPicture.h"
 
 #include <cstddef>
 #include <cstdint>

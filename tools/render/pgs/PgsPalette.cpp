@@ -1,4 +1,4 @@
-#include "PgsPalette.h"
+#include "pgs/PgsPalette.h"
 
 #include <algorithm>
 #include <cmath>

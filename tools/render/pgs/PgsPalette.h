@@ -2,7 +2,7 @@
 // the mapping of the image's indices to the indices written.
 #pragma once
 
-#include "SupWriter.h"
+#include "pgs/PgsTypes.h"
 
 #include <array>
 #include <cstdint>

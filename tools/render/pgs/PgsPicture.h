@@ -1,7 +1,7 @@
 // The encoder's working form of an event: its objects as written palette indices.
 #pragma once
 
-#include "PgsPalette.h"
+#include "pgs/PgsPalette.h"
 
 #include <cstdint>
 #include <vector>

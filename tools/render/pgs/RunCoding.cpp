@@ -1,6 +1,6 @@
-#include "RunCoding.h"
+#include "pgs/RunCoding.h"
 
-#include "DecoderModel.h"
+#include "pgs/DecoderModel.h"
 
 #include <algorithm>
 #include <cstdint>

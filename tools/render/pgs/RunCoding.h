@@ -3,7 +3,7 @@
 // instead of new objects.
 #pragma once
 
-#include "PgsPicture.h"
+#include "pgs/PgsPicture.h"
 
 #include <cstddef>
 #include <memory>

@@ -1,7 +1,7 @@
-#include "SupCheck.h"
+#include "pgs/SupCheck.h"
 
-#include "DecoderModel.h"
-#include "PgsPicture.h"
+#include "pgs/DecoderModel.h"
+#include "pgs/PgsPicture.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,8 +1,8 @@
-#include "SupInput.h"
+#include "pgs/SupInput.h"
 
-#include "DecoderModel.h"
-#include "ObjectRle.h"
-#include "SupSegments.h"
+#include "pgs/DecoderModel.h"
+#include "pgs/ObjectRle.h"
+#include "pgs/SupSegments.h"
 
 #include <algorithm>
 #include <cstdio>

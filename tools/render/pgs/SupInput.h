@@ -1,8 +1,8 @@
 // Validation of the writer's input, and its conversion to pictures of written indices.
 #pragma once
 
-#include "PgsPicture.h"
-#include "SupWriter.h"
+#include "pgs/PgsPicture.h"
+#include "pgs/PgsTypes.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
-#include "SupSegments.h"
+#include "pgs/SupSegments.h"
 
-#include "DecoderModel.h"
+#include "pgs/DecoderModel.h"
 
 #include <algorithm>
 

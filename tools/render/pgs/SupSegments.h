@@ -1,7 +1,7 @@
 // Segment output: one display set as the bytes of its segments.
 #pragma once
 
-#include "PgsPicture.h"
+#include "pgs/PgsPicture.h"
 
 #include <cstdint>
 #include <string>

@@ -1,11 +1,11 @@
-#include "SupWriter.h"
+#include "pgs/SupWriter.h"
 
-#include "DecoderModel.h"
-#include "DisplaySchedule.h"
-#include "EpochPlan.h"
-#include "SupCheck.h"
-#include "SupInput.h"
 #include "base/AtomicFile.h"
+#include "pgs/DecoderModel.h"
+#include "pgs/DisplaySchedule.h"
+#include "pgs/EpochPlan.h"
+#include "pgs/SupCheck.h"
+#include "pgs/SupInput.h"
 
 #include <optional>
 

@@ -1,0 +1,2 @@
+// The renderer's core sits below its input stage.
+#include "input/SubtitleTrack.h"

@@ -1,0 +1,159 @@
+#include "core/RgbaImage.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace pelldrin::render {
+
+namespace {
+
+constexpr std::uint64_t kAlphas = 0xFF000000FF000000ull;
+
+// The first pixel in [from, to) of a row with alpha above 0, or to; pixels are tested two at
+// a time, as most of a picture's rows are mostly empty.
+int FirstVisible(const std::uint8_t* row, int from, int to) {
+    int x = from;
+    for (; x + 2 <= to; x += 2) {
+        std::uint64_t two = 0;
+        std::memcpy(&two, row + x * 4, 8);
+        if ((two & kAlphas) != 0) {
+            return row[x * 4 + 3] != 0 ? x : x + 1;
+        }
+    }
+    return x < to && row[x * 4 + 3] != 0 ? x : to;
+}
+
+// One past the last pixel in [from, to) with alpha above 0, or from.
+int EndOfVisible(const std::uint8_t* row, int from, int to) {
+    int x = to;
+    for (; x - 2 >= from; x -= 2) {
+        std::uint64_t two = 0;
+        std::memcpy(&two, row + (x - 2) * 4, 8);
+        if ((two & kAlphas) != 0) {
+            return row[(x - 1) * 4 + 3] != 0 ? x : x - 1;
+        }
+    }
+    return x > from && row[(x - 1) * 4 + 3] != 0 ? x : from;
+}
+
+bool RowVisible(const RgbaImage& image, int row, int left, int right) {
+    return FirstVisible(image.Row(row), left, right) < right;
+}
+
+// The visible box of the rows [top,bottom); empty when they hold no visible pixel.
+PixelRect VisibleBox(const RgbaImage& image, int top, int bottom) {
+    while (top < bottom && !RowVisible(image, top, 0, image.width)) {
+        ++top;
+    }
+    while (bottom > top && !RowVisible(image, bottom - 1, 0, image.width)) {
+        --bottom;
+    }
+    if (top == bottom) {
+        return PixelRect{};
+    }
+    int left = image.width;
+    int right = 0;
+    for (int row = top; row < bottom; ++row) {
+        const std::uint8_t* p = image.Row(row);
+        left = FirstVisible(p, 0, left);
+        right = EndOfVisible(p, right, image.width);
+    }
+    return PixelRect{left, top, right, bottom};
+}
+
+} // namespace
+
+RgbaImage CropToVisible(const RgbaImage& image) {
+    return CropToVisible(RgbaImage(image));
+}
+
+RgbaImage CropToVisible(RgbaImage&& image) {
+    const PixelRect box = image.Empty() ? PixelRect{} : VisibleBox(image, 0, image.height);
+    if (box.left >= box.right) {
+        return RgbaImage{};
+    }
+    if (box == PixelRect{0, 0, image.width, image.height}) {
+        return std::move(image);
+    }
+    const std::size_t rowBytes = static_cast<std::size_t>(box.right - box.left) * 4;
+    const std::size_t bytes = rowBytes * static_cast<std::size_t>(box.bottom - box.top);
+    if (bytes < image.pixels.size() / 4 * 3) {
+        return CutImage(image, box); // a copy, not the larger buffer, is kept
+    }
+    // Mostly kept: the rows move up in place, each to an address no later than its own.
+    for (int row = box.top; row < box.bottom; ++row) {
+        std::memmove(image.pixels.data() + static_cast<std::size_t>(row - box.top) * rowBytes,
+                     image.Row(row) + static_cast<std::size_t>(box.left) * 4, rowBytes);
+    }
+    image.pixels.resize(bytes);
+    image.x += box.left;
+    image.y += box.top;
+    image.width = box.right - box.left;
+    image.height = box.bottom - box.top;
+    return std::move(image);
+}
+
+RgbaImage CutImage(const RgbaImage& image, const PixelRect& rect) {
+    RgbaImage out;
+    out.x = image.x + rect.left;
+    out.y = image.y + rect.top;
+    out.width = rect.right - rect.left;
+    out.height = rect.bottom - rect.top;
+    const std::size_t rowBytes = static_cast<std::size_t>(out.width) * 4;
+    out.pixels.reserve(rowBytes * static_cast<std::size_t>(out.height));
+    for (int row = 0; row < out.height; ++row) {
+        const std::uint8_t* from =
+            image.Row(rect.top + row) + static_cast<std::size_t>(rect.left) * 4;
+        out.pixels.insert(out.pixels.end(), from, from + rowBytes);
+    }
+    return out;
+}
+
+bool FindSplit(const RgbaImage& image, int minGap, PixelRect& top, PixelRect& bottom) {
+    int bestStart = 0;
+    int bestLength = 0;
+    int runStart = -1;
+    bool seenVisible = false;
+    for (int row = 0; row < image.height; ++row) {
+        if (RowVisible(image, row, 0, image.width)) {
+            if (runStart >= 0 && seenVisible && row - runStart > bestLength) {
+                bestStart = runStart;
+                bestLength = row - runStart;
+            }
+            runStart = -1;
+            seenVisible = true;
+        } else if (runStart < 0) {
+            runStart = row;
+        }
+    }
+    if (bestLength < minGap || bestLength == 0) {
+        return false;
+    }
+    top = VisibleBox(image, 0, bestStart);
+    bottom = VisibleBox(image, bestStart + bestLength, image.height);
+    return top.left < top.right && bottom.left < bottom.right;
+}
+
+RgbaImage PlaceOnFrame(const RgbaImage& image, int frameWidth, int frameHeight) {
+    RgbaImage out;
+    out.width = frameWidth;
+    out.height = frameHeight;
+    out.pixels.assign(static_cast<std::size_t>(frameWidth) * frameHeight * 4, 0);
+    for (int row = 0; row < image.height; ++row) {
+        const int y = image.y + row;
+        if (y < 0 || y >= frameHeight) {
+            continue;
+        }
+        const int x0 = std::max(0, image.x);
+        const int x1 = std::min(frameWidth, image.x + image.width);
+        if (x0 >= x1) {
+            continue;
+        }
+        std::memcpy(out.Row(y) + x0 * 4, image.Row(row) + (x0 - image.x) * 4,
+                    static_cast<std::size_t>(x1 - x0) * 4);
+    }
+    return out;
+}
+
+} // namespace pelldrin::render

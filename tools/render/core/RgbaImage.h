@@ -1,0 +1,57 @@
+// A picture placed on the video frame: straight (not premultiplied) RGBA pixels.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace pelldrin::render {
+
+struct RgbaImage {
+    int x = 0; // position of the top-left pixel on the frame
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> pixels; // width * height * 4 bytes, row-major
+
+    bool Empty() const { return width == 0 || height == 0; }
+    const std::uint8_t* Row(int row) const {
+        return pixels.data() + static_cast<std::size_t>(row) * static_cast<std::size_t>(width) * 4;
+    }
+    std::uint8_t* Row(int row) {
+        return pixels.data() + static_cast<std::size_t>(row) * static_cast<std::size_t>(width) * 4;
+    }
+    friend bool operator==(const RgbaImage&, const RgbaImage&) = default;
+};
+
+// One picture and the frames [in, out) that show it.
+struct ShownImage {
+    std::int64_t in = 0;
+    std::int64_t out = 0;
+    std::shared_ptr<const RgbaImage> image;
+};
+
+// The smallest part of the image that holds every pixel with alpha above 0; an
+// image with none gives an empty image.
+RgbaImage CropToVisible(const RgbaImage& image);
+// The same, taking the image over when it is visible to its edges (no copy).
+RgbaImage CropToVisible(RgbaImage&& image);
+
+// A rectangle in an image's own pixels, right and bottom exclusive.
+struct PixelRect {
+    int left = 0, top = 0, right = 0, bottom = 0;
+    friend bool operator==(const PixelRect&, const PixelRect&) = default;
+};
+
+// Finds the tallest run of fully transparent rows inside the image. When it is at
+// least minGap rows tall, the visible boxes of the parts above and below it go to
+// top and bottom and the result is true.
+bool FindSplit(const RgbaImage& image, int minGap, PixelRect& top, PixelRect& bottom);
+
+// Copies a rectangle of the image; its position moves with the rectangle.
+RgbaImage CutImage(const RgbaImage& image, const PixelRect& rect);
+
+// The image drawn at its place on a transparent frame of the given size.
+RgbaImage PlaceOnFrame(const RgbaImage& image, int frameWidth, int frameHeight);
+
+} // namespace pelldrin::render

@@ -1,0 +1,290 @@
+#include "drawing/Composite.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define PELLDRIN_BLEND_SSE2 1
+#endif
+
+namespace pelldrin::render {
+
+namespace {
+
+// x / 255 rounded to nearest, exact for 0 <= x <= 255 * 255.
+inline std::uint32_t Div255(std::uint32_t x) {
+    x += 128;
+    return (x + (x >> 8)) >> 8;
+}
+
+struct Box {
+    int left = 0, top = 0, right = 0, bottom = 0;
+    bool Empty() const { return left >= right || top >= bottom; }
+};
+
+inline void BlendRun(const unsigned char* src, std::uint8_t* d, int n, std::uint32_t r,
+                     std::uint32_t g, std::uint32_t b, std::uint32_t a) {
+    for (int i = 0; i < n; ++i, d += 4) {
+        const std::uint32_t k = Div255(src[i] * a);
+        const std::uint32_t inv = 255 - k;
+        d[0] = static_cast<std::uint8_t>(Div255(r * k + d[0] * inv));
+        d[1] = static_cast<std::uint8_t>(Div255(g * k + d[1] * inv));
+        d[2] = static_cast<std::uint8_t>(Div255(b * k + d[2] * inv));
+        d[3] = static_cast<std::uint8_t>(k + Div255(d[3] * inv));
+    }
+}
+
+#ifdef PELLDRIN_BLEND_SSE2
+// Div255 on eight 16-bit lanes; every sum here stays below 2^16.
+inline __m128i Div255x8(__m128i x) {
+    x = _mm_add_epi16(x, _mm_set1_epi16(128));
+    return _mm_srli_epi16(_mm_add_epi16(x, _mm_srli_epi16(x, 8)), 8);
+}
+
+// colour * k + pixel * (255 - k), per channel, for two pixels in 16-bit lanes. Alpha is
+// the fourth channel with colour 255, which gives k + pixel * (255 - k) / 255.
+inline __m128i BlendTwo(__m128i pixels, __m128i k, __m128i inv, __m128i colour) {
+    return Div255x8(_mm_add_epi16(_mm_mullo_epi16(colour, k), _mm_mullo_epi16(pixels, inv)));
+}
+
+// BlendRun for exactly eight pixels, with the same results.
+inline void BlendEight(const unsigned char* src, std::uint8_t* d, __m128i colour, __m128i alpha) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i c =
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(src)), zero);
+    const __m128i k = Div255x8(_mm_mullo_epi16(c, alpha));
+    const __m128i inv = _mm_sub_epi16(_mm_set1_epi16(255), k);
+    const __m128i kLow = _mm_unpacklo_epi16(k, k);
+    const __m128i kHigh = _mm_unpackhi_epi16(k, k);
+    const __m128i iLow = _mm_unpacklo_epi16(inv, inv);
+    const __m128i iHigh = _mm_unpackhi_epi16(inv, inv);
+    auto* out = reinterpret_cast<__m128i*>(d);
+    const __m128i d0 = _mm_loadu_si128(out);
+    const __m128i d1 = _mm_loadu_si128(out + 1);
+    const __m128i p01 = BlendTwo(_mm_unpacklo_epi8(d0, zero), _mm_unpacklo_epi32(kLow, kLow),
+                                 _mm_unpacklo_epi32(iLow, iLow), colour);
+    const __m128i p23 = BlendTwo(_mm_unpackhi_epi8(d0, zero), _mm_unpackhi_epi32(kLow, kLow),
+                                 _mm_unpackhi_epi32(iLow, iLow), colour);
+    const __m128i p45 = BlendTwo(_mm_unpacklo_epi8(d1, zero), _mm_unpacklo_epi32(kHigh, kHigh),
+                                 _mm_unpacklo_epi32(iHigh, iHigh), colour);
+    const __m128i p67 = BlendTwo(_mm_unpackhi_epi8(d1, zero), _mm_unpackhi_epi32(kHigh, kHigh),
+                                 _mm_unpackhi_epi32(iHigh, iHigh), colour);
+    _mm_storeu_si128(out, _mm_packus_epi16(p01, p23));
+    _mm_storeu_si128(out + 1, _mm_packus_epi16(p45, p67));
+}
+#endif
+
+bool AllZero(const std::uint8_t* p, std::size_t bytes) {
+    std::uint64_t any = 0;
+    for (std::size_t i = 0; i < bytes; i += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, p + i, 8);
+        any |= word;
+    }
+    return any == 0;
+}
+
+// Blends one mask over premultiplied pixels; canvas covers the frame box `box`.
+void BlendMask(const ASS_Image& img, std::uint8_t* canvas, const Box& box) {
+    const std::uint32_t r = (img.color >> 24) & 0xFF;
+    const std::uint32_t g = (img.color >> 16) & 0xFF;
+    const std::uint32_t b = (img.color >> 8) & 0xFF;
+    const std::uint32_t a = 255 - (img.color & 0xFF);
+    if (a == 0) {
+        return;
+    }
+    const int x0 = std::max(img.dst_x, box.left);
+    const int y0 = std::max(img.dst_y, box.top);
+    const int x1 = std::min(img.dst_x + img.w, box.right);
+    const int y1 = std::min(img.dst_y + img.h, box.bottom);
+    const int canvasWidth = box.right - box.left;
+    const int count = x1 - x0;
+#ifdef PELLDRIN_BLEND_SSE2
+    const __m128i colour =
+        _mm_setr_epi16(static_cast<short>(r), static_cast<short>(g), static_cast<short>(b), 255,
+                       static_cast<short>(r), static_cast<short>(g), static_cast<short>(b), 255);
+    const __m128i alpha = _mm_set1_epi16(static_cast<short>(a));
+#endif
+    // Full coverage of an opaque colour, or over transparent pixels, gives one colour: the
+    // inside of an opaque glyph and a filled shape's first layer (a full-frame flash) are
+    // stored, not blended.
+    std::uint8_t solid[32] = {};
+    const unsigned char full = 255;
+    BlendRun(&full, solid, 1, r, g, b, a);
+    for (int i = 4; i < 32; ++i) {
+        solid[i] = solid[i % 4];
+    }
+    for (int y = y0; y < y1; ++y) {
+        const unsigned char* src =
+            img.bitmap + static_cast<std::ptrdiff_t>(y - img.dst_y) * img.stride + (x0 - img.dst_x);
+        std::uint8_t* dst =
+            canvas + (static_cast<std::size_t>(y - box.top) * canvasWidth + (x0 - box.left)) * 4;
+        // Glyph masks are mostly empty: eight pixels of zero coverage are skipped at
+        // once. The rest runs without branches so the compiler can vectorise it; zero
+        // coverage leaves a pixel as it was and full coverage stores the colour, exactly.
+        int x = 0;
+        for (; x + 8 <= count; x += 8) {
+            std::uint64_t group = 0;
+            std::memcpy(&group, src + x, 8);
+            if (group == ~std::uint64_t{0} && (a == 255 || AllZero(dst + x * 4, 32))) {
+                std::memcpy(dst + x * 4, solid, 32);
+            } else if (group != 0) {
+#ifdef PELLDRIN_BLEND_SSE2
+                BlendEight(src + x, dst + x * 4, colour, alpha);
+#else
+                BlendRun(src + x, dst + x * 4, 8, r, g, b, a);
+#endif
+            }
+        }
+        BlendRun(src + x, dst + x * 4, count - x, r, g, b, a);
+    }
+}
+
+// ceil(2^32 / a): (v * kReciprocal[a]) >> 32 is v / a rounded down, exactly, for
+// every v below 2^16; index 0 gives 0.
+struct Reciprocals {
+    std::uint64_t value[256];
+    constexpr Reciprocals() : value{} {
+        for (std::uint64_t a = 1; a < 256; ++a) {
+            value[a] = ((std::uint64_t{1} << 32) + a - 1) / a;
+        }
+    }
+};
+constexpr Reciprocals kReciprocal;
+
+// Premultiplied to straight alpha, in place: c * 255 / a rounded to nearest. A pixel like the
+// one before it gets that one's result without the arithmetic, and transparent and opaque
+// pixels are passed several at a time: flat areas (a full-frame flash, the inside of a glyph)
+// and empty ones cost little.
+void Unpremultiply(std::uint8_t* p, std::size_t count) {
+    std::uint32_t lastIn = 0;
+    std::uint32_t lastOut = 0;
+    std::size_t i = 0;
+    while (i < count) {
+#ifdef PELLDRIN_BLEND_SSE2
+        // Four pixels that are each transparent or opaque stay as they are.
+        if (i + 4 <= count) {
+            const __m128i alphas =
+                _mm_srli_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), 24);
+            const __m128i settled = _mm_or_si128(_mm_cmpeq_epi32(alphas, _mm_setzero_si128()),
+                                                 _mm_cmpeq_epi32(alphas, _mm_set1_epi32(255)));
+            if (_mm_movemask_epi8(settled) == 0xFFFF) {
+                i += 4;
+                p += 16;
+                continue;
+            }
+        }
+#else
+        if (i + 2 <= count) {
+            std::uint64_t two = 0;
+            std::memcpy(&two, p, 8);
+            if (two == 0) {
+                i += 2;
+                p += 8;
+                continue;
+            }
+        }
+#endif
+        std::uint32_t in = 0;
+        std::memcpy(&in, p, 4);
+        const std::uint32_t a = p[3];
+        if (in == lastIn) {
+            std::memcpy(p, &lastOut, 4);
+        } else if (a != 255 && a != 0) {
+            // Opaque stays, and transparent pixels are all zero already.
+            // Worked out in a local copy and stored once: storing bytes and reading them back
+            // as a word would stall.
+            const std::uint64_t m = kReciprocal.value[a];
+            std::uint8_t out[4] = {p[0], p[1], p[2], p[3]};
+            for (int c = 0; c < 3; ++c) {
+                const std::uint64_t v = (out[c] * 255u + a / 2) * m >> 32;
+                out[c] = static_cast<std::uint8_t>(v > 255 ? 255 : v);
+            }
+            std::memcpy(p, out, 4);
+            lastIn = in;
+            std::memcpy(&lastOut, out, 4);
+        }
+        ++i;
+        p += 4;
+    }
+}
+
+// For each row of the box, the columns [first, end) that some mask covers; a row no mask
+// covers has first >= end.
+struct RowSpan {
+    int first, end;
+};
+
+std::vector<RowSpan> CoveredSpans(const ASS_Image* images, const Box& box) {
+    const int width = box.right - box.left;
+    std::vector<RowSpan> spans(static_cast<std::size_t>(box.bottom - box.top), RowSpan{width, 0});
+    for (const ASS_Image* img = images; img != nullptr; img = img->next) {
+        const int x0 = std::max(img->dst_x, box.left) - box.left;
+        const int x1 = std::min(img->dst_x + img->w, box.right) - box.left;
+        const int y0 = std::max(img->dst_y, box.top);
+        const int y1 = std::min(img->dst_y + img->h, box.bottom);
+        if ((img->color & 0xFF) == 0xFF || x0 >= x1) {
+            continue;
+        }
+        for (int y = y0; y < y1; ++y) {
+            RowSpan& span = spans[static_cast<std::size_t>(y - box.top)];
+            span.first = std::min(span.first, x0);
+            span.end = std::max(span.end, x1);
+        }
+    }
+    return spans;
+}
+
+RgbaImage Composite(const ASS_Image* images, const Box& box) {
+    RgbaImage out;
+    out.x = box.left;
+    out.y = box.top;
+    out.width = box.right - box.left;
+    out.height = box.bottom - box.top;
+    out.pixels.assign(static_cast<std::size_t>(out.width) * out.height * 4, 0);
+    for (const ASS_Image* img = images; img != nullptr; img = img->next) {
+        BlendMask(*img, out.pixels.data(), box);
+    }
+    // Only the pixels some mask covers can be other than transparent.
+    const std::vector<RowSpan> spans = CoveredSpans(images, box);
+    for (int row = 0; row < out.height; ++row) {
+        const RowSpan& span = spans[static_cast<std::size_t>(row)];
+        if (span.first < span.end) {
+            Unpremultiply(out.Row(row) + static_cast<std::size_t>(span.first) * 4,
+                          static_cast<std::size_t>(span.end - span.first));
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+RgbaImage CompositeVisible(const ASS_Image* images, int frameWidth, int frameHeight) {
+    Box box{frameWidth, frameHeight, 0, 0};
+    for (const ASS_Image* img = images; img != nullptr; img = img->next) {
+        if (img->w <= 0 || img->h <= 0 || (img->color & 0xFF) == 0xFF) {
+            continue;
+        }
+        box.left = std::min(box.left, img->dst_x);
+        box.top = std::min(box.top, img->dst_y);
+        box.right = std::max(box.right, img->dst_x + img->w);
+        box.bottom = std::max(box.bottom, img->dst_y + img->h);
+    }
+    box.left = std::max(box.left, 0);
+    box.top = std::max(box.top, 0);
+    box.right = std::min(box.right, frameWidth);
+    box.bottom = std::min(box.bottom, frameHeight);
+    if (box.Empty()) {
+        return RgbaImage{};
+    }
+    return CropToVisible(Composite(images, box));
+}
+
+RgbaImage CompositeFullFrame(const ASS_Image* images, int frameWidth, int frameHeight) {
+    return Composite(images, Box{0, 0, frameWidth, frameHeight});
+}
+
+} // namespace pelldrin::render

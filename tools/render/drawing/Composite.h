@@ -1,0 +1,18 @@
+// Turns libass's list of coloured alpha masks into one RGBA picture.
+#pragma once
+
+#include "core/RgbaImage.h"
+
+#include <ass/ass.h>
+
+namespace pelldrin::render {
+
+// Blends the masks, back to front, over transparent pixels, but only inside the
+// box that they cover on the frame; the result is cropped to its visible pixels.
+RgbaImage CompositeVisible(const ASS_Image* images, int frameWidth, int frameHeight);
+
+// The same blend over the whole frame, pixel by pixel; the plain way, kept as the
+// reference the fast path is checked against.
+RgbaImage CompositeFullFrame(const ASS_Image* images, int frameWidth, int frameHeight);
+
+} // namespace pelldrin::render

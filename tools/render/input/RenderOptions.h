@@ -1,0 +1,50 @@
+// The renderer's command line: options, video formats and frame rates.
+#pragma once
+
+#include "base/VideoFormats.h"
+#include "core/RenderErrors.h"
+#include "core/RunLimits.h"
+#include "input/RenderScript.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pelldrin::render {
+
+using pelldrin::FindFrameRate;
+using pelldrin::FindVideoFormat;
+using pelldrin::FrameRate;
+using pelldrin::VideoFormat;
+
+// Everything the command line sets.
+struct RenderOptions {
+    std::string title;
+    std::string language = "und";
+    const VideoFormat* format = nullptr;
+    const FrameRate* rate = nullptr;
+    bool crop = true;     // -a
+    bool palette = false; // -p
+    bool split = false;   // -b
+    int minGap = 3;       // -m
+    bool forced = false;  // -F
+    std::string xmlPath;
+    std::string supPath; // empty without a second -o
+    std::string scriptPath;
+    RenderLimits limits;
+};
+
+// Parses the arguments (args[0] is the program). Values may follow the
+// option letter directly ("-a1") or come as the next argument ("-a 1"); a long
+// option takes "--name=VALUE" or "--name VALUE".
+// Throws UsageError.
+RenderOptions ParseRenderOptions(const std::vector<std::string>& args);
+
+// The usage summary printed after a usage error.
+std::string UsageText();
+
+// Throws UsageError when the command line's format or rate differs from the script's.
+void CheckScriptMatchesOptions(const RenderScript& script, const RenderOptions& options);
+
+} // namespace pelldrin::render

@@ -1,0 +1,272 @@
+#include "output/OutputGuard.h"
+
+#include "base/AtomicFile.h"
+#include "base/FileSystem.h"
+#include "base/TextHelpers.h"
+#include "base/Utf8.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace pelldrin::render {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kLockName = ".pelldrin-render.lock";
+
+std::string Quoted(const std::string& path) {
+    return "\"" + QuoteForMessage(path) + "\"";
+}
+
+// The folder a path lies in, "." for a bare name.
+std::string FolderOrCurrent(const std::string& path) {
+    const std::string folder = FolderOf(path);
+    return folder.empty() ? std::string(".") : folder;
+}
+
+// A path with its folder's links resolved, for comparing paths that may not exist yet.
+fs::path Resolved(const std::string& path) {
+    std::error_code error;
+    fs::path resolved = fs::weakly_canonical(fs::absolute(ToFsPath(path), error), error);
+    return error ? fs::absolute(ToFsPath(path)) : resolved;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code error;
+    const bool same = fs::equivalent(ToFsPath(a), ToFsPath(b), error);
+    if (!error) {
+        return same; // both exist: the same file by its identity, whatever its names
+    }
+    return Resolved(a) == Resolved(b);
+}
+
+// Whether another process no longer runs.
+bool ProcessIsGone(std::int64_t pid) {
+#ifdef _WIN32
+    const HANDLE process =
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    if (process != nullptr) {
+        ::CloseHandle(process);
+        return false;
+    }
+    return ::GetLastError() == ERROR_INVALID_PARAMETER;
+#else
+    return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+#endif
+}
+
+// The kind of thing at path, without following a link; nullopt when nothing is there.
+std::optional<fs::file_type> KindOf(const std::string& path, std::error_code& error) {
+    const fs::file_status status = fs::symlink_status(ToFsPath(path), error);
+    if (status.type() == fs::file_type::not_found) {
+        error.clear();
+        return std::nullopt;
+    }
+    return status.type();
+}
+
+// True when name is one of the run's picture names: BASE_00001.png or BASE_00001_2.png.
+bool IsPictureName(const std::string& name, const std::string& base) {
+    if (name.size() <= base.size() + 5 || name.compare(0, base.size(), base) != 0 ||
+        name[base.size()] != '_' || !SameTextN(FileExtension(name), ".png", 5)) {
+        return false;
+    }
+    const std::string middle = name.substr(base.size() + 1, name.size() - base.size() - 5);
+    return !middle.empty() && middle.find_first_not_of("0123456789_") == std::string::npos;
+}
+
+void CheckOneOutput(const std::string& path, const char* what) {
+    const std::string name = FileNamePart(path);
+    if (name.empty() || name == "." || name == ".." || path == "/") {
+        throw OutputError("the " + std::string(what) + " output " + Quoted(path) +
+                          " names a folder, not a file");
+    }
+    std::error_code error;
+    if (const auto kind = KindOf(path, error); error) {
+        throw OutputError("the " + std::string(what) + " output " + Quoted(path) + ": " +
+                          error.message());
+    } else if (kind == fs::file_type::symlink) {
+        throw OutputError("the " + std::string(what) + " output " + Quoted(path) +
+                          " is a symbolic link; name the file itself");
+    } else if (kind == fs::file_type::directory) {
+        throw OutputError("the " + std::string(what) + " output " + Quoted(path) +
+                          " is a folder, not a file");
+    } else if (kind && kind != fs::file_type::regular) {
+        throw OutputError("the " + std::string(what) + " output " + Quoted(path) +
+                          " is a device or another special file, not a plain file");
+    }
+    const std::string folder = FolderOrCurrent(path);
+    if (!fs::is_directory(ToFsPath(folder), error)) {
+        throw OutputError("the folder " + Quoted(folder) + " of the " + std::string(what) +
+                          " output does not exist");
+    }
+}
+
+} // namespace
+
+std::string PictureBaseName(const std::string& xmlPath) {
+    std::string base = StripExtension(FileNamePart(xmlPath));
+    return base.empty() ? FileNamePart(xmlPath) : base;
+}
+
+void CheckOutputPaths(const RunPaths& paths) {
+    CheckOneOutput(paths.xml, "BDN XML");
+    if (!paths.sup.empty()) {
+        CheckOneOutput(paths.sup, "PGS");
+        if (SameFile(paths.xml, paths.sup)) {
+            throw OutputError("the BDN XML and the PGS stream would both be written to " +
+                              Quoted(paths.xml));
+        }
+    }
+    const fs::path pictureFolder = Resolved(FolderOrCurrent(paths.xml));
+    const std::string base = PictureBaseName(paths.xml);
+    const auto isPicture = [&](const std::string& path) {
+        return IsPictureName(FileNamePart(path), base) &&
+               Resolved(FolderOrCurrent(path)) == pictureFolder;
+    };
+    for (const std::string& input : paths.inputs) {
+        for (const std::string* output : {&paths.xml, &paths.sup}) {
+            if (!output->empty() && SameFile(*output, input)) {
+                throw OutputError("the output " + Quoted(*output) + " is the input " +
+                                  Quoted(input) + "; it would be overwritten");
+            }
+        }
+        if (isPicture(input)) {
+            throw OutputError("the input " + Quoted(input) +
+                              " has the name of one of the run's pictures; it would be "
+                              "overwritten");
+        }
+    }
+    if (!paths.sup.empty() && isPicture(paths.sup)) {
+        throw OutputError("the PGS output " + Quoted(paths.sup) +
+                          " has the name of one of the run's pictures");
+    }
+}
+
+namespace {
+
+[[noreturn]] void FolderTaken(const std::string& folder) {
+    throw OutputError("another pelldrin-render run is writing into the folder " +
+                      Quoted(folder.empty() ? std::string(".") : folder) +
+                      "; wait for it to end or choose another folder");
+}
+
+} // namespace
+
+#ifdef _WIN32
+
+FolderLock::FolderLock(const std::string& folder) {
+    const std::string path = JoinPath(folder.empty() ? std::string(".") : folder, kLockName);
+    // Opened without sharing: a second run's open fails while this one holds it; a link
+    // planted under the name is opened as itself, not followed.
+    const HANDLE file =
+        ::CreateFileW(ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_SHARING_VIOLATION) {
+            FolderTaken(folder);
+        }
+        throw OutputError("cannot lock the output folder: " + Quoted(path) + ": " +
+                          WindowsErrorText(error));
+    }
+    handle_ = file;
+}
+
+FolderLock::~FolderLock() {
+    if (handle_ != nullptr) {
+        ::CloseHandle(static_cast<HANDLE>(handle_));
+    }
+}
+
+#else
+
+FolderLock::FolderLock(const std::string& folder) {
+    const std::string path = JoinPath(folder.empty() ? std::string(".") : folder, kLockName);
+    // O_NONBLOCK: a FIFO planted under the name must not stall the run.
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (fd_ < 0) {
+        throw OutputError("cannot lock the output folder: " + Quoted(path) + ": " +
+                          std::strerror(errno));
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd_);
+        fd_ = -1;
+        throw OutputError("cannot lock the output folder: " + Quoted(path) +
+                          " is not a plain file");
+    }
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd_);
+        fd_ = -1;
+        if (error == EWOULDBLOCK) {
+            FolderTaken(folder);
+        }
+        throw OutputError("cannot lock the output folder: " + Quoted(path) + ": " +
+                          std::strerror(error));
+    }
+}
+
+FolderLock::~FolderLock() {
+    if (fd_ >= 0) {
+        ::close(fd_); // releases the lock; the file stays, so no run locks a removed one
+    }
+}
+
+#endif
+
+int RemoveStaleTemporaries(const std::string& folder) {
+    int removed = 0;
+    std::error_code error;
+    const std::string where = folder.empty() ? std::string(".") : folder;
+    for (const auto& entry : fs::directory_iterator(ToFsPath(where), error)) {
+        const std::string name = FromFsPath(entry.path().filename());
+        const std::optional<std::int64_t> pid = AtomicTempWriter(name);
+        if (!pid || *pid <= 0 || *pid == CurrentProcessId() || *pid > 0x7fffffff) {
+            continue;
+        }
+        if (!ProcessIsGone(*pid)) {
+            continue; // its writer still runs (or cannot be asked)
+        }
+        const std::string path = JoinPath(where, name);
+        std::error_code kindError;
+        const auto kind = KindOf(path, kindError);
+        // A link is removed as itself, never followed.
+        if ((kind == fs::file_type::regular || kind == fs::file_type::symlink) &&
+            fs::remove(ToFsPath(path), kindError)) {
+            ++removed;
+        }
+    }
+    return removed;
+}
+
+void RemoveEarlierOutput(const std::string& path) {
+    std::error_code error;
+    if (KindOf(path, error) == fs::file_type::regular) {
+        fs::remove(ToFsPath(path), error);
+    }
+}
+
+} // namespace pelldrin::render

@@ -1,0 +1,48 @@
+// Checks on the renderer's output paths before anything is removed or written, the
+// lock that keeps two runs out of one folder, and the clean-up of a killed run's files.
+#pragma once
+
+#include "core/RenderErrors.h"
+
+#include <string>
+#include <vector>
+
+namespace pelldrin::render {
+
+// What a run reads and what it writes.
+struct RunPaths {
+    std::string xml;
+    std::string sup;                 // empty without a PGS stream
+    std::vector<std::string> inputs; // the script, the subtitle file, its style file
+};
+
+// The name the PNGs of the run start with ("out" for "out.xml").
+std::string PictureBaseName(const std::string& xmlPath);
+
+// Throws OutputError unless every output names a new or regular file (never a link, a
+// device, a folder, "/" or "."), the outputs differ, and none of them is an input or
+// the name of one of the run's pictures.
+void CheckOutputPaths(const RunPaths& paths);
+
+// An exclusive lock on ".pelldrin-render.lock" in a folder, held while it lives.
+class FolderLock {
+  public:
+    // Throws OutputError at once when another run holds the folder.
+    explicit FolderLock(const std::string& folder);
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+  private:
+    int fd_ = -1;            // the lock file, on POSIX systems
+    void* handle_ = nullptr; // the lock file, on Windows
+};
+
+// Removes the temporary files that runs which no longer live left in the folder (names
+// of AtomicFile's form whose process is gone); returns how many were removed.
+int RemoveStaleTemporaries(const std::string& folder);
+
+// Removes the file an earlier run left at path, so that it cannot pass for this run's.
+void RemoveEarlierOutput(const std::string& path);
+
+} // namespace pelldrin::render
