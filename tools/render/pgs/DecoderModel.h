@@ -1,5 +1,6 @@
-// The decoder model that a player follows: buffer limits, rates, and the time a display set
-// takes to decode. The encoder plans with it and the stream checker judges with it.
+// The decoder model that a player follows: buffer limits, rates, the time a display set
+// takes to decode, and the input buffer that the stream fills. The encoder plans with it and
+// the stream checker judges with it.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +20,12 @@ inline constexpr int kMaxObjectIds = 64;                           // per epoch
 inline constexpr int kMaxPaletteIds = 8;                           // per epoch
 inline constexpr std::size_t kObjectBufferBytes = 4 * 1024 * 1024; // decoded objects of an epoch
 inline constexpr std::size_t kSetBufferBytes = 1024 * 1024;        // segments of one display set
+// The input buffer: full at the start, refilled at 16 Mbit/s up to its size.
+inline constexpr std::int64_t kInputBufferBytes = 1024 * 1024;
+inline constexpr std::int64_t kInputBytesPerSecond = 2000000;
+// What a segment takes from the input buffer beyond its payload: its header but the "PG"
+// marker.
+inline constexpr std::int64_t kSegmentInputOverhead = 11;
 
 // Time to clear or draw this many pixels of the plane, rounded up.
 std::int64_t DrawTicks(std::int64_t pixels);
@@ -28,18 +35,43 @@ std::int64_t DecodeTicks(std::int64_t pixels);
 // What a display set asks of the decoder.
 struct SetWork {
     bool epochStart = false;
-    bool paletteOnly = false;
     std::int64_t planePixels = 0;
-    std::vector<std::int64_t> emptyWindows;   // window areas without an object in this set
-    std::vector<std::int64_t> drawnWindows;   // window areas that hold an object
-    std::vector<std::int64_t> decodedObjects; // areas of the objects defined in this set
+    std::vector<std::int64_t> windows; // areas of the epoch's windows
+    struct Shown {
+        std::size_t window = 0;
+        std::int64_t decodedPixels = 0; // of its object when the set defines it, else 0
+    };
+    std::vector<Shown> shown; // the set's objects in composition order
 };
 
-// max(plane or window clearing, object decoding) + window drawing; a palette-only set only
-// redraws its windows.
+// The plane (at an epoch start) or the windows left without an object are cleared; each
+// object's decoding adds to a running time, and its window is drawn once both the draw
+// before and the decoding so far are done (two objects in one window: once, after both).
+// Never less than drawing every window, plus a tick.
 std::int64_t DecodeDuration(const SetWork& work);
+
+// Drawing every window of the epoch: a set with a window segment presents them this long
+// after that segment's PTS.
+std::int64_t WindowsTicks(const std::vector<std::int64_t>& windows);
 
 // A frame's start in ticks, rounded down so that it is never later than the video frame.
 std::int64_t FramePts(std::int64_t frame, std::int64_t rateNum, std::int64_t rateDen);
+
+// The input buffer as segments arrive at their DTS; exact, in bytes times ticks per second.
+class InputBudget {
+  public:
+    // What is left after the segments so far, refilled up to dts (no earlier than the last).
+    std::int64_t Available(std::int64_t dts) const;
+    // Takes a segment of this payload at dts; false when the buffer would run dry (it is
+    // then left empty).
+    bool Take(std::int64_t dts, std::size_t payload);
+    // The first time from which bytes of input are there, given that nothing is taken before.
+    std::int64_t EarliestFor(std::int64_t bytes) const;
+    std::int64_t LastDts() const { return lastDts_; }
+
+  private:
+    std::int64_t scaled_ = kInputBufferBytes * kClock; // bytes * kClock
+    std::int64_t lastDts_ = -1;                        // -1: nothing taken yet
+};
 
 } // namespace pelldrin::pgs

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <map>
-#include <set>
 
 namespace pelldrin::pgs {
 
@@ -33,7 +33,8 @@ struct Composition {
 struct ObjectDef {
     unsigned id = 0;
     int w = 0, h = 0;
-    std::size_t length = 0; // announced data length, counting width and height
+    std::int64_t dts = 0, pts = 0; // of its first fragment
+    std::size_t length = 0;        // announced data length, counting width and height
     std::string code;
     bool complete = false;
 };
@@ -61,8 +62,8 @@ unsigned Get8(const std::string& p, std::size_t at) {
     return static_cast<std::uint8_t>(p[at]);
 }
 
-// Counts the pixels of each line of an object's code.
-bool CodeFitsSize(const std::string& code, int w, int h) {
+// How an object's code fails to fill its size, or empty when it does.
+std::string CodeFault(const std::string& code, int w, int h) {
     int lines = 0;
     std::int64_t x = 0;
     std::size_t i = 0;
@@ -71,30 +72,33 @@ bool CodeFitsSize(const std::string& code, int w, int h) {
             const std::size_t escape = std::min(code.find('\0', i), code.size());
             x += static_cast<std::int64_t>(escape - i);
             i = escape;
-            continue;
-        }
-        if (i + 1 >= code.size()) {
-            return false;
-        }
-        const unsigned flags = Get8(code, i + 1);
-        if (flags == 0) {
+        } else if (i + 1 >= code.size()) {
+            return "ends inside a code";
+        } else if (const unsigned flags = Get8(code, i + 1); flags == 0) {
             if (x != w) {
-                return false;
+                return "codes " + std::to_string(x) + " pixels on line " + std::to_string(lines) +
+                       " instead of " + std::to_string(w);
             }
             ++lines;
             x = 0;
             i += 2;
-            continue;
+        } else {
+            const bool isLong = (flags & 0x40) != 0, coloured = (flags & 0x80) != 0;
+            const std::size_t size = 2 + (isLong ? 1 : 0) + (coloured ? 1 : 0);
+            if (i + size > code.size()) {
+                return "ends inside a code";
+            }
+            x += isLong ? ((flags & 0x3F) << 8) | Get8(code, i + 2) : (flags & 0x3F);
+            i += size;
         }
-        const bool isLong = (flags & 0x40) != 0, coloured = (flags & 0x80) != 0;
-        const std::size_t size = 2 + (isLong ? 1 : 0) + (coloured ? 1 : 0);
-        if (i + size > code.size()) {
-            return false;
+        if (x > w) {
+            return "codes more pixels than its width on line " + std::to_string(lines);
         }
-        x += isLong ? ((flags & 0x3F) << 8) | Get8(code, i + 2) : (flags & 0x3F);
-        i += size;
     }
-    return lines == h && x == 0;
+    if (x != 0) {
+        return "does not end its last line with an end-of-line code";
+    }
+    return lines == h ? "" : "codes " + std::to_string(lines) + " lines";
 }
 
 std::string Clock(std::int64_t pts) {
@@ -110,6 +114,7 @@ std::string Clock(std::int64_t pts) {
 
 struct SupChecker::State {
     bool checkCode = true;
+    std::int64_t frameTicks = 0; // the shortest a frame can be in whole ticks
     std::string pending;
     std::vector<Segment> open; // segments of the set being read
     SupCheckSummary summary;
@@ -119,9 +124,15 @@ struct SupChecker::State {
     std::int64_t objectBytes = 0;
     std::map<unsigned, unsigned> paletteVersions;
     std::vector<Composition> shown;
+    // The PTS of the last set that showed each object and palette id: a new version may
+    // only be decoded once that set is presented.
+    std::map<unsigned, std::int64_t> objectShownUntil, paletteShownUntil;
     // The stream.
     int planeW = 0, planeH = 0;
-    std::int64_t prevPts = -1, prevDecodeEnd = 0;
+    std::int64_t prevPts = -1, lastDts = -1;
+    InputBudget input;
+    std::deque<std::pair<std::int64_t, std::int64_t>> lastSecond; // DTS and input bytes
+    std::int64_t lastSecondBytes = 0;
 
     void Violation(std::int64_t pts, std::string rule) {
         ++summary.violationCount;
@@ -141,10 +152,16 @@ struct SupChecker::State {
     void CheckPalettes(const ReadSet& set);
     void CheckCompositions(const ReadSet& set);
     void CheckTiming(const ReadSet& set);
+    void CheckSegmentTimes(const Segment& s, const ReadSet& set, bool& dry);
+    void CountInput(const Segment& s);
+    void NoteShown(const ReadSet& set);
+    void CheckNewVersion(const char* what, unsigned id, std::int64_t dts,
+                         const std::map<unsigned, std::int64_t>& shownUntil, const ReadSet& set);
 };
 
-SupChecker::SupChecker(bool checkCode) : state_(std::make_unique<State>()) {
-    state_->checkCode = checkCode;
+SupChecker::SupChecker(const SupCheckOptions& options) : state_(std::make_unique<State>()) {
+    state_->checkCode = options.checkCode;
+    state_->frameTicks = kClock * options.rateDen / options.rateNum;
 }
 SupChecker::~SupChecker() = default;
 
@@ -224,6 +241,7 @@ void SupChecker::State::CloseSet() {
     CheckPalettes(set);
     CheckCompositions(set);
     CheckTiming(set);
+    NoteShown(set);
     shown = set.compositions;
 }
 
@@ -231,16 +249,25 @@ bool SupChecker::State::ParseSet(ReadSet& set) {
     if (!ParseComposition(open.front(), set)) {
         return false;
     }
-    for (std::size_t i = 1; i < open.size(); ++i) {
+    bool dry = false;
+    for (std::size_t i = 0; i < open.size(); ++i) {
         const Segment& s = open[i];
-        set.bytes += s.payload.size();
-        if (s.dts > s.pts) {
-            Violation(set.pts, "a segment's DTS comes after its PTS");
+        CheckSegmentTimes(s, set, dry);
+        CountInput(s);
+        if (i == 0) {
+            continue;
         }
+        set.bytes += s.payload.size();
         if (s.type == kWds) {
             ParseWindows(s, set);
         } else if (s.type == kPds && s.payload.size() >= 2 && s.payload.size() % 5 == 2) {
             set.palettes.emplace_back(Get8(s.payload, 0), Get8(s.payload, 1));
+            if (s.pts != s.dts) {
+                Violation(set.pts, "a palette segment's PTS differs from its DTS");
+            }
+            if (set.state != kStateEpoch) {
+                CheckNewVersion("palette", Get8(s.payload, 0), s.dts, paletteShownUntil, set);
+            }
         } else if (s.type == kOds && s.payload.size() >= 4) {
             ParseObject(s, set);
         } else if (s.type == kEnd && i + 1 == open.size() && s.payload.empty()) {
@@ -313,10 +340,18 @@ void SupChecker::State::ParseWindows(const Segment& s, ReadSet& set) {
         Violation(set.pts, "a window segment's size does not match its windows");
         return;
     }
+    std::vector<std::int64_t> areas;
     for (std::size_t at = 1; at < p.size(); at += 9) {
         set.windows.push_back(
             {static_cast<int>(Get16(p, at + 1)), static_cast<int>(Get16(p, at + 3)),
              static_cast<int>(Get16(p, at + 5)), static_cast<int>(Get16(p, at + 7))});
+        areas.push_back(set.windows.back().Area());
+    }
+    if (s.pts != set.pts - WindowsTicks(areas)) {
+        Violation(set.pts, "a window segment's PTS is not the set's PTS less the time to draw "
+                           "its windows");
+    } else if (s.pts == s.dts) {
+        Violation(set.pts, "a window segment's PTS equals its DTS");
     }
 }
 
@@ -335,7 +370,12 @@ void SupChecker::State::ParseObject(const Segment& s, ReadSet& set) {
         o.w = static_cast<int>(Get16(p, 7));
         o.h = static_cast<int>(Get16(p, 9));
         o.code = p.substr(11);
+        o.dts = s.dts;
+        o.pts = s.pts;
         set.objects.push_back(std::move(o));
+        if (set.state != kStateEpoch) {
+            CheckNewVersion("object", id, s.dts, objectShownUntil, set);
+        }
     } else if (set.objects.empty() || set.objects.back().id != id || set.objects.back().complete) {
         Violation(set.pts, "an object continues without its first fragment");
         return;
@@ -343,11 +383,18 @@ void SupChecker::State::ParseObject(const Segment& s, ReadSet& set) {
         set.objects.back().code += p.substr(4);
     }
     ObjectDef& o = set.objects.back();
+    if (s.pts != o.dts + DecodeTicks(std::int64_t{o.w} * o.h) || s.dts != o.dts) {
+        Violation(set.pts, "an object segment's PTS is not its DTS plus the time to decode "
+                           "object " +
+                               std::to_string(id));
+    }
     if (flags & 0x40) {
         o.complete = true;
-        if (o.code.size() + 4 != o.length || (checkCode && !CodeFitsSize(o.code, o.w, o.h))) {
+        const std::string fault = checkCode ? CodeFault(o.code, o.w, o.h) : "";
+        if (o.code.size() + 4 != o.length || !fault.empty()) {
             Violation(set.pts, "object " + std::to_string(id) + "'s data does not decode to its " +
-                                   std::to_string(o.w) + "x" + std::to_string(o.h) + " pixels");
+                                   std::to_string(o.w) + "x" + std::to_string(o.h) + " pixels" +
+                                   (fault.empty() ? "" : ": it " + fault));
         }
     }
 }
@@ -475,15 +522,16 @@ void SupChecker::State::CheckCompositions(const ReadSet& set) {
 void SupChecker::State::CheckTiming(const ReadSet& set) {
     SetWork work;
     work.epochStart = set.state == kStateEpoch;
-    work.paletteOnly = set.paletteOnly;
     work.planePixels = std::int64_t{planeW} * planeH;
-    for (std::size_t i = 0; i < windows.size(); ++i) {
-        const bool drawn = std::any_of(set.compositions.begin(), set.compositions.end(),
-                                       [i](const Composition& c) { return c.windowId == i; });
-        (drawn ? work.drawnWindows : work.emptyWindows).push_back(windows[i].Area());
+    for (const Rect& w : windows) {
+        work.windows.push_back(w.Area());
     }
-    for (const ObjectDef& o : set.objects) {
-        work.decodedObjects.push_back(std::int64_t{o.w} * o.h);
+    for (const Composition& c : set.compositions) {
+        std::int64_t decoded = 0;
+        for (const ObjectDef& o : set.objects) {
+            decoded = o.id == c.objectId ? std::int64_t{o.w} * o.h : decoded;
+        }
+        work.shown.push_back({c.windowId, decoded});
     }
     const std::int64_t duration = DecodeDuration(work);
     if (set.pts <= prevPts) {
@@ -493,21 +541,82 @@ void SupChecker::State::CheckTiming(const ReadSet& set) {
         Violation(set.pts, "decoding starts at " + std::to_string(set.dts) + " but needs " +
                                std::to_string(duration) + " ticks before the PTS");
     }
-    if (set.pts - set.dts >= kMaxDecodeAhead) {
-        Violation(set.pts, "decoding starts a second or more before the PTS");
+    if (prevPts >= 0 && set.windowSegments == 1 &&
+        set.pts - WindowsTicks(work.windows) <= prevPts) {
+        Violation(set.pts, "its windows begin to be drawn before the previous set is shown");
     }
-    const std::int64_t earliest = work.epochStart ? prevPts : prevDecodeEnd;
-    if (set.dts < earliest) {
-        Violation(set.pts, work.epochStart
-                               ? "an epoch starts decoding before the previous set is shown"
-                               : "decoding starts before the previous set is decoded");
+    if (prevPts >= 0 && set.paletteOnly && set.pts - prevPts < frameTicks) {
+        Violation(set.pts, "a palette-only set comes less than a frame after the previous set");
+    }
+    if (work.epochStart && set.dts <= prevPts) {
+        Violation(set.pts, "an epoch starts decoding before the previous set is shown");
+    } else if (work.epochStart && set.pts - set.dts <= DrawTicks(work.planePixels)) {
+        Violation(set.pts, "an epoch start leaves no time to clear the plane");
     }
     prevPts = set.pts;
-    prevDecodeEnd = set.dts + duration;
 }
 
-SupCheckSummary CheckSupStream(std::string_view bytes) {
-    SupChecker checker;
+// Every segment lies within its set's decoding, in stream order, less than a second ahead.
+void SupChecker::State::CheckSegmentTimes(const Segment& s, const ReadSet& set, bool& dry) {
+    if (s.dts > s.pts) {
+        Violation(set.pts, "a segment's DTS comes after its PTS");
+    } else if (s.pts - s.dts >= kMaxDecodeAhead) {
+        Violation(set.pts, "decoding starts a second or more before the PTS");
+    }
+    if (s.dts < set.dts || s.pts > set.pts) {
+        Violation(set.pts, "a segment's DTS or PTS lies outside its display set's");
+    }
+    if (s.dts < lastDts) {
+        Violation(set.pts, "the DTS goes back from one segment to the next");
+    }
+    lastDts = std::max(lastDts, s.dts);
+    if (!input.Take(s.dts, s.payload.size()) && !dry) {
+        dry = true;
+        Violation(set.pts, "the input buffer runs dry: segments come faster than 16 Mbit/s allow");
+    }
+}
+
+// The busiest second of input.
+void SupChecker::State::CountInput(const Segment& s) {
+    const std::int64_t bytes = static_cast<std::int64_t>(s.payload.size()) + kSegmentInputOverhead;
+    lastSecond.emplace_back(s.dts, bytes);
+    lastSecondBytes += bytes;
+    while (lastSecond.front().first <= s.dts - kClock) {
+        lastSecondBytes -= lastSecond.front().second;
+        lastSecond.pop_front();
+    }
+    if (lastSecondBytes > summary.peakBytesPerSecond) {
+        summary.peakBytesPerSecond = lastSecondBytes;
+        summary.peakDts = s.dts;
+    }
+}
+
+void SupChecker::State::CheckNewVersion(const char* what, unsigned id, std::int64_t dts,
+                                        const std::map<unsigned, std::int64_t>& shownUntil,
+                                        const ReadSet& set) {
+    const auto it = shownUntil.find(id);
+    if (it != shownUntil.end() && dts < it->second) {
+        Violation(set.pts, std::string(what) + " " + std::to_string(id) +
+                               " gets a new version at " + Clock(dts) +
+                               ", before the set that shows its old one at " + Clock(it->second));
+    }
+}
+
+void SupChecker::State::NoteShown(const ReadSet& set) {
+    if (set.state == kStateEpoch) {
+        objectShownUntil.clear();
+        paletteShownUntil.clear();
+    }
+    for (const Composition& c : set.compositions) {
+        objectShownUntil[c.objectId] = set.pts;
+    }
+    if (!set.compositions.empty()) {
+        paletteShownUntil[set.paletteId] = set.pts;
+    }
+}
+
+SupCheckSummary CheckSupStream(std::string_view bytes, const SupCheckOptions& options) {
+    SupChecker checker(options);
     checker.Feed(bytes);
     return checker.Finish();
 }
@@ -515,6 +624,14 @@ SupCheckSummary CheckSupStream(std::string_view bytes) {
 std::string FormatViolation(const SupViolation& violation) {
     return "display set " + std::to_string(violation.set) + " at " + Clock(violation.pts) + ": " +
            violation.rule;
+}
+
+std::string InputPeakLine(const SupCheckSummary& summary) {
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%.1f",
+                  static_cast<double>(summary.peakBytesPerSecond) * 8 / 1e6);
+    return std::string("input peak ") + rate + " Mbit/s within one second, at " +
+           Clock(summary.peakDts) + " (DTS)";
 }
 
 std::string SummaryLine(const SupCheckSummary& summary) {

@@ -17,6 +17,7 @@ constexpr std::uint8_t kFirstInSequence = 0x80, kLastInSequence = 0x40;
 constexpr std::size_t kMaxSegmentPayload = 65535 - 16;
 // The first fragment of an object carries its data length and size.
 constexpr std::size_t kObjectHeader = 4, kFirstFragmentExtra = 7;
+constexpr auto kInputOverhead = static_cast<std::size_t>(kSegmentInputOverhead);
 
 void Put8(std::string& out, unsigned v) {
     out.push_back(static_cast<char>(v & 0xFF));
@@ -60,8 +61,14 @@ void PutComposition(const DisplaySetOut& set, std::string& out) {
     }
 }
 
+// The windows are drawn in the time before the set's PTS; the segment's PTS is when that
+// drawing must begin.
 void PutWindows(const DisplaySetOut& set, std::string& out) {
-    PutHeader(out, set.dts, set.dts, kWds, 1 + 9 * set.windows.size());
+    std::vector<std::int64_t> areas;
+    for (const Rect& w : set.windows) {
+        areas.push_back(w.Area());
+    }
+    PutHeader(out, set.pts - WindowsTicks(areas), set.dts, kWds, 1 + 9 * set.windows.size());
     Put8(out, static_cast<unsigned>(set.windows.size()));
     for (std::size_t i = 0; i < set.windows.size(); ++i) {
         const Rect& w = set.windows[i];
@@ -132,6 +139,23 @@ void WriteDisplaySet(const DisplaySetOut& set, std::string& out) {
     }
     // The set is complete once decoded, and shown with its composition.
     PutHeader(out, set.pts, decoded, kEnd, 0);
+}
+
+std::size_t SetInputBytes(const DisplaySetOut& set) {
+    std::size_t bytes = kInputOverhead + 11 + 8 * set.compositions.size();
+    if (!set.paletteOnly) {
+        bytes += kInputOverhead + 1 + 9 * set.windows.size();
+    }
+    if (set.palette != nullptr) {
+        bytes += kInputOverhead + 2 + 5 * set.palette->size();
+    }
+    const std::size_t perSegment = kMaxSegmentPayload - kObjectHeader;
+    for (const ObjectOut& object : set.objects) {
+        const std::size_t data = kFirstFragmentExtra + object.code->size();
+        bytes += ObjectPayloadBytes(object.code->size()) +
+                 kInputOverhead * ((data + perSegment - 1) / perSegment);
+    }
+    return bytes + kInputOverhead; // the end segment
 }
 
 std::size_t ObjectPayloadBytes(std::size_t codeSize) {

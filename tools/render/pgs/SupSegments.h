@@ -41,9 +41,12 @@ struct DisplaySetOut {
 };
 
 // Appends the set's segments. Objects are decoded one after another from the set's DTS, so
-// each object segment carries its own decoding span; the end segment is decoded last and
-// carries the set's PTS.
+// each object segment carries its own decoding span; the window segment's PTS is when the
+// windows begin to be drawn; the end segment is decoded last and carries the set's PTS.
 void WriteDisplaySet(const DisplaySetOut& set, std::string& out);
+
+// What the set's segments take from the decoder's input buffer.
+std::size_t SetInputBytes(const DisplaySetOut& set);
 
 // Bytes of segment payload the objects take, for the set's buffer budget.
 std::size_t ObjectPayloadBytes(std::size_t codeSize);

@@ -34,8 +34,8 @@ std::int64_t EpochStartTicks(const Picture& picture, const StreamInfo& info) {
     work.epochStart = true;
     work.planePixels = std::int64_t{info.width} * info.height;
     for (const PictureObject& o : picture.objects) {
-        work.drawnWindows.push_back(o.area.Area());
-        work.decodedObjects.push_back(o.area.Area());
+        work.shown.push_back({work.windows.size(), o.area.Area()});
+        work.windows.push_back(o.area.Area());
     }
     return DecodeDuration(work);
 }
@@ -86,7 +86,7 @@ struct SupWriter::State {
     std::optional<AtomicFile> file; // grows beside the target; renamed over it when complete
     // Every set written is checked before the file replaces the target; the object code
     // comes from the coder, which its own tests decode.
-    SupChecker checker{false};
+    std::optional<SupChecker> checker;
     std::optional<DisplayScheduler> scheduler;
     std::int64_t eventNumber = 0;
     std::int64_t lastOutFrame = 0;
@@ -99,10 +99,9 @@ struct SupWriter::State {
 
     EventContext Context() const { return {&path, &info, eventNumber}; }
 
-    void Emit(const DisplaySetOut& set) {
-        const std::size_t before = stream.size();
-        WriteDisplaySet(set, stream);
-        checker.Feed(std::string_view(stream).substr(before));
+    void Emit(std::string_view set) {
+        stream += set;
+        checker->Feed(set);
     }
 
     void WriteGroup(bool nextAbuts) {
@@ -115,14 +114,15 @@ struct SupWriter::State {
         groupBytes = 0;
     }
 
-    // A pause long enough for an epoch start of the picture after the last one is taken away.
+    // A pause long enough for an epoch start of the picture to begin after the last one is taken
+    // away.
     bool PauseBefore(const Picture& picture) const {
         const Picture& previous = group.back();
         if (picture.inFrame == previous.outFrame) {
             return false;
         }
         return FramePts(picture.inFrame, info.rateNum, info.rateDen) -
-                   EpochStartTicks(picture, info) >=
+                   EpochStartTicks(picture, info) >
                FramePts(previous.outFrame, info.rateNum, info.rateDen);
     }
 
@@ -145,7 +145,7 @@ struct SupWriter::State {
 
     void FinishChecked() {
         WriteGroup(false);
-        const SupCheckSummary summary = checker.Finish();
+        const SupCheckSummary summary = checker->Finish();
         if (summary.violationCount > 0) {
             throw SupError("Cannot write \"" + path +
                            "\": the stream would break the decoder model: " +
@@ -166,7 +166,8 @@ SupWriter::SupWriter(std::string path, StreamInfo info) : state_(std::make_uniqu
     s.file.emplace(path);
     s.path = std::move(path);
     s.info = info;
-    s.scheduler.emplace(info, [&s](const DisplaySetOut& set) { s.Emit(set); });
+    s.checker.emplace(SupCheckOptions{false, info.rateNum, info.rateDen});
+    s.scheduler.emplace(info, [&s](std::string_view set) { s.Emit(set); });
     s.stream.reserve(kFlushBytes + (1 << 16));
 }
 
