@@ -94,5 +94,37 @@ TEST(RenderedAnimation, FadeAndKaraokeAreMostlyPaletteUpdatesAndDecodeToTheirPng
     }
 }
 
+TEST(RenderedAnimation, TheStreamChoosesItsObjectsWhateverTheGraphicsAre) {
+    // A sign at the top over a line at the bottom, then a sign moving over the line: the
+    // stream takes them as two objects in two windows, with full-frame graphics, one graphic
+    // or two alike.
+    TempDir dir;
+    WriteFile(dir.File("s.ass"),
+              AssScript("Dialogue: 0,0:00:01.00,0:00:03.00,Default,,0,0,0,,A line below\n"
+                        "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,{\\an8}A sign\n"
+                        "Dialogue: 0,0:00:02.00,0:00:03.00,Default,,0,0,0,,"
+                        "{\\move(300,100,900,200)}Moving\n"));
+    WriteFile(dir.File("s.avs"), ScriptText(dir.File("s.ass"), 1920, 1080, "23.976", 96));
+    std::vector<std::string> streams;
+    for (const char* b : {"-a1 -b0", "-a1 -b1", "-a0 -b0"}) {
+        SCOPED_TRACE(b);
+        const std::string name = std::string("s") + b[2] + b[6];
+        const auto r = RunRenderer({"-t", "s", "-v", "1080p", "-f", "23.976", std::string(b, 3),
+                                    std::string(b + 4), "-p1", "-o", dir.File(name + ".xml"), "-o",
+                                    dir.File(name + ".sup"), dir.File("s.avs")});
+        ASSERT_EQ(r.status, 0) << r.err;
+        streams.push_back(ReadFile(dir.File(name + ".sup")));
+    }
+    EXPECT_EQ(streams[0], streams[1]);
+    EXPECT_EQ(streams[0], streams[2]);
+    const auto summary = pgs::CheckSupStream(streams[0]);
+    EXPECT_EQ(summary.violationCount, 0) << pgs::SummaryLine(summary);
+    int twoObjects = 0;
+    for (const auto& s : pgs::test::ReadSegments(streams[0])) {
+        twoObjects += s.type == 0x16 && s.payload[10] == 2;
+    }
+    EXPECT_GE(twoObjects, 20); // the sign's second and the moving sign's every frame
+}
+
 } // namespace
 } // namespace pelldrin::render::test

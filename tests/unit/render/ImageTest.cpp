@@ -168,6 +168,15 @@ TEST(RgbaImage, CropAndSplitAtTheWidestGap) {
     EXPECT_EQ(lower.Row(0)[3], 255);
     EXPECT_FALSE(FindSplit(cropped, 6, top, bottom));
     EXPECT_TRUE(CropToVisible(Blank(0, 0, 5, 5)).Empty());
+
+    // The stream's parts: the band that saves the most area (below the speck), whatever the
+    // gap asked of the graphics; a band that saves less than an eighth keeps one box.
+    EXPECT_EQ(VisibleParts(img), (std::vector<PixelRect>{{5, 2, 30, 9}, {2, 14, 38, 20}}));
+    RgbaImage close = Blank(0, 0, 40, 30);
+    Paint(close, 0, 0, 40, 14, 255);
+    Paint(close, 1, 15, 40, 30, 255);
+    EXPECT_EQ(VisibleParts(close), (std::vector<PixelRect>{{0, 0, 40, 30}}));
+    EXPECT_TRUE(VisibleParts(Blank(0, 0, 5, 5)).empty());
 }
 
 TEST(Palette, FewColoursStayExactAndTransparentOnlyUsesEntryZero) {

@@ -135,6 +135,61 @@ bool FindSplit(const RgbaImage& image, int minGap, PixelRect& top, PixelRect& bo
     return top.left < top.right && bottom.left < bottom.right;
 }
 
+std::vector<PixelRect> VisibleParts(const RgbaImage& image) {
+    // Each row's visible span; the boxes of the rows above and below each row.
+    struct Span {
+        int left, right;
+    };
+    const int h = image.height;
+    std::vector<Span> rows(static_cast<std::size_t>(h));
+    for (int row = 0; row < h; ++row) {
+        const std::uint8_t* p = image.Row(row);
+        const int left = FirstVisible(p, 0, image.width);
+        rows[row] = {left, left < image.width ? EndOfVisible(p, left, image.width) : left};
+    }
+    const auto visible = [&](int row) { return rows[row].left < rows[row].right; };
+    std::vector<PixelRect> above(static_cast<std::size_t>(h) + 1), below(above.size());
+    for (int row = 0; row < h; ++row) {
+        PixelRect box = above[row];
+        if (visible(row)) {
+            box = box.left < box.right ? PixelRect{std::min(box.left, rows[row].left), box.top,
+                                                   std::max(box.right, rows[row].right), row + 1}
+                                       : PixelRect{rows[row].left, row, rows[row].right, row + 1};
+        }
+        above[row + 1] = box;
+    }
+    for (int row = h; row-- > 0;) {
+        PixelRect box = below[row + 1];
+        if (visible(row)) {
+            box = box.left < box.right ? PixelRect{std::min(box.left, rows[row].left), row,
+                                                   std::max(box.right, rows[row].right), box.bottom}
+                                       : PixelRect{rows[row].left, row, rows[row].right, row + 1};
+        }
+        below[row] = box;
+    }
+    const auto area = [](const PixelRect& r) {
+        return std::int64_t{r.right - r.left} * (r.bottom - r.top);
+    };
+    const PixelRect whole = above[h];
+    if (whole.left >= whole.right) {
+        return {};
+    }
+    std::int64_t best = area(whole) * 7 / 8;
+    std::vector<PixelRect> parts{whole};
+    for (int row = whole.top + 1; row < whole.bottom; ++row) {
+        // The first transparent row of a band: the boxes above it and below the band.
+        if (!visible(row) && visible(row - 1)) {
+            const PixelRect& top = above[row];
+            const PixelRect& bottom = below[row];
+            if (area(top) + area(bottom) <= best) {
+                best = area(top) + area(bottom);
+                parts = {top, bottom};
+            }
+        }
+    }
+    return parts;
+}
+
 RgbaImage PlaceOnFrame(const RgbaImage& image, int frameWidth, int frameHeight) {
     RgbaImage out;
     out.width = frameWidth;

@@ -2,6 +2,7 @@
 
 #include "base/PathText.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace pelldrin::render {
@@ -25,6 +26,33 @@ std::size_t SaveGraphic(const GraphicSettings& settings, const std::string& name
     return bytes.size();
 }
 
+// The rectangle of an image cut from its quantized parts: the parts' indices where they
+// overlap it, transparent elsewhere.
+IndexedImage CutIndexed(const RgbaImage& image, const PixelRect& r,
+                        const std::vector<IndexedImage>& parts) {
+    IndexedImage out;
+    out.x = image.x + r.left;
+    out.y = image.y + r.top;
+    out.width = r.right - r.left;
+    out.height = r.bottom - r.top;
+    out.indices.assign(static_cast<std::size_t>(out.width) * out.height, 0);
+    out.palette = parts.front().palette;
+    for (const IndexedImage& part : parts) {
+        const int left = std::max(out.x, part.x),
+                  right = std::min(out.x + out.width, part.x + part.width);
+        const int top = std::max(out.y, part.y),
+                  bottom = std::min(out.y + out.height, part.y + part.height);
+        for (int y = top; left < right && y < bottom; ++y) {
+            std::copy_n(part.indices.data() + static_cast<std::size_t>(y - part.y) * part.width +
+                            (left - part.x),
+                        right - left,
+                        out.indices.data() + static_cast<std::size_t>(y - out.y) * out.width +
+                            (left - out.x));
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 BdnEventOut WriteEventGraphics(const ShownImage& shown, int eventNumber,
@@ -46,22 +74,31 @@ BdnEventOut WriteEventGraphics(const ShownImage& shown, int eventNumber,
     }
     const bool whole = parts.size() == 1;
 
-    // Only the parts' pixels are quantized: the rows between them are empty.
-    std::vector<IndexedImage> quantized;
-    if (settings.palette || indexed != nullptr) {
-        quantized = QuantizeParts(image, parts, indexed != nullptr ? &indexed->stray : nullptr);
+    // Only the parts' pixels are quantized: the rows between them are empty. The stream gets
+    // objects of its own, chosen by where the visible pixels lie whatever the graphics are;
+    // any parts that cover every visible pixel give the same palette.
+    std::vector<IndexedImage> cut, streamParts;
+    const std::vector<IndexedImage>* quantized = &cut;
+    if (indexed != nullptr) {
+        const std::vector<PixelRect> apart = VisibleParts(image);
+        streamParts = QuantizeParts(image, apart, &indexed->stray);
+        if (apart == parts) {
+            quantized = &streamParts;
+        } else if (settings.palette) {
+            for (const PixelRect& r : parts) {
+                cut.push_back(CutIndexed(image, r, streamParts));
+            }
+        }
+    } else if (settings.palette) {
+        cut = QuantizeParts(image, parts);
     }
     for (std::size_t i = 0; i < parts.size(); ++i) {
         const PixelRect& r = parts[i];
         const std::string name = GraphicName(settings, eventNumber, whole ? 0 : int(i) + 1);
-        IndexedImage indexedPart;
-        if (settings.palette || indexed != nullptr) {
-            indexedPart = std::move(quantized[i]);
-        }
         try {
             const std::size_t size =
                 settings.palette
-                    ? SaveGraphic(settings, name, EncodePngIndexed(indexedPart, settings.png))
+                    ? SaveGraphic(settings, name, EncodePngIndexed((*quantized)[i], settings.png))
                     : SaveGraphic(settings, name,
                                   EncodePngRgba(whole ? image : CutImage(image, r), settings.png));
             if (bytesWritten != nullptr) {
@@ -76,11 +113,9 @@ BdnEventOut WriteEventGraphics(const ShownImage& shown, int eventNumber,
         }
         event.graphics.push_back(BdnGraphic{r.right - r.left, r.bottom - r.top, image.x + r.left,
                                             image.y + r.top, name});
-        if (indexed != nullptr) {
-            indexed->parts.push_back(std::move(indexedPart));
-        }
     }
     if (indexed != nullptr) {
+        indexed->parts = std::move(streamParts);
         indexed->inFrame = shown.in;
         indexed->outFrame = shown.out;
         indexed->forced = settings.forced;

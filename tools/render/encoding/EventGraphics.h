@@ -24,7 +24,8 @@ struct GraphicSettings {
     PngSettings png;
 };
 
-// A picture prepared for the PGS stream: one palette shared by its parts.
+// A picture prepared for the PGS stream: one palette shared by its parts, which hold every
+// visible pixel in one box, or in two when they lie apart, whatever the graphics are.
 struct IndexedEvent {
     std::int64_t inFrame = 0;
     std::int64_t outFrame = 0;
