@@ -55,6 +55,20 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian, bool stopAtZero)
     return out;
 }
 
+std::string Utf32ToUtf8(std::string_view bytes, bool bigEndian) {
+    std::string out;
+    out.reserve(bytes.size() / 2);
+    for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4) {
+        char32_t cp = 0;
+        for (std::size_t k = 0; k < 4; ++k) {
+            const auto b = static_cast<unsigned char>(bytes[i + (bigEndian ? k : 3 - k)]);
+            cp = cp << 8 | b;
+        }
+        AppendUtf8(out, cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) ? 0xFFFD : cp);
+    }
+    return out;
+}
+
 std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos) {
     const auto byteAt = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned char c = byteAt(pos);
@@ -92,14 +106,18 @@ std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos) {
 }
 
 bool IsValidUtf8(std::string_view text) {
+    return InvalidUtf8Offset(text) == std::string_view::npos;
+}
+
+std::size_t InvalidUtf8Offset(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t n = Utf8SequenceLength(text, i);
         if (n == 0) {
-            return false;
+            return i;
         }
         i += n;
     }
-    return true;
+    return std::string_view::npos;
 }
 
 std::string_view Utf8Prefix(std::string_view text, std::size_t maxBytes) {

@@ -20,12 +20,20 @@ void AppendUtf8(std::string& out, char32_t codePoint);
 // unit ends the text.
 std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian, bool stopAtZero = false);
 
+// Converts UTF-32 bytes (no byte-order mark) to UTF-8. Surrogates and values past
+// U+10FFFF become U+FFFD; trailing bytes short of a unit are dropped.
+std::string Utf32ToUtf8(std::string_view bytes, bool bigEndian);
+
 // The length of the well-formed UTF-8 sequence at text[pos] (shortest form, no
 // surrogates, at most U+10FFFF), or 0 when none starts there.
 std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos);
 
 // True when the whole text is well-formed UTF-8.
 bool IsValidUtf8(std::string_view text);
+
+// The offset of the first byte that does not start a well-formed UTF-8 sequence, or
+// npos when the whole text is well-formed.
+std::size_t InvalidUtf8Offset(std::string_view text);
 
 // The largest prefix of at most maxBytes bytes that ends on a character boundary.
 std::string_view Utf8Prefix(std::string_view text, std::size_t maxBytes);

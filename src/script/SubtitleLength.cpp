@@ -1,8 +1,8 @@
 #include "script/SubtitleLength.h"
 
 #include "base/FileSystem.h"
+#include "base/TextDecoding.h"
 #include "base/TextHelpers.h"
-#include "base/Utf8.h"
 
 #include <limits>
 
@@ -151,18 +151,21 @@ template <typename F> void ForEachLine(std::string_view text, F&& onLine) {
     }
 }
 
-// The text of a file's bytes: UTF-16 with a byte-order mark becomes UTF-8; otherwise a
-// zero character ends the text. converted keeps the storage alive.
-std::string_view DecodedText(std::string_view bytes, std::string& converted) {
-    if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-        converted = Utf16ToUtf8(bytes.substr(2), false, true);
-        return converted;
+// The text of a file's bytes as the renderer reads it, up to a zero character. Bytes that
+// are not UTF-8 are scanned as they are: the times are ASCII, which every legacy encoding
+// writes alike, so the scan needs no guess at the encoding. A UTF-8 byte-order mark stays
+// on the first line, where no rule needs it.
+std::string ScanText(std::string_view bytes) {
+    std::string text;
+    try {
+        text = bytes.substr(0, 3) == "\xEF\xBB\xBF" ? std::string(bytes) : DecodeText(bytes).text;
+    } catch (const TextDecodeError&) {
+        text.assign(bytes); // broken UTF-16 or UTF-8: the renderer names the byte
     }
-    if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF') {
-        converted = Utf16ToUtf8(bytes.substr(2), true, true);
-        return converted;
+    if (const auto zero = text.find('\0'); zero != std::string::npos) {
+        text.resize(zero);
     }
-    return bytes.substr(0, bytes.find('\0'));
+    return text;
 }
 
 // "H:MM:SS" with an optional fraction after one of the separators (".50", ",000") as seconds.
@@ -209,9 +212,8 @@ std::optional<double> EventStart(std::string_view line, int kind) {
 } // namespace
 
 std::optional<double> FirstEventSecondsInText(std::string_view bytes, int kind) {
-    std::string converted;
     std::optional<double> first;
-    ForEachLine(DecodedText(bytes, converted), [&](std::string_view line) {
+    ForEachLine(ScanText(bytes), [&](std::string_view line) {
         const auto start = EventStart(line, kind);
         if (start && (!first || *start < *first)) {
             first = start;
@@ -256,8 +258,7 @@ bool ReadTimeOfDay(std::string_view text, std::int64_t& seconds) {
 }
 
 std::int32_t CountSubtitleFramesInText(std::string_view bytes, int kind, double rate) {
-    std::string converted;
-    const std::string_view text = DecodedText(bytes, converted);
+    const std::string text = ScanText(bytes);
 
     ScanState state;
     if (kind == skAssSsa) {

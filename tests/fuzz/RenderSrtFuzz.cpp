@@ -4,6 +4,7 @@
 #include "FuzzSupport.h"
 
 #include "input/SrtConvert.h"
+#include "input/SubtitleText.h"
 
 using namespace pelldrin;
 
@@ -14,7 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     switch (choice % 3) {
     case 0: {
-        const std::string text = render::DecodeSubtitleText(bytes);
+        std::string text;
+        try {
+            text = render::DecodeSubtitleText(bytes);
+        } catch (const TextDecodeError&) {
+            break; // not text in any encoding that is recognised
+        }
         for (const render::SrtEvent& e : render::ParseSrt(text)) {
             FUZZ_CHECK(e.endMs > e.startMs);
             FUZZ_CHECK(e.startMs >= 0);

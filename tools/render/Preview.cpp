@@ -86,7 +86,7 @@ int RunPreview(const std::vector<std::string>& args, std::ostream& out, std::ost
         const SubtitleLibrary library(script.subtitlePath, [&](const std::string& message) {
             err << "Warning: " << message << '\n';
         });
-        SubtitleTrack track(library.Get(), script.subtitlePath);
+        SubtitleTrack track(library.Get(), script.subtitlePath, options.charset);
         const FrameGeometry geometry{script.width, script.height, script.renderWidth,
                                      script.renderHeight};
         CheckTrackWithinLimits(track.Get(), track.EventLines(), geometry, options.limits,

@@ -540,15 +540,15 @@ class ThreadFrameSource : public FrameSource {
     ThreadFrameSource(const SubtitleLibrary& library, ASS_Track* track,
                       const FrameGeometry& geometry, int cacheMb)
         : track_(track), renderer_(CreateRenderer(library.Get().Get(), geometry, cacheMb)) {}
-    ThreadFrameSource(const std::string& subtitlePath, WarningSink& sink,
-                      const FrameGeometry& geometry, int cacheMb)
+    ThreadFrameSource(const std::string& subtitlePath, const std::string& charset,
+                      WarningSink& sink, const FrameGeometry& geometry, int cacheMb)
         : ownLibrary_(std::make_unique<SubtitleLibrary>(subtitlePath,
                                                         [this, &sink](const std::string& message) {
                                                             if (loaded_) {
                                                                 sink.GiveOnce(message);
                                                             }
                                                         })),
-          ownTrack_(std::make_unique<SubtitleTrack>(ownLibrary_->Get(), subtitlePath)),
+          ownTrack_(std::make_unique<SubtitleTrack>(ownLibrary_->Get(), subtitlePath, charset)),
           track_(ownTrack_->Get()) {
         loaded_ = true;
         renderer_ = CreateRenderer(ownLibrary_->Get().Get(), geometry, cacheMb);
@@ -574,7 +574,7 @@ void RenderOutputs(const RenderOptions& options, const RenderScript& script, std
     WarningSink warnings(err);
     const SubtitleLibrary library(script.subtitlePath,
                                   [&](const std::string& message) { warnings.Give(message); });
-    SubtitleTrack track(library.Get(), script.subtitlePath);
+    SubtitleTrack track(library.Get(), script.subtitlePath, options.charset);
     const FrameGeometry geometry{script.width, script.height, script.renderWidth,
                                  script.renderHeight};
     CheckTrackWithinLimits(track.Get(), track.EventLines(), geometry, options.limits,
@@ -585,8 +585,8 @@ void RenderOutputs(const RenderOptions& options, const RenderScript& script, std
         if (index == 0) {
             return std::make_unique<ThreadFrameSource>(library, track.Get(), geometry, cacheMb);
         }
-        return std::make_unique<ThreadFrameSource>(script.subtitlePath, warnings, geometry,
-                                                   cacheMb);
+        return std::make_unique<ThreadFrameSource>(script.subtitlePath, options.charset, warnings,
+                                                   geometry, cacheMb);
     };
 
     ScanLimits limits;

@@ -199,25 +199,5 @@ TEST(SrtConvert, BadStyleFilesAreNamedWithTheLine) {
     EXPECT_NE(failure("Style: A\nStyle: B\n").find("second Style"), std::string::npos);
 }
 
-TEST(SrtConvert, DecodesUtf16AndDropsByteOrderMarks) {
-    const std::string text = "Zo\xC3\xAB \xE4\xB8\xAD"; // "Zoë 中"
-    const std::string le("\xFF\xFEZ\0o\0\xEB\0\x20\0\x2D\x4E", 12);
-    const std::string be("\xFE\xFF\0Z\0o\0\xEB\0\x20\x4E\x2D", 12);
-    EXPECT_EQ(DecodeSubtitleText(le), text);
-    EXPECT_EQ(DecodeSubtitleText(be), text);
-    EXPECT_EQ(DecodeSubtitleText("\xEF\xBB\xBF" + text), text);
-    EXPECT_EQ(DecodeSubtitleText(text), text);
-    // Without a byte-order mark the zero bytes of the ASCII characters give the order.
-    const std::string srt = "1\r\n00:00:01,000 --> 00:00:02,000\r\n\xE4\xB8\xAD\r\n";
-    std::string leBare;
-    std::string beBare;
-    for (char c : std::string("1\r\n00:00:01,000 --> 00:00:02,000\r\n")) {
-        leBare += std::string{c, '\0'};
-        beBare += std::string{'\0', c};
-    }
-    EXPECT_EQ(DecodeSubtitleText(leBare + std::string("\x2D\x4E\r\0\n\0", 6)), srt);
-    EXPECT_EQ(DecodeSubtitleText(beBare + std::string("\x4E\x2D\0\r\0\n", 6)), srt);
-}
-
 } // namespace
 } // namespace pelldrin::render

@@ -1,5 +1,5 @@
-#include "base/FileSystem.h"
 #include "script/SubtitleLength.h"
+#include "base/FileSystem.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -33,6 +33,18 @@ std::string ToUtf16(const std::string& ascii, bool bigEndian) {
     return out;
 }
 
+// UTF-32 with or without its byte-order mark.
+std::string ToUtf32(const std::string& ascii, bool bigEndian, bool bom) {
+    std::string out = !bom        ? ""
+                      : bigEndian ? std::string("\0\0\xFE\xFF", 4)
+                                  : std::string("\xFF\xFE\0\0", 4);
+    for (const char c : ascii) {
+        const std::string zeros(3, '\0');
+        out += bigEndian ? zeros + c : c + zeros;
+    }
+    return out;
+}
+
 const std::string kSrt = "1\r\n00:00:01,000 --> 00:00:04,000\r\nHi\r\n\r\n"
                          "2\r\n00:24:30,000 --> 00:24:31,450\r\n<i>word</i>\r\n>> ALICE: Hi\r\n";
 
@@ -54,18 +66,18 @@ TEST(CountSubtitleFrames, OnlyDialogueLinesWithTenPiecesCount) {
     EXPECT_EQ(Ass("Dialogue: 0,0:00:00.00,0:00:10.00,Default,,0,0,0,\n", 25), 100); // nine pieces
     EXPECT_EQ(Ass(Dialogue("0:00:10.00", "a, b, c") + "\n", 25), 350);
     EXPECT_EQ(Ass("  Dialogue  : 0,0:00:00.00,0:00:10.00,Default,,0,0,0,,x\n", 25), 350);
-    EXPECT_EQ(Ass("Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n",
-                  25),
-              100);
+    EXPECT_EQ(
+        Ass("Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n",
+            25),
+        100);
 }
 
 TEST(CountSubtitleFrames, FractionComesFromTheLastQualifyingLine) {
-    EXPECT_EQ(Ass(Dialogue("0:01:00.20") + "\n" + Dialogue("0:00:10.50") + "\n", 100),
-              6050 + 100);
-    EXPECT_EQ(Ass(Dialogue("0:00:05.5"), 1000), 5005 + 100);  // one digit stays one digit
+    EXPECT_EQ(Ass(Dialogue("0:01:00.20") + "\n" + Dialogue("0:00:10.50") + "\n", 100), 6050 + 100);
+    EXPECT_EQ(Ass(Dialogue("0:00:05.5"), 1000), 5005 + 100); // one digit stays one digit
     EXPECT_EQ(Ass(Dialogue("0:00:05.500"), 1000), 5500 + 100);
     EXPECT_EQ(Ass(Dialogue("0:00:01.50"), 25), 138); // 37.5 rounds up
-    EXPECT_EQ(Ass(Dialogue("0:00:05"), 10), 150);     // no fraction at all
+    EXPECT_EQ(Ass(Dialogue("0:00:05"), 10), 150);    // no fraction at all
 }
 
 TEST(CountSubtitleFrames, SrtMillisecondsNeverCount) {
@@ -82,17 +94,24 @@ TEST(CountSubtitleFrames, LineBreaksOfEveryKind) {
 }
 
 TEST(CountSubtitleFrames, AZeroByteEndsTheText) {
-    const std::string text = Dialogue("0:00:02.00") + "\n" + std::string(1, '\0') + "\n" +
-                             Dialogue("0:00:10.00") + "\n";
+    const std::string text =
+        Dialogue("0:00:02.00") + "\n" + std::string(1, '\0') + "\n" + Dialogue("0:00:10.00") + "\n";
     EXPECT_EQ(Ass(text, 25), 150);
 }
 
-TEST(CountSubtitleFrames, Utf16InBothByteOrdersCountsLikeEightBit) {
+TEST(CountSubtitleFrames, UnicodeFormsAndLegacyEncodingsCountLikeEightBit) {
     const std::string ass = "[Events]\r\n" + Dialogue("0:24:31.45") + "\r\n";
     EXPECT_EQ(Ass(ToUtf16(ass, false), 23.976), 35379);
     EXPECT_EQ(Ass(ToUtf16(ass, true), 23.976), 35379);
     EXPECT_EQ(Srt(ToUtf16(kSrt, false), 23.976), 35369);
     EXPECT_EQ(Srt(ToUtf16(kSrt, true), 23.976), 35369);
+    for (const bool bom : {true, false}) {
+        EXPECT_EQ(Ass(ToUtf32(ass, false, bom), 23.976), 35379);
+        EXPECT_EQ(Srt(ToUtf32(kSrt, true, bom), 23.976), 35369);
+    }
+    // GBK text (two-byte characters) around the times.
+    EXPECT_EQ(Ass(ass + Dialogue("0:24:40.00", "\xC4\xE3\xBA\xC3\xA3\xAC\xCA\xC0\xBD\xE7"), 25),
+              37100);
 }
 
 TEST(CountSubtitleFrames, Utf8ByteOrderMarkStaysOnTheFirstLine) {
@@ -112,8 +131,8 @@ TEST(CountSubtitleFrames, TextThatIsNoTimeIsSkipped) {
 
 TEST(CountSubtitleFrames, TimesOfDayReadLoosely) {
     EXPECT_EQ(Ass(Dialogue("25:00:00.00"), 1), 90000 + 100); // hours of 24 or more
-    EXPECT_EQ(Srt("a --> 1\n", 1), 3600 + 100);                // a lone number is hours
-    EXPECT_EQ(Srt("a --> 0 : 01\n", 1), 60 + 100);             // blanks around numbers
+    EXPECT_EQ(Srt("a --> 1\n", 1), 3600 + 100);              // a lone number is hours
+    EXPECT_EQ(Srt("a --> 0 : 01\n", 1), 60 + 100);           // blanks around numbers
     std::int64_t s = 0;
     EXPECT_TRUE(ReadTimeOfDay("5:30", s));
     EXPECT_EQ(s, 5 * 3600 + 30 * 60);

@@ -4,7 +4,7 @@
 #include "base/PathText.h"
 #include "base/TextHelpers.h"
 #include "base/Utf8.h"
-#include "input/SrtConvert.h"
+#include "input/SubtitleText.h"
 
 #include <algorithm>
 #include <array>

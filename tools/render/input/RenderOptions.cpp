@@ -128,7 +128,7 @@ void ApplyOption(char letter, const std::string& value, RenderOptions& options, 
 }
 
 // Reads "--name=VALUE" or "--name VALUE" at args[i].
-void ReadLongOption(const std::vector<std::string>& args, std::size_t& i, RenderLimits& limits) {
+void ReadLongOption(const std::vector<std::string>& args, std::size_t& i, RenderOptions& options) {
     const std::string& arg = args[i];
     const auto equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
@@ -140,7 +140,12 @@ void ReadLongOption(const std::vector<std::string>& args, std::size_t& i, Render
     } else {
         throw UsageError("option " + QuoteForMessage(name) + " needs a value");
     }
-    if (!ParseLimit(name, value, limits)) {
+    if (name == "--charset") {
+        if (Trim(value).empty()) {
+            throw UsageError("--charset takes the name of an encoding, such as GB18030");
+        }
+        options.charset = value;
+    } else if (!ParseLimit(name, value, options.limits)) {
         throw UsageError("unknown option \"" + QuoteForMessage(name) + "\"");
     }
 }
@@ -168,7 +173,7 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
         }
         state.afterTitle = false;
         if (arg.compare(0, 2, "--") == 0) {
-            ReadLongOption(args, i, options.limits);
+            ReadLongOption(args, i, options);
             continue;
         }
         const char letter = arg[1];
@@ -222,7 +227,9 @@ std::string UsageText() {
            "  --max-events N         pictures a run may give (default 200000)\n"
            "  --max-output SIZE      bytes of pictures a run may write: MB, or with K, M, G\n"
            "                         (default 20G)\n"
-           "  --threads N            threads that draw animation (default 1)\n";
+           "  --threads N            threads that draw animation (default 1)\n"
+           "  --charset NAME         the subtitle file's encoding, such as GB18030 or\n"
+           "                         WINDOWS-1251 (default: recognised)\n";
 }
 
 void CheckScriptMatchesOptions(const RenderScript& script, const RenderOptions& options) {

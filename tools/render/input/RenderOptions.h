@@ -32,6 +32,7 @@ struct RenderOptions {
     std::string xmlPath;
     std::string supPath; // empty without a second -o
     std::string scriptPath;
+    std::string charset; // --charset: the subtitle file's encoding; empty: recognised
     RenderLimits limits;
 };
 

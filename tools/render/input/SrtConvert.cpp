@@ -755,36 +755,4 @@ std::string BuildSrtScriptHeader(const SrtStyle& style) {
            "Effect, Text\n";
 }
 
-std::string DecodeSubtitleText(std::string_view bytes) {
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-        return std::string(bytes.substr(3));
-    }
-    if (bytes.substr(0, 2) == "\xFF\xFE") {
-        return Utf16ToUtf8(bytes.substr(2), false);
-    }
-    if (bytes.substr(0, 2) == "\xFE\xFF") {
-        return Utf16ToUtf8(bytes.substr(2), true);
-    }
-    // Text never holds zero bytes, but UTF-16 saved without a byte-order mark holds
-    // one in nearly every other byte: its side gives the byte order.
-    const std::string_view head = bytes.substr(0, 4096);
-    std::size_t evenZeros = 0;
-    std::size_t oddZeros = 0;
-    for (std::size_t n = 0; n < head.size(); ++n) {
-        if (head[n] == '\0') {
-            ++(n % 2 == 0 ? evenZeros : oddZeros);
-        }
-    }
-    if (bytes.size() % 2 == 0 && evenZeros + oddZeros > 0 &&
-        evenZeros + oddZeros >= head.size() / 16) {
-        if (evenZeros == 0) {
-            return Utf16ToUtf8(bytes, false);
-        }
-        if (oddZeros == 0) {
-            return Utf16ToUtf8(bytes, true);
-        }
-    }
-    return std::string(bytes);
-}
-
 } // namespace pelldrin::render

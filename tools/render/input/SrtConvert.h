@@ -75,8 +75,4 @@ SrtStyle ParseSrtStyle(std::string_view text, std::string_view path);
 // An ASS script with the style and an empty event list, ready for libass.
 std::string BuildSrtScriptHeader(const SrtStyle& style);
 
-// Subtitle bytes as UTF-8: a UTF-8 byte-order mark is dropped, UTF-16 is converted
-// (with a byte-order mark, or without one when its zero bytes show the byte order).
-std::string DecodeSubtitleText(std::string_view bytes);
-
 } // namespace pelldrin::render

@@ -4,6 +4,7 @@
 #include "base/TextHelpers.h"
 #include "base/Utf8.h"
 #include "input/SrtConvert.h"
+#include "input/SubtitleText.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -170,10 +171,13 @@ std::vector<int> MatchEventLines(const ASS_Track* track, std::string_view text,
 ASS_Track* LoadSrt(const AssLibrary& library, const std::string& text, const std::string& path,
                    std::vector<int>& eventLines) {
     const std::string stylePath = StripExtension(path) + ".srt.style";
-    const SrtStyle style =
-        FileExists(stylePath)
-            ? ParseSrtStyle(DecodeSubtitleText(ReadWholeFile(stylePath)), stylePath)
-            : DefaultSrtStyle();
+    const SrtStyle style = FileExists(stylePath)
+                               ? ParseSrtStyle(ReadSubtitleText(stylePath, {},
+                                                                [&](const std::string& message) {
+                                                                    library.Warn(message);
+                                                                }),
+                                               stylePath)
+                               : DefaultSrtStyle();
     SrtReadSettings settings;
     settings.styleFontSize = style.fontSize;
     settings.warn = [&](const std::string& message) { library.Warn(path + ": " + message); };
@@ -271,8 +275,20 @@ bool IsAnimatedEvent(std::string_view text, std::string_view effect) {
     return false;
 }
 
-SubtitleTrack::SubtitleTrack(const AssLibrary& library, const std::string& path) {
-    const std::string text = DropZeroBytes(DecodeSubtitleText(ReadWholeFile(path)), library, path);
+SubtitleTrack::SubtitleTrack(const AssLibrary& library, const std::string& path,
+                             const std::string& charset) {
+    const std::string extension = FileExtension(path);
+    if (!SameTextN(extension, ".ass", 4) && !SameTextN(extension, ".ssa", 4) &&
+        !SameTextN(extension, ".srt", 4)) {
+        // Another format (SAMI, WebVTT...) would be read as a script without events.
+        throw SubtitleError(path +
+                            ": only .ass, .ssa and .srt subtitle files can be converted, "
+                            "and \"" +
+                            QuoteForMessage(extension, 40) + "\" files are not one of them");
+    }
+    const std::string text = DropZeroBytes(
+        ReadSubtitleText(path, charset, [&](const std::string& message) { library.Warn(message); }),
+        library, path);
     if (Trim(text).empty()) {
         library.Warn(path + ": the file is empty; the document has no events");
         track_ = ass_new_track(library.Get()); // an empty file has no events, nothing more

@@ -48,11 +48,13 @@ std::vector<EventTiming> TrackTimings(const ASS_Track* track);
 // A loaded track; .srt files (by extension) are converted, .ass and .ssa go to libass.
 class SubtitleTrack {
   public:
-    // Loads the file; for SRT the style comes from "<name>.srt.style" beside it when
-    // present. Throws SubtitleError or FileError naming the file. What is read but lost
-    // (zero bytes, lines libass skips, a file without events) is reported through the
-    // library's warnings.
-    SubtitleTrack(const AssLibrary& library, const std::string& path);
+    // Loads the file, in the encoding charset names or else the one recognised; for SRT
+    // the style comes from "<name>.srt.style" beside it when present. Throws
+    // SubtitleError or FileError naming the file. What is read but lost (zero bytes,
+    // lines libass skips, a file without events) and a legacy encoding that was
+    // recognised are reported through the library's warnings.
+    SubtitleTrack(const AssLibrary& library, const std::string& path,
+                  const std::string& charset = {});
     ~SubtitleTrack();
     SubtitleTrack(const SubtitleTrack&) = delete;
     SubtitleTrack& operator=(const SubtitleTrack&) = delete;
