@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <string_view>
+#include <vector>
 
 namespace pelldrin::render {
 
@@ -20,16 +21,27 @@ constexpr double kBytesPerCharacter = 1024;
 // Glyph, outline and shadow bitmaps; blurring adds two 16-bit work buffers.
 constexpr double kBytesPerPixel = 4;
 constexpr double kBytesPerBlurredPixel = 8;
+constexpr double kPi = 3.14159265358979323846;
+// The width of a Latin letter, in font sizes.
+constexpr double kAsciiEm = 0.6;
+// How much larger than flat a line turned in depth (\frx, \fry) may come out.
+constexpr double kPerspective = 1.25;
 
-// The largest values an event's text reaches.
+// The largest values an event's text reaches, and the size of what it draws.
 struct TagExtremes {
     double fontSize = 0, scaleX = 0, scaleY = 0; // scales in percent
     double border = 0, shadow = 0, blur = 0, be = 0;
     double shearX = 0, shearY = 0;
-    double drawing = 0; // the largest drawing coordinate, in script pixels
-    int drawingScale = 0;
-    bool rotated = false;
-    double characters = 0;
+    int drawingScale = 0;       // \p in effect while scanning
+    std::vector<double> angles; // \frz values set outside \t, in degrees
+    bool tilted = false;        // \frx or \fry set outside \t
+    bool turned = false;        // a turn that \t animates
+    double characters = 0;      // glyphs, drawings left out
+    double size = 0;            // the font size in effect, set outside \t
+    double textWidth = 0;       // the widest \N line, in script pixels
+    double textHeight = 0;      // the lines' heights together
+    double drawingWidth = 0;    // drawings side by side, in script pixels
+    double drawingHeight = 0;   // the tallest drawing
 };
 
 bool IsLetter(char c) {
@@ -52,7 +64,15 @@ double NumberAt(std::string_view text, std::size_t pos) {
     return std::isfinite(value) ? std::min(std::fabs(value), 1e9) : 1e9;
 }
 
-void ReadTag(std::string_view text, std::size_t& pos, TagExtremes& x) {
+// The signed number at text[pos], as NumberAt reads it.
+double SignedNumberAt(std::string_view text, std::size_t pos) {
+    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '(')) {
+        ++pos;
+    }
+    return pos < text.size() && text[pos] == '-' ? -NumberAt(text, pos + 1) : NumberAt(text, pos);
+}
+
+void ReadTag(std::string_view text, std::size_t& pos, bool inTransform, TagExtremes& x) {
     const std::size_t start = pos;
     while (pos < text.size() && IsLetter(text[pos])) {
         ++pos;
@@ -62,8 +82,10 @@ void ReadTag(std::string_view text, std::size_t& pos, TagExtremes& x) {
     // names of their own, so the number is where the letters stop.
     const double value = NumberAt(text, pos);
     const auto raise = [](double& field, double v) { field = std::max(field, v); };
-    if (name == "fs") {
-        raise(x.fontSize, value);
+    if (name == "fs" && inTransform) {
+        raise(x.fontSize, value); // grows everything after it
+    } else if (name == "fs") {
+        x.size = value;
     } else if (name == "fscx") {
         raise(x.scaleX, value);
     } else if (name == "fscy") {
@@ -80,44 +102,116 @@ void ReadTag(std::string_view text, std::size_t& pos, TagExtremes& x) {
         raise(x.shearX, value);
     } else if (name == "fay") {
         raise(x.shearY, value);
+    } else if ((name == "fr" || name == "frz") && !inTransform) {
+        x.angles.push_back(SignedNumberAt(text, pos));
+    } else if ((name == "frx" || name == "fry") && !inTransform) {
+        x.tilted = true;
     } else if (name == "frx" || name == "fry" || name == "fr" || name == "frz") {
-        x.rotated = true;
+        x.turned = true;
     } else if (name == "p") {
-        x.drawingScale = std::max(x.drawingScale, static_cast<int>(std::min(value, 30.0)));
+        x.drawingScale = static_cast<int>(std::min(value, 30.0));
     }
 }
 
-TagExtremes ScanText(std::string_view text) {
-    TagExtremes x;
-    bool inBlock = false;
-    for (std::size_t pos = 0; pos < text.size();) {
-        const char c = text[pos];
-        if (c == '{') {
-            inBlock = true;
-        } else if (c == '}') {
-            inBlock = false;
-        } else if (inBlock && c == '\\') {
-            ++pos;
-            ReadTag(text, pos, x);
+// The box of one drawing's coordinates (numbers alternate x and y), in script pixels.
+void MeasureDrawing(std::string_view path, TagExtremes& x) {
+    double low[2] = {0, 0};
+    double high[2] = {0, 0};
+    bool any = false;
+    int axis = 0;
+    for (std::size_t pos = 0; pos < path.size();) {
+        const char c = path[pos];
+        if ((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.') {
+            const double v = SignedNumberAt(path, pos);
+            if (!any) {
+                low[0] = high[0] = low[1] = high[1] = v;
+            }
+            any = true;
+            low[axis] = std::min(low[axis], v);
+            high[axis] = std::max(high[axis], v);
+            axis = 1 - axis;
+            while (pos < path.size() &&
+                   std::string_view("+-.0123456789eE").find(path[pos]) != std::string_view::npos) {
+                ++pos;
+            }
             continue;
-        } else if (!inBlock) {
-            if (!IsUtf8Continuation(c)) {
-                x.characters += 1;
-            }
-            if ((c >= '0' && c <= '9') || c == '-') {
-                // Any number in the text may be a drawing coordinate.
-                std::size_t end = pos;
-                while (end < text.size() && std::string_view("+-.0123456789").find(text[end]) !=
-                                                std::string_view::npos) {
-                    ++end;
-                }
-                x.drawing = std::max(x.drawing, NumberAt(text, pos));
-                x.characters += static_cast<double>(end - pos - 1);
-                pos = end;
-                continue;
-            }
         }
         ++pos;
+    }
+    if (any) {
+        // Coordinates count in units of 2^(p-1) script pixels.
+        const double unit = std::ldexp(1.0, -(x.drawingScale - 1));
+        x.drawingWidth += (high[0] - low[0]) * unit;
+        x.drawingHeight = std::max(x.drawingHeight, (high[1] - low[1]) * unit);
+    }
+}
+
+// styleSize is the font size before any \fs.
+TagExtremes ScanText(std::string_view text, double styleSize) {
+    TagExtremes x;
+    double lineWidth = 0;
+    double lineHeight = 0;
+    const auto sizeNow = [&] { return std::max(x.size > 0 ? x.size : styleSize, x.fontSize); };
+    const auto endLine = [&] {
+        x.textHeight += std::max(lineHeight, sizeNow());
+        lineWidth = lineHeight = 0;
+    };
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        if (text[pos] == '{') {
+            // An override block; a \t( ... ) in it animates what it holds.
+            int depth = 0;
+            ++pos;
+            while (pos < text.size() && text[pos] != '}') {
+                const char c = text[pos];
+                if (c == '(') {
+                    ++depth;
+                } else if (c == ')') {
+                    depth = std::max(depth - 1, 0);
+                } else if (c == '\\') {
+                    ++pos;
+                    ReadTag(text, pos, depth > 0, x); // inside \t( ) it animates
+                    continue;
+                }
+                ++pos;
+            }
+            ++pos;
+            continue;
+        }
+        // "\{" is a brace to draw, not a block.
+        std::size_t end = pos;
+        while (end < text.size() && (text[end] != '{' || (end > 0 && text[end - 1] == '\\'))) {
+            ++end;
+        }
+        const std::string_view run = text.substr(pos, end - pos);
+        if (x.drawingScale > 0) {
+            MeasureDrawing(run, x);
+        } else {
+            for (std::size_t i = 0; i < run.size(); ++i) {
+                if (run[i] == '\\' && i + 1 < run.size() &&
+                    (run[i + 1] == 'N' || run[i + 1] == 'n')) {
+                    endLine();
+                    ++i;
+                    continue;
+                }
+                if (run[i] == '\\' && i + 1 < run.size() &&
+                    std::string_view("h{}").find(run[i + 1]) != std::string_view::npos) {
+                    ++i; // one character drawn
+                }
+                if (!IsUtf8Continuation(run[i])) {
+                    // Latin letters take about half a font size, CJK ones a whole one.
+                    const double em = static_cast<unsigned char>(run[i]) < 0x80 ? kAsciiEm : 1.0;
+                    x.characters += 1;
+                    lineWidth += em * sizeNow();
+                    lineHeight = std::max(lineHeight, sizeNow());
+                    x.textWidth = std::max(x.textWidth, lineWidth);
+                }
+            }
+        }
+        pos = end;
+    }
+    if (x.characters > 0) {
+        endLine();
     }
     return x;
 }
@@ -133,7 +227,7 @@ std::uint64_t EstimateEventBytes(const ASS_Track* track, const ASS_Event& event,
     fallback.ScaleX = fallback.ScaleY = 1;
     const ASS_Style& style =
         styleIndex >= 0 && styleIndex < track->n_styles ? track->styles[styleIndex] : fallback;
-    TagExtremes x = ScanText(event.Text != nullptr ? event.Text : "");
+    TagExtremes x = ScanText(event.Text != nullptr ? event.Text : "", std::fabs(style.FontSize));
 
     // libass's defaults for a script that leaves its resolution out.
     double playY = track->PlayResY > 0 ? track->PlayResY
@@ -143,29 +237,46 @@ std::uint64_t EstimateEventBytes(const ASS_Track* track, const ASS_Event& event,
                                    geometry.height / playY, 1e-3});
     const double effectScale = std::max(scale, 1.0);
 
-    const double fontSize = std::max(std::fabs(style.FontSize), x.fontSize);
     const double scaleX = std::max(std::fabs(style.ScaleX), x.scaleX / 100);
     const double scaleY = std::max(std::fabs(style.ScaleY), x.scaleY / 100);
     const double border = std::max(std::fabs(style.Outline), x.border);
     const double shadow = std::max(std::fabs(style.Shadow), x.shadow);
     const double blur = std::max(std::min(std::fabs(style.Blur), kMaxBlur), x.blur);
 
-    double glyphW = fontSize * scaleX * scale;
-    double glyphH = fontSize * scaleY * scale;
-    double width = std::max(x.characters, 1.0) * glyphW;
-    double height = glyphH;
-    if (x.drawingScale > 0) {
-        const double extent = x.drawing / std::ldexp(1.0, x.drawingScale - 1) * scale;
-        width += extent * scaleX;
-        height = std::max(height, extent * scaleY);
-    }
+    // Text lines are as wide as their glyphs at their font sizes; drawings are their
+    // coordinates' box; both are scaled alike and stand side by side.
+    double width = (x.textWidth + x.drawingWidth) * scaleX * scale;
+    double height = std::max(x.textHeight, x.drawingHeight) * scaleY * scale;
     height += x.shearY * width;
     width += x.shearX * height;
     const double pad = 2 * (border + shadow + 3 * blur) * effectScale + 2 * x.be + 4;
     width += pad;
     height += pad;
-    if (x.rotated) {
-        width = height = width + height; // any turn fits in this square
+    if (style.Angle != 0) {
+        x.angles.push_back(style.Angle);
+    }
+    if (x.turned) {
+        width = height = std::hypot(width, height); // any turn fits in the diagonal's square
+    } else {
+        if (x.tilted) {
+            // Turned in depth, the nearer side is drawn larger.
+            width *= kPerspective;
+            height *= kPerspective;
+        }
+        double w = width;
+        double h = height;
+        for (const double degrees : x.angles) {
+            const double c = std::fabs(std::cos(degrees * kPi / 180));
+            const double s = std::fabs(std::sin(degrees * kPi / 180));
+            const double turnedW = width * c + height * s;
+            const double turnedH = width * s + height * c;
+            if (turnedW * turnedH > w * h) {
+                w = turnedW;
+                h = turnedH;
+            }
+        }
+        width = w;
+        height = h;
     }
     const double perPixel = blur > 0 || x.be > 0 ? kBytesPerBlurredPixel : kBytesPerPixel;
     const double bytes = width * height * perPixel + x.characters * kBytesPerCharacter;

@@ -13,10 +13,13 @@
 
 namespace pelldrin::render {
 
-// A generous estimate of the bytes libass allocates to draw the event at once: its
-// glyph, outline, shadow and blur bitmaps at the largest size, border, shadow, blur and
-// scale its style and override tags (\t included) reach, for the track's script
-// resolution scaled to the frame, plus per-character bookkeeping.
+// A generous estimate of the bytes libass allocates to draw the event at one moment: its
+// glyph, outline, shadow and blur bitmaps over the box that its text lines (each glyph
+// at most its font size wide, Latin ones less) and drawings (the box of their
+// coordinates) fill, at the largest scale, border, shadow and blur that its style and
+// override tags (\t included) reach, turned as its angles say (to the diagonal's square
+// when \t animates a turn), for the track's script resolution scaled to the frame, plus
+// per-character bookkeeping. A \clip is left out: it makes nothing smaller to draw.
 std::uint64_t EstimateEventBytes(const ASS_Track* track, const ASS_Event& event,
                                  const FrameGeometry& geometry);
 
