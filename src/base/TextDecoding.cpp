@@ -46,6 +46,17 @@ const std::string_view kUtf16BeBom("\xFE\xFF", 2);
 const std::string_view kUtf32LeBom("\xFF\xFE\0\0", 4);
 const std::string_view kUtf32BeBom("\0\0\xFE\xFF", 4);
 
+struct Mark {
+    std::string_view bytes;
+    std::string_view encoding;
+};
+// UTF-32LE's mark starts with UTF-16LE's, so it is looked for first.
+const Mark kMarks[] = {{kUtf8Bom, "UTF-8"},
+                       {kUtf32LeBom, "UTF-32LE"},
+                       {kUtf32BeBom, "UTF-32BE"},
+                       {kUtf16LeBom, "UTF-16LE"},
+                       {kUtf16BeBom, "UTF-16BE"}};
+
 // UTF-32 saved without a byte-order mark: every unit of the head is a code point in the
 // byte order, and most of its bytes are zero.
 bool LooksLikeUtf32(std::string_view bytes, bool bigEndian) {
@@ -290,28 +301,17 @@ DecodedText DecodeText(std::string_view bytes, std::string_view charset,
         if (name == "UTF32" || name == "UCS4") {
             return bomOf(kUtf32BeBom) ? read("UTF-32BE", 4) : read("UTF-32LE", bomOf(kUtf32LeBom));
         }
-        const std::size_t bom = name == "UTF8"      ? bomOf(kUtf8Bom)
-                                : name == "UTF16LE" ? bomOf(kUtf16LeBom)
-                                : name == "UTF16BE" ? bomOf(kUtf16BeBom)
-                                : name == "UTF32LE" ? bomOf(kUtf32LeBom)
-                                : name == "UTF32BE" ? bomOf(kUtf32BeBom)
-                                                    : 0;
-        return read(charset, bom);
+        for (const Mark& mark : kMarks) {
+            if (NormalName(mark.encoding) == name) {
+                return read(charset, bomOf(mark.bytes));
+            }
+        }
+        return read(charset, 0);
     }
-    if (StartsWith(bytes, kUtf8Bom)) {
-        return read("UTF-8", kUtf8Bom.size());
-    }
-    if (StartsWith(bytes, kUtf32LeBom)) {
-        return read("UTF-32LE", 4);
-    }
-    if (StartsWith(bytes, kUtf32BeBom)) {
-        return read("UTF-32BE", 4);
-    }
-    if (StartsWith(bytes, kUtf16LeBom)) {
-        return read("UTF-16LE", 2);
-    }
-    if (StartsWith(bytes, kUtf16BeBom)) {
-        return read("UTF-16BE", 2);
+    for (const Mark& mark : kMarks) {
+        if (StartsWith(bytes, mark.bytes)) {
+            return read(mark.encoding, mark.bytes.size());
+        }
     }
     if (LooksLikeUtf32(bytes, false)) {
         return read("UTF-32LE", 0);
