@@ -113,8 +113,10 @@ void ScanSrtLine(std::string_view line, ScanState& state) {
     if (!PieceAt(line, '>', 1, afterArrow)) {
         return;
     }
-    std::string_view timePart;
-    PieceAt(TrimView(afterArrow), ',', 0, timePart);
+    // The whole seconds end at the milliseconds' separator: a comma, or a full stop as
+    // many players also read (a file written so would otherwise count as no time at all).
+    const std::string_view end = TrimView(afterArrow);
+    const std::string_view timePart = end.substr(0, end.find_first_of(",."));
     std::int64_t seconds = 0;
     if (ReadTimeOfDay(timePart, seconds) && seconds > state.latestEnd) {
         state.latestEnd = seconds;

@@ -568,6 +568,29 @@ class ThreadFrameSource : public FrameSource {
     ASS_Renderer* renderer_ = nullptr;
 };
 
+// Events that start after the clip's last frame are never drawn: a frame count short of
+// the subtitles would otherwise lose them without a word.
+void WarnOfEventsPastTheClip(const SubtitleTrack& track, const RenderScript& script,
+                             WarningSink& warnings) {
+    const std::int64_t endMs =
+        FrameClock{script.rate->num, script.rate->den}.MsOfFrame(script.frames);
+    int count = 0;
+    int first = -1;
+    for (int i = 0; i < track.Get()->n_events; ++i) {
+        const ASS_Event& e = track.Get()->events[i];
+        if (e.Duration > 0 && e.Start >= endMs && count++ == 0) {
+            first = i;
+        }
+    }
+    if (count > 0) {
+        warnings.Give(script.subtitlePath + ": " + std::to_string(count) +
+                      (count == 1 ? " event starts" : " events start") +
+                      " after the script's last frame (" + std::to_string(script.frames) +
+                      " frames) and " + (count == 1 ? "is" : "are") + " not drawn, from " +
+                      EventPlace(track.EventLines(), first));
+    }
+}
+
 // Draws the subtitles and writes the pictures, the PGS stream and, last, the XML.
 void RenderOutputs(const RenderOptions& options, const RenderScript& script, std::ostream& out,
                    std::ostream& err) {
@@ -579,6 +602,7 @@ void RenderOutputs(const RenderOptions& options, const RenderScript& script, std
                                  script.renderHeight};
     CheckTrackWithinLimits(track.Get(), track.EventLines(), geometry, options.limits,
                            script.subtitlePath);
+    WarnOfEventsPastTheClip(track, script, warnings);
     const int threads = DrawingThreads(options.limits);
     const int cacheMb = LibassCacheMegabytes(options.limits, threads);
     const FrameSourceMaker makeSource = [&](int index) -> std::unique_ptr<FrameSource> {

@@ -162,6 +162,18 @@ TEST(RenderLoss, ZeroBytesUnreadLinesAndEmptyFilesAreReported) {
         EXPECT_NE(r.err.find("the document has no events"), std::string::npos) << r.err;
     }
 
+    // Events after the script's last frame (50 frames: 2 s) are named, not lost silently.
+    WriteInputs(dir, AssScript("Dialogue: 0,0:00:01.00,0:00:01.50,Default,,0,0,0,,Shown\n"
+                               "Dialogue: 0,0:00:05.00,0:00:06.00,Default,,0,0,0,,Late\n"
+                               "Dialogue: 0,0:00:07.00,0:00:08.00,Default,,0,0,0,,Later\n"));
+    r = RunInto(dir, {dir.File("s.xml")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Warning: " + dir.File("s.ass") +
+                         ": 2 events start after the script's last frame (50 frames) and are "
+                         "not drawn, from line 14"),
+              std::string::npos)
+        << r.err;
+
     // A run that fails on its script or usage leaves no earlier document behind.
     WriteInputs(dir, kWords);
     ASSERT_EQ(RunInto(dir, {dir.File("s.xml")}).status, 0);

@@ -82,6 +82,8 @@ TEST(CountSubtitleFrames, FractionComesFromTheLastQualifyingLine) {
 
 TEST(CountSubtitleFrames, SrtMillisecondsNeverCount) {
     EXPECT_EQ(Srt("00:00:05,000 --> 00:00:09,999\n", 24), 316);
+    // After a full stop too, as players read it: such a file is not cut to its margin.
+    EXPECT_EQ(Srt("00:00:05.000 --> 00:00:09.999\n", 24), 316);
 }
 
 TEST(CountSubtitleFrames, LineBreaksOfEveryKind) {
