@@ -6,9 +6,13 @@
 #include "base/VideoFormats.h"
 #include "bdn/BdnDocument.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace pelldrin {
@@ -26,6 +30,12 @@ namespace {
 
 constexpr int kBlankFrames = 8;
 constexpr const char* kBlankImageName = "0.png";
+constexpr const char* kStreamStart = "00:00:00:00";
+constexpr const char* kFirstBlankOut = "00:00:00:08";
+
+// Hours, minutes, seconds and frames of a timecode; compared field by field, which orders
+// well-formed timecodes in time without knowing the frame base.
+using TimecodeFields = std::array<std::int64_t, 4>;
 
 // A timecode field: one or more ASCII digits that fit an int32.
 bool ParseField(std::string_view text, std::int64_t& value) {
@@ -33,6 +43,19 @@ bool ParseField(std::string_view text, std::int64_t& value) {
         return false;
     }
     return TryParseInt(text, value) && value <= std::numeric_limits<std::int32_t>::max();
+}
+
+bool ParseTimecode(std::string_view timecode, TimecodeFields& fields) {
+    const std::vector<std::string> pieces = SplitByDelimiter(timecode, ':');
+    if (pieces.size() != 4) {
+        return false;
+    }
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (!ParseField(pieces[i], fields[i])) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::string TwoDigits(std::int64_t value) {
@@ -43,16 +66,55 @@ std::string TwoDigits(std::int64_t value) {
     return text;
 }
 
-// Appends one blank event to the event list, attributes in the order the format writes them.
-void AppendBlankEvent(pugi::xml_node list, const std::string& inTC, const std::string& outTC) {
-    pugi::xml_node event = list.append_child("Event");
+// One event's span, as written and as compared.
+struct EventTimes {
+    std::string inTC;
+    std::string outTC;
+    TimecodeFields in{};
+    TimecodeFields out{};
+};
+
+EventTimes MakeTimes(std::string inTC, std::string outTC) {
+    EventTimes t{std::move(inTC), std::move(outTC), {}, {}};
+    ParseTimecode(t.inTC, t.in); // our own texts, well-formed
+    ParseTimecode(t.outTC, t.out);
+    return t;
+}
+
+// The times of every event in the list; throws naming the event whose times do not read.
+std::vector<EventTimes> ListedTimes(const std::string& xmlPath, pugi::xml_node list) {
+    std::vector<EventTimes> times;
+    for (pugi::xml_node event : list.children()) {
+        if (event.type() != pugi::node_element) {
+            continue;
+        }
+        EventTimes t{event.attribute("InTC").value(), event.attribute("OutTC").value(), {}, {}};
+        const auto read = [&](const std::string& text, TimecodeFields& fields, const char* name) {
+            if (!ParseTimecode(text, fields)) {
+                FailBdn(xmlPath, Cat({"attribute \"", name, "\" of event number ",
+                                      std::to_string(times.size() + 1), " in the event list: \"",
+                                      text, "\" is not a timecode HH:MM:SS:FF"}));
+            }
+        };
+        read(t.inTC, t.in, "InTC");
+        read(t.outTC, t.out, "OutTC");
+        times.push_back(std::move(t));
+    }
+    return times;
+}
+
+// Adds one blank event to the event list, at its start or its end, attributes in the
+// order the format writes them. The graphic declares the size of the image it names.
+void AddBlankEvent(pugi::xml_node list, bool atStart, const EventTimes& times,
+                   std::pair<int, int> size) {
+    pugi::xml_node event = atStart ? list.prepend_child("Event") : list.append_child("Event");
     event.append_attribute("Forced") = "False";
-    event.append_attribute("InTC") = inTC.c_str();
-    event.append_attribute("OutTC") = outTC.c_str();
+    event.append_attribute("InTC") = times.inTC.c_str();
+    event.append_attribute("OutTC") = times.outTC.c_str();
     pugi::xml_node graphic = event.append_child("Graphic");
     graphic.text().set(kBlankImageName);
-    graphic.append_attribute("Width") = "1920";
-    graphic.append_attribute("Height") = "1080";
+    graphic.append_attribute("Width") = size.first;
+    graphic.append_attribute("Height") = size.second;
     graphic.append_attribute("X") = "0";
     graphic.append_attribute("Y") = "0";
 }
@@ -66,10 +128,8 @@ std::string AddFrames(std::string_view timecode, int frames, int base) {
     if (frames < 0) {
         throw BdnError("cannot add a negative number of frames");
     }
-    const std::vector<std::string> pieces = SplitByDelimiter(timecode, ':');
-    std::int64_t f[4] = {};
-    if (pieces.size() != 4 || !ParseField(pieces[0], f[0]) || !ParseField(pieces[1], f[1]) ||
-        !ParseField(pieces[2], f[2]) || !ParseField(pieces[3], f[3])) {
+    TimecodeFields f{};
+    if (!ParseTimecode(timecode, f)) {
         throw BdnError(Cat({"\"", timecode, "\" is not a timecode HH:MM:SS:FF"}));
     }
     std::int64_t hours = f[0], minutes = f[1], seconds = f[2], frame = f[3] + frames;
@@ -103,21 +163,24 @@ int FrameBase(std::string_view frameRate) {
     return static_cast<int>(whole);
 }
 
+std::pair<int, int> BlankEventSize(std::string_view videoFormat) {
+    // An authoring tool refuses a graphic larger than the video frame.
+    const VideoFormat* format = FindVideoFormat(videoFormat);
+    return format != nullptr ? std::pair{format->width, format->height} : std::pair{1920, 1080};
+}
+
 std::string_view BlankEventImage(std::string_view videoFormat) {
     const auto bytes = [](const unsigned char* data, std::size_t size) {
         return std::string_view(reinterpret_cast<const char*>(data), size);
     };
-    // An authoring tool refuses a graphic larger than the video frame.
-    const VideoFormat* format = FindVideoFormat(videoFormat);
-    const int height = format != nullptr ? format->height : 1080;
-    const int width = format != nullptr ? format->width : 1920;
-    if (width == 1280 && height == 720) {
+    const auto size = BlankEventSize(videoFormat);
+    if (size == std::pair{1280, 720}) {
         return bytes(kBlankEventImage0_1280x720, kBlankEventImage0_1280x720Size);
     }
-    if (width == 720 && height == 480) {
+    if (size == std::pair{720, 480}) {
         return bytes(kBlankEventImage0_720x480, kBlankEventImage0_720x480Size);
     }
-    if (width == 720 && height == 576) {
+    if (size == std::pair{720, 576}) {
         return bytes(kBlankEventImage0_720x576, kBlankEventImage0_720x576Size);
     }
     return bytes(kBlankEventImage0, kBlankEventImage0Size);
@@ -140,20 +203,14 @@ void AddBlackEvents(const std::string& xmlPath, int mode) {
     if (mode < 1 || mode > 3) {
         return;
     }
-    // One parse and one save: the header count and the events change together.
+    // One parse and one save: the header and the events change together.
     BdnDocument doc;
     LoadBdnDocument(doc, xmlPath);
     TBDNFile file;
     ReadBdnModel(doc, file);
 
     // Everything is checked before anything is written.
-    const int added = mode == 3 ? 2 : 1;
-    if (file.Info.NumberofEvents > std::numeric_limits<std::int32_t>::max() - added) {
-        FailBdn(xmlPath, "NumberofEvents is too large to add blank events");
-    }
-    file.Info.NumberofEvents += added;
     const pugi::xml_node summary = FindBdnSummary(doc);
-
     const pugi::xml_node root = NodeAtPosition(doc.xml, 1);
     if (!root || root.type() != pugi::node_element || std::strcmp(root.name(), "BDN") != 0) {
         // Also catches a root named in another letter case, which loads as an empty model
@@ -166,9 +223,26 @@ void AddBlackEvents(const std::string& xmlPath, int mode) {
         FailBdn(xmlPath, "the second child of \"BDN\" is not the event list \"Events\"");
     }
     RequireSingle(doc, list, "the event list \"Events\"");
+    std::vector<EventTimes> times = ListedTimes(xmlPath, list);
 
-    std::string endIn;
-    std::string endOut;
+    // A blank event never overlaps a subtitle: the first one ends where the earliest
+    // subtitle starts, the end one starts where the latest ends, and one with no frame
+    // left is not added.
+    const auto earliestIn = std::min_element(
+        times.begin(), times.end(), [](const auto& a, const auto& b) { return a.in < b.in; });
+    const auto latestOut = std::max_element(
+        times.begin(), times.end(), [](const auto& a, const auto& b) { return a.out < b.out; });
+    std::optional<EventTimes> first;
+    std::optional<EventTimes> end;
+    if (mode != 2) {
+        EventTimes blank = MakeTimes(kStreamStart, kFirstBlankOut);
+        if (earliestIn != times.end() && earliestIn->in < blank.out) {
+            blank = MakeTimes(kStreamStart, earliestIn->inTC);
+        }
+        if (blank.in < blank.out) {
+            first = blank;
+        }
+    }
     if (mode >= 2) {
         int base = 0;
         try {
@@ -176,6 +250,8 @@ void AddBlackEvents(const std::string& xmlPath, int mode) {
         } catch (const BdnError& e) {
             FailBdn(xmlPath, Cat({"attribute \"FrameRate\" of \"Format\": ", e.what()}));
         }
+        std::string endIn;
+        std::string endOut;
         try {
             endIn = AddFrames(file.Info.LastEventOutTC, kBlankFrames, base);
             endOut = AddFrames(endIn, kBlankFrames, base);
@@ -183,15 +259,41 @@ void AddBlackEvents(const std::string& xmlPath, int mode) {
             FailBdn(xmlPath,
                     Cat({"attribute \"LastEventOutTC\" of the summary \"Events\": ", e.what()}));
         }
+        EventTimes blank = MakeTimes(endIn, endOut);
+        if (latestOut != times.end() && blank.in < latestOut->out) {
+            blank = MakeTimes(latestOut->outTC, endOut);
+        }
+        if (blank.in < blank.out) {
+            end = blank;
+        }
+    }
+    if (!first && !end) {
+        return; // nothing to add: the file and its folder stay as they are
     }
 
+    // The events go in time order: the first blank before every event, the end one after.
+    const auto size = BlankEventSize(file.Info.VideoFormat);
+    if (first) {
+        AddBlankEvent(list, true, *first, size);
+        times.push_back(*first);
+    }
+    if (end) {
+        AddBlankEvent(list, false, *end, size);
+        times.push_back(*end);
+    }
+    // The header describes the events the file now holds, blank ones included.
+    const auto& firstIn = *std::min_element(
+        times.begin(), times.end(), [](const auto& a, const auto& b) { return a.in < b.in; });
+    const auto& lastOut = *std::max_element(
+        times.begin(), times.end(), [](const auto& a, const auto& b) { return a.out < b.out; });
+    if (times.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+        FailBdn(xmlPath, "too many events to count");
+    }
+    file.Info.NumberofEvents = static_cast<std::int32_t>(times.size());
+    file.Info.LastEventOutTC = lastOut.outTC;
     WriteBdnHeaderValues(summary, file.Info);
-    if (mode >= 2) {
-        AppendBlankEvent(list, endIn, endOut);
-    }
-    if (mode != 2) {
-        AppendBlankEvent(list, "00:00:00:00", "00:00:00:08");
-    }
+    SetAttribute(summary, "FirstEventInTC", firstIn.inTC.c_str());
+
     // Serialised before anything is written, as that can refuse too. The image goes
     // first: if it cannot be written the XML file is still untouched.
     const std::string bytes = SerializeBdnDocument(doc);

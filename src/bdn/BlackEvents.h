@@ -7,13 +7,17 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace pelldrin {
 
 // Adds blank events to the BDN XML file at xmlPath: mode 1 the first event, 2 the end event,
-// 3 both (the end event first); raises the header's count to match and writes "0.png"
-// beside the file. Any other mode reads and writes nothing. Everything is checked before
-// the first write and each write is atomic, so a BdnError leaves the XML file unchanged.
+// 3 both; any other mode reads and writes nothing. The first one goes before every event
+// and the end one after them, each cut short where it would overlap a subtitle and left
+// out when no frame remains. The header's count and first and last times are set to the
+// events the file then holds, and "0.png" is written beside it (nothing is written when
+// no blank event remains). Everything is checked before the first write and each write is
+// atomic, so a BdnError leaves the XML file unchanged.
 void AddBlackEvents(const std::string& xmlPath, int mode);
 
 // The timecode HH:MM:SS:FF plus frames at the given frame base; hours do not wrap.
@@ -29,6 +33,10 @@ int FrameBase(std::string_view frameRate);
 // The one resource is "PNG" of type "PNGFILE": the blank event image of the video format.
 void SaveResourceToFile(std::string_view name, std::string_view type, const std::string& targetPath,
                         std::string_view videoFormat = "1080p");
+
+// The width and height of the blank event image of the video format: its frame size
+// (an unknown format gets 1920x1080).
+std::pair<int, int> BlankEventSize(std::string_view videoFormat);
 
 // The blank event image as PNG bytes: fully transparent, the frame size of the video format
 // ("720p", "480i", ...; an unknown format gets the 1920x1080 image).

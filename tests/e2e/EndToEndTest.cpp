@@ -7,8 +7,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QListWidget>
-#include <QProgressBar>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 
@@ -102,9 +102,8 @@ class EndToEndTest : public QObject {
     }
 
     // Everything a finished task leaves: script, BDN XML with its blank events
-    // appended and its count raised, every image with the size the XML gives.
-    void CheckTask(const std::string& name, const std::string& maskSubSize, int width,
-                   int height) {
+    // around the others and its summary matching them, every image with the size the XML gives.
+    void CheckTask(const std::string& name, const std::string& maskSubSize, int width, int height) {
         const std::string folder = Output() + "/" + name;
         QVERIFY2(fs::is_directory(folder), folder.c_str());
         const std::string script = ReadWholeFile(folder + "/" + name + ".avs");
@@ -122,21 +121,33 @@ class EndToEndTest : public QObject {
         }
         QVERIFY(events.size() >= 3);
         QCOMPARE(summary.attribute("NumberofEvents").as_int(), static_cast<int>(events.size()));
-        // The end blank event, then the first one, after the renderer's events.
-        const pugi::xml_node endBlank = events[events.size() - 2];
-        const pugi::xml_node firstBlank = events.back();
+        // The first blank event before the renderer's events and the end one after them,
+        // each declaring the size of the image it shows.
+        const pugi::xml_node firstBlank = events.front();
+        const pugi::xml_node endBlank = events.back();
         QCOMPARE(std::string(firstBlank.attribute("InTC").value()), std::string("00:00:00:00"));
-        QCOMPARE(std::string(firstBlank.attribute("OutTC").value()), std::string("00:00:00:08"));
-        QCOMPARE(std::string(endBlank.child_value("Graphic")), std::string("0.png"));
-        QVERIFY(std::string(endBlank.attribute("InTC").value()) >
-                std::string(summary.attribute("LastEventOutTC").value()));
+        QCOMPARE(std::string(summary.attribute("FirstEventInTC").value()),
+                 std::string("00:00:00:00"));
+        QCOMPARE(std::string(summary.attribute("LastEventOutTC").value()),
+                 std::string(endBlank.attribute("OutTC").value()));
+        for (const pugi::xml_node blank : {firstBlank, endBlank}) {
+            const pugi::xml_node g = blank.child("Graphic");
+            QCOMPARE(std::string(g.child_value()), std::string("0.png"));
+            QCOMPARE(std::make_pair(g.attribute("Width").as_int(), g.attribute("Height").as_int()),
+                     std::make_pair(width, height));
+        }
+        // In time order, none overlapping the next (timecodes of equal width compare as text).
+        for (std::size_t i = 1; i < events.size(); ++i) {
+            QVERIFY(std::string(events[i - 1].attribute("OutTC").value()) <=
+                    std::string(events[i].attribute("InTC").value()));
+        }
         QCOMPARE(PngSize(folder + "/0.png"), std::make_pair(width, height));
-        for (std::size_t i = 0; i + 2 < events.size(); ++i) {
+        for (std::size_t i = 1; i + 1 < events.size(); ++i) {
             const pugi::xml_node g = events[i].child("Graphic");
             const std::string png = folder + "/" + g.child_value();
             QVERIFY2(FileExists(png), png.c_str());
-            QCOMPARE(PngSize(png), std::make_pair(g.attribute("Width").as_int(),
-                                                  g.attribute("Height").as_int()));
+            QCOMPARE(PngSize(png),
+                     std::make_pair(g.attribute("Width").as_int(), g.attribute("Height").as_int()));
             QVERIFY(g.attribute("X").as_int() + g.attribute("Width").as_int() <= width);
             QVERIFY(g.attribute("Y").as_int() + g.attribute("Height").as_int() <= height);
         }
@@ -185,7 +196,8 @@ class EndToEndTest : public QObject {
 
         form->actbtnClick();
         WaitForNotice(1);
-        QVERIFY2(dialogs->errors.empty(), dialogs->errors.empty() ? "" : dialogs->errors[0].c_str());
+        QVERIFY2(dialogs->errors.empty(),
+                 dialogs->errors.empty() ? "" : dialogs->errors[0].c_str());
         QCOMPARE(form->tasklist->count(), 0);
         QCOMPARE(form->Queue().Count(), size_t(0));
 
@@ -220,8 +232,11 @@ class EndToEndTest : public QObject {
         }
         pugi::xml_document doc;
         QVERIFY(doc.load_file((Output() + "/chinese/chinese.xml").c_str()));
-        const int events =
-            doc.child("BDN").child("Description").child("Events").attribute("NumberofEvents").as_int();
+        const int events = doc.child("BDN")
+                               .child("Description")
+                               .child("Events")
+                               .attribute("NumberofEvents")
+                               .as_int();
         QCOMPARE(shown, events - 2);
     }
 
@@ -231,7 +246,8 @@ class EndToEndTest : public QObject {
         for (int i = 0; i < 3001; ++i) {
             garbage += static_cast<char>((i * 7919) % 256);
         }
-        form->AddDroppedFiles({WriteSubtitle("good1.srt", kSrt), WriteSubtitle("broken.ass", garbage),
+        form->AddDroppedFiles({WriteSubtitle("good1.srt", kSrt),
+                               WriteSubtitle("broken.ass", garbage),
                                WriteSubtitle("good2.srt", kSrt)});
         form->actbtnClick();
         WaitForNotice(1);
@@ -253,7 +269,8 @@ class EndToEndTest : public QObject {
         longAss += "Dialogue: 0,0:00:04.00,0:00:40.00,Default,,0,0,0,,"
                    "{\\move(100,100,1800,1000)}移动的字幕 moving\r\n";
         form->FPSbox->setCurrentIndex(0);
-        form->AddDroppedFiles({WriteSubtitle("long.ass", longAss), WriteSubtitle("after.srt", kSrt)});
+        form->AddDroppedFiles(
+            {WriteSubtitle("long.ass", longAss), WriteSubtitle("after.srt", kSrt)});
         form->actbtnClick();
         QTRY_VERIFY_WITH_TIMEOUT(form->cprogbar->value() > 0, 120000);
         form->brkbtnClick();

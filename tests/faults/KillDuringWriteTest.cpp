@@ -139,7 +139,8 @@ TEST(KillDuringWrite, BdnFileIsAlwaysOneWholeVersion) {
     const std::string image = dir.File("0.png");
     const std::string original = BdnWithEvents(400);
     constexpr int kSteps = 12;
-    // Each AddBlackEvents adds two events to what is there; version k has 2k more.
+    // The first AddBlackEvents adds two events, each later one an end event (the first
+    // blank one finds no room left); every version differs from the one before.
     std::vector<std::string> versions = {original};
     WriteFile(path, original);
     const auto start = std::chrono::steady_clock::now();

@@ -1,6 +1,7 @@
 // A BDN XML file of any bytes through LoadBDNFile and AddBlackEvents: a refused
 // file stays byte for byte as it was, and a rewritten one reads back with the old
-// events first, the header count raised, and the blank image beside it.
+// events between the blank ones, the header count that of its events, and the blank
+// image beside it.
 #include "FuzzSupport.h"
 
 #include "bdn/BlackEvents.h"
@@ -54,12 +55,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const BdnError&) {
     }
 
-    bool added = false;
+    bool refused = false;
     try {
         AddBlackEvents(xmlPath, mode);
-        added = mode >= 1 && mode <= 3;
     } catch (const BdnError&) {
+        refused = true;
     }
+    // Nothing is written when the call fails, the mode adds nothing, or no blank event
+    // finds room beside the subtitles.
+    const bool added = !refused && mode >= 1 && mode <= 3 && fuzz::ReadBytes(xmlPath) != bytes;
     FUZZ_CHECK(fuzz::FolderEntries(folder).size() == (added ? 2u : 1u)); // no temporary left
     if (!added) {
         FUZZ_CHECK(fuzz::ReadBytes(xmlPath) == bytes);
@@ -69,7 +73,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // What was rewritten must read back, with nothing of the old content lost.
     FUZZ_CHECK(loaded);
-    FUZZ_CHECK(fuzz::ReadBytes(imagePath) == BlankEventImage());
     TBDNFile after;
     try {
         LoadBDNFile(xmlPath, after);
@@ -77,22 +80,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::fprintf(stderr, "rewritten file does not load: %s\n", e.what());
         FUZZ_CHECK(!"AddBlackEvents wrote a file that LoadBDNFile refuses");
     }
-    const std::int32_t count = mode == 3 ? 2 : 1;
-    FUZZ_CHECK(after.Info.NumberofEvents == before.Info.NumberofEvents + count);
-    FUZZ_CHECK(after.Events.size() == before.Events.size() + static_cast<std::size_t>(count));
-    // The old events first, then the blank ones (when the count matched the list).
+    FUZZ_CHECK(fuzz::ReadBytes(imagePath) == BlankEventImage(after.Info.VideoFormat));
+    // The count is that of the listed events: the old ones with one or two blank ones.
+    FUZZ_CHECK(after.Events.size() == static_cast<std::size_t>(after.Info.NumberofEvents));
     const int listed = EventsInList(bytes);
     if (listed >= 0) {
         const auto old = static_cast<std::size_t>(listed);
-        for (std::size_t i = 0; i < old; ++i) {
-            FUZZ_CHECK(after.Events[i] == before.Events[i]);
+        const std::size_t blanks = after.Events.size() - old;
+        FUZZ_CHECK(blanks >= 1 && blanks <= (mode == 3 ? 2u : 1u));
+        // The first blank one before the old events, the end one after them. Mode 3 with
+        // one blank event: it is the end one unless the old last event is still last.
+        std::size_t lead = 0;
+        if (mode == 1 || blanks == 2 ||
+            (mode == 3 && old > 0 && after.Events.back() == before.Events[old - 1])) {
+            lead = 1;
         }
-        for (std::size_t i = old; i < old + static_cast<std::size_t>(count); ++i) {
-            FUZZ_CHECK(after.Events[i].GraphicFile == "0.png");
+        for (std::size_t i = 0; i < old; ++i) {
+            FUZZ_CHECK(after.Events[lead + i] == before.Events[i]);
+        }
+        for (std::size_t i = 0; i < after.Events.size(); ++i) {
+            if (i < lead || i >= lead + old) {
+                FUZZ_CHECK(after.Events[i].GraphicFile == "0.png");
+            }
         }
     }
     TBDNInfo unchanged = after.Info;
     unchanged.NumberofEvents = before.Info.NumberofEvents;
+    unchanged.FirstEventInTC = before.Info.FirstEventInTC;
     unchanged.LastEventOutTC = before.Info.LastEventOutTC;
     unchanged.ContentOutTC = before.Info.ContentOutTC;
     FUZZ_CHECK(unchanged == before.Info);
