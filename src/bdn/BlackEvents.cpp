@@ -39,21 +39,27 @@ using TimecodeFields = std::array<std::int64_t, 4>;
 
 // A timecode field: one or more ASCII digits that fit an int32.
 bool ParseField(std::string_view text, std::int64_t& value) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) {
-        return false;
-    }
-    return TryParseInt(text, value) && value <= std::numeric_limits<std::int32_t>::max();
-}
-
-bool ParseTimecode(std::string_view timecode, TimecodeFields& fields) {
-    const std::vector<std::string> pieces = SplitByDelimiter(timecode, ':');
-    if (pieces.size() != 4) {
-        return false;
-    }
-    for (std::size_t i = 0; i < 4; ++i) {
-        if (!ParseField(pieces[i], fields[i])) {
+    value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
             return false;
         }
+        value = value * 10 + (c - '0');
+        if (value > std::numeric_limits<std::int32_t>::max()) {
+            return false;
+        }
+    }
+    return !text.empty();
+}
+
+// Four fields joined by ":"; read without allocating, as every event of a file is read.
+bool ParseTimecode(std::string_view timecode, TimecodeFields& fields) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::size_t colon = i < 3 ? timecode.find(':') : timecode.size();
+        if (colon == std::string_view::npos || !ParseField(timecode.substr(0, colon), fields[i])) {
+            return false;
+        }
+        timecode.remove_prefix(std::min(colon + 1, timecode.size()));
     }
     return true;
 }
@@ -81,26 +87,41 @@ EventTimes MakeTimes(std::string inTC, std::string outTC) {
     return t;
 }
 
-// The times of every event in the list; throws naming the event whose times do not read.
-std::vector<EventTimes> ListedTimes(const std::string& xmlPath, pugi::xml_node list) {
-    std::vector<EventTimes> times;
+// What the listed events span: the earliest in-time and the latest out-time.
+struct ListedSpan {
+    std::size_t count = 0;
+    EventTimes span; // in: the earliest in-time; out: the latest out-time
+};
+
+// Reads the times of every event in the list; throws naming the event whose times do not
+// read.
+ListedSpan ScanEvents(const std::string& xmlPath, pugi::xml_node list) {
+    ListedSpan listed;
     for (pugi::xml_node event : list.children()) {
         if (event.type() != pugi::node_element) {
             continue;
         }
-        EventTimes t{event.attribute("InTC").value(), event.attribute("OutTC").value(), {}, {}};
-        const auto read = [&](const std::string& text, TimecodeFields& fields, const char* name) {
-            if (!ParseTimecode(text, fields)) {
+        ++listed.count;
+        TimecodeFields in{};
+        TimecodeFields out{};
+        for (auto [name, fields] : {std::pair{"InTC", &in}, std::pair{"OutTC", &out}}) {
+            const char* text = event.attribute(name).value();
+            if (!ParseTimecode(text, *fields)) {
                 FailBdn(xmlPath, Cat({"attribute \"", name, "\" of event number ",
-                                      std::to_string(times.size() + 1), " in the event list: \"",
-                                      text, "\" is not a timecode HH:MM:SS:FF"}));
+                                      std::to_string(listed.count), " in the event list: \"", text,
+                                      "\" is not a timecode HH:MM:SS:FF"}));
             }
-        };
-        read(t.inTC, t.in, "InTC");
-        read(t.outTC, t.out, "OutTC");
-        times.push_back(std::move(t));
+        }
+        if (listed.count == 1 || in < listed.span.in) {
+            listed.span.in = in;
+            listed.span.inTC = event.attribute("InTC").value();
+        }
+        if (listed.count == 1 || listed.span.out < out) {
+            listed.span.out = out;
+            listed.span.outTC = event.attribute("OutTC").value();
+        }
     }
-    return times;
+    return listed;
 }
 
 // Adds one blank event to the event list, at its start or its end, attributes in the
@@ -223,21 +244,17 @@ void AddBlackEvents(const std::string& xmlPath, int mode) {
         FailBdn(xmlPath, "the second child of \"BDN\" is not the event list \"Events\"");
     }
     RequireSingle(doc, list, "the event list \"Events\"");
-    std::vector<EventTimes> times = ListedTimes(xmlPath, list);
+    const ListedSpan listed = ScanEvents(xmlPath, list);
 
     // A blank event never overlaps a subtitle: the first one ends where the earliest
     // subtitle starts, the end one starts where the latest ends, and one with no frame
     // left is not added.
-    const auto earliestIn = std::min_element(
-        times.begin(), times.end(), [](const auto& a, const auto& b) { return a.in < b.in; });
-    const auto latestOut = std::max_element(
-        times.begin(), times.end(), [](const auto& a, const auto& b) { return a.out < b.out; });
     std::optional<EventTimes> first;
     std::optional<EventTimes> end;
     if (mode != 2) {
         EventTimes blank = MakeTimes(kStreamStart, kFirstBlankOut);
-        if (earliestIn != times.end() && earliestIn->in < blank.out) {
-            blank = MakeTimes(kStreamStart, earliestIn->inTC);
+        if (listed.count > 0 && listed.span.in < blank.out) {
+            blank = MakeTimes(kStreamStart, listed.span.inTC);
         }
         if (blank.in < blank.out) {
             first = blank;
@@ -260,8 +277,8 @@ void AddBlackEvents(const std::string& xmlPath, int mode) {
                     Cat({"attribute \"LastEventOutTC\" of the summary \"Events\": ", e.what()}));
         }
         EventTimes blank = MakeTimes(endIn, endOut);
-        if (latestOut != times.end() && blank.in < latestOut->out) {
-            blank = MakeTimes(latestOut->outTC, endOut);
+        if (listed.count > 0 && blank.in < listed.span.out) {
+            blank = MakeTimes(listed.span.outTC, endOut);
         }
         if (blank.in < blank.out) {
             end = blank;
@@ -275,24 +292,21 @@ void AddBlackEvents(const std::string& xmlPath, int mode) {
     const auto size = BlankEventSize(file.Info.VideoFormat);
     if (first) {
         AddBlankEvent(list, true, *first, size);
-        times.push_back(*first);
     }
     if (end) {
         AddBlankEvent(list, false, *end, size);
-        times.push_back(*end);
     }
+    const EventTimes& earliest = first ? *first : (listed.count > 0 ? listed.span : *end);
+    const EventTimes& latest = end ? *end : (listed.count > 0 ? listed.span : *first);
     // The header describes the events the file now holds, blank ones included.
-    const auto& firstIn = *std::min_element(
-        times.begin(), times.end(), [](const auto& a, const auto& b) { return a.in < b.in; });
-    const auto& lastOut = *std::max_element(
-        times.begin(), times.end(), [](const auto& a, const auto& b) { return a.out < b.out; });
-    if (times.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+    const std::size_t count = listed.count + (first ? 1 : 0) + (end ? 1 : 0);
+    if (count > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
         FailBdn(xmlPath, "too many events to count");
     }
-    file.Info.NumberofEvents = static_cast<std::int32_t>(times.size());
-    file.Info.LastEventOutTC = lastOut.outTC;
+    file.Info.NumberofEvents = static_cast<std::int32_t>(count);
+    file.Info.LastEventOutTC = latest.outTC;
     WriteBdnHeaderValues(summary, file.Info);
-    SetAttribute(summary, "FirstEventInTC", firstIn.inTC.c_str());
+    SetAttribute(summary, "FirstEventInTC", earliest.inTC.c_str());
 
     // Serialised before anything is written, as that can refuse too. The image goes
     // first: if it cannot be written the XML file is still untouched.

@@ -281,14 +281,22 @@ TEST_F(AddBlackEventsTest, TheCountIsThatOfTheListedEvents) {
     const std::string bytes = Converter10();
     const auto from = bytes.find("    <Event ");
     const auto to = bytes.find("  </Events>");
-    WriteFile(path_, ReplaceOnce(bytes.substr(0, from) + bytes.substr(to), "NumberofEvents=\"10\"",
-                                 "NumberofEvents=\"0\""));
+    const std::string empty = ReplaceOnce(bytes.substr(0, from) + bytes.substr(to),
+                                          "NumberofEvents=\"10\"", "NumberofEvents=\"0\"");
+    WriteFile(path_, empty);
     AddBlackEvents(path_, 3);
     const auto written = Written();
     const auto events = test::ListEvents(written);
     ASSERT_EQ(events.size(), 2u);
     ExpectBlank(events[0], "00:00:00:00", "00:00:00:08");
     ExpectBlank(events[1], "00:01:03:03", "00:01:03:11");
+    ExpectOrderedAndDescribed(25);
+    for (const int mode : {1, 2}) {
+        WriteFile(path_, empty);
+        AddBlackEvents(path_, mode);
+        EXPECT_EQ(test::ListEvents(Written()).size(), 1u);
+        ExpectOrderedAndDescribed(25);
+    }
 }
 
 TEST_F(AddBlackEventsTest, OtherModesTouchNothing) {
