@@ -127,6 +127,7 @@ TBatchRun::StartResult TBatchRun::Start(const RunInputs& inputs) {
     elapsedTicks_.store(0);
     failedTasks_.store(0);
     warnedTasks_.store(0);
+    stopped_.store(false);
     batchRunning_.store(true);
     noticePending_ = true;
     const int maximum = static_cast<int>(count);
@@ -165,7 +166,8 @@ std::optional<RunNotice> TBatchRun::Tick() {
         return std::nullopt;
     }
     noticePending_ = false;
-    return RunNotice{elapsedTicks_.load(), failedTasks_.load(), warnedTasks_.load()};
+    return RunNotice{elapsedTicks_.load(), failedTasks_.load(), warnedTasks_.load(),
+                     stopped_.load()};
 }
 
 std::string TBatchRun::CurrentTaskFolder() const {
@@ -377,6 +379,7 @@ void TBatchRun::Worker(RunInputs inputs, int maximum) {
     } else {
         host_.SetTotalProgress(maximum, maximum);
     }
+    stopped_.store(stopped);
     batchRunning_.store(false);
     host_.RunStateChanged(false);
     {

@@ -58,7 +58,9 @@ class IBatchHost {
 inline constexpr std::string_view kWarningPrefix = "Warning: ";
 // How many warning lines a task keeps, and how long each may be.
 inline constexpr std::size_t kMaxTaskWarnings = 20;
-inline constexpr std::size_t kMaxWarningLength = 300;
+// Long enough for any warning the renderer writes (a path and a list of frames) to be
+// read whole; only a converter that prints without line breaks is cut.
+inline constexpr std::size_t kMaxWarningLength = 4096;
 
 // The converter's warning lines among its output, in order, at most `limit` of them, each
 // cut at kMaxWarningLength bytes; a last line counts the ones left out.
@@ -97,12 +99,13 @@ std::string BdnXmlPathFor(const std::string& scriptPath);
 // The blank-event mode for a task's flags: 0 none, 1 first, 2 end, 3 both.
 int BlackEventMode(const std::string& firstBlack, const std::string& endBlack);
 
-// The end-of-run notice: elapsed seconds and the number of tasks that failed or
-// finished with warnings.
+// The end-of-run notice: elapsed seconds, the number of tasks that failed or
+// finished with warnings, and whether a stop ended the run.
 struct RunNotice {
     int elapsedTicks = 0;
     int failedTasks = 0;
     int warnedTasks = 0;
+    bool stopped = false;
 };
 
 class TBatchRun {
@@ -154,6 +157,7 @@ class TBatchRun {
     std::atomic<int> elapsedTicks_{0};
     std::atomic<int> failedTasks_{0};
     std::atomic<int> warnedTasks_{0};
+    std::atomic<bool> stopped_{false};
     bool noticePending_ = false; // only the window's thread touches it
 
     mutable std::mutex mutex_;

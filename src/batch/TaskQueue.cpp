@@ -1,5 +1,7 @@
 #include "batch/TaskQueue.h"
 
+#include <algorithm>
+
 namespace pelldrin {
 
 std::size_t TaskQueue::Append(const std::string& path, const std::string& taskLine) {
@@ -40,6 +42,12 @@ void TaskQueue::Remove(std::size_t i) {
 void TaskQueue::Clear() {
     std::lock_guard lock(mutex_);
     tasks_.clear();
+}
+
+bool TaskQueue::HasPath(const std::string& path) const {
+    std::lock_guard lock(mutex_);
+    return std::any_of(tasks_.begin(), tasks_.end(),
+                       [&](const TaskEntry& t) { return t.path == path; });
 }
 
 std::size_t TaskQueue::Count() const {

@@ -47,6 +47,9 @@ class TaskQueue {
     void MarkFailed(std::size_t i, const std::string& reason);
     void ClearFailed(std::size_t i);
 
+    // Whether a task for this file is queued.
+    bool HasPath(const std::string& path) const;
+
     // The current index of the task with the given id, if it is still queued.
     std::optional<std::size_t> IndexOf(std::uint64_t id) const;
 
