@@ -65,17 +65,19 @@ std::optional<std::string> ReadConfigValue(const std::string& group, const std::
     return ReadConfigValue(ConfigPath(), group, key);
 }
 
-bool WriteConfigValue(const std::string& configPath, const std::string& group,
-                      const std::string& key, const std::string& value) {
+bool WriteConfigValues(const std::string& configPath, const std::string& group,
+                       const std::vector<std::pair<std::string, std::string>>& values) {
     try {
         pugi::xml_document doc;
         LoadConfig(configPath, doc);
         pugi::xml_node node = FindGroup(doc, configPath, group);
-        pugi::xml_attribute attr = node.attribute(key.c_str());
-        if (!attr) {
-            attr = node.append_attribute(key.c_str());
+        for (const auto& [key, value] : values) {
+            pugi::xml_attribute attr = node.attribute(key.c_str());
+            if (!attr) {
+                attr = node.append_attribute(key.c_str());
+            }
+            attr.set_value(value.c_str());
         }
-        attr.set_value(value.c_str());
         std::ostringstream out;
         doc.save(out, "  ", pugi::format_indent);
         AtomicWriteFile(configPath, out.str());
@@ -83,6 +85,11 @@ bool WriteConfigValue(const std::string& configPath, const std::string& group,
     } catch (const std::exception&) {
         return false;
     }
+}
+
+bool WriteConfigValue(const std::string& configPath, const std::string& group,
+                      const std::string& key, const std::string& value) {
+    return WriteConfigValues(configPath, group, {{key, value}});
 }
 
 bool WriteConfigValue(const std::string& configPath, const std::string& group,
@@ -97,6 +104,43 @@ bool WriteConfigValue(const std::string& group, const std::string& key, const st
 bool WriteConfigValue(const std::string& group, const std::string& key, int value) {
     return WriteConfigValue(ConfigPath(), group, key, value);
 }
+
+bool WriteWindowPlace(const std::string& configPath, const WindowPlace& place) {
+    return WriteConfigValues(configPath, "Config",
+                             {{"WindowLeft", std::to_string(place.left)},
+                              {"WindowTop", std::to_string(place.top)},
+                              {"WindowWidth", std::to_string(place.width)},
+                              {"WindowHeight", std::to_string(place.height)}});
+}
+
+namespace {
+
+// The window's place, when all four values are there and make a window at all.
+std::optional<WindowPlace> ReadWindowPlace(const std::string& configPath) {
+    constexpr std::int64_t kFar = 1'000'000; // beyond any screen, but well inside an int
+    WindowPlace place;
+    for (auto [key, value] : {std::pair{"WindowLeft", &place.left},
+                              {"WindowTop", &place.top},
+                              {"WindowWidth", &place.width},
+                              {"WindowHeight", &place.height}}) {
+        std::int64_t number = 0;
+        try {
+            const auto text = ReadConfigValue(configPath, "Config", key);
+            if (!text || !TryParseInt(Trim(*text), number) || number < -kFar || number > kFar) {
+                return std::nullopt;
+            }
+        } catch (const ConfigError&) {
+            return std::nullopt;
+        }
+        *value = static_cast<int>(number);
+    }
+    if (place.width < 1 || place.height < 1) {
+        return std::nullopt;
+    }
+    return place;
+}
+
+} // namespace
 
 Settings LoadSettings(const std::string& configPath, const std::string& currentFolder) {
     Settings s;
@@ -141,6 +185,7 @@ Settings LoadSettings(const std::string& configPath, const std::string& currentF
     s.CloseToTray = readInt("Config", "CloseTrayicon", 1);
     s.PriorityIndex = readInt("Config", "ProcessPriority", 0);
     s.DefaultLanguage = read("Config", "DefLang").value_or("");
+    s.Window = ReadWindowPlace(configPath);
     return s;
 }
 

@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pelldrin {
@@ -34,7 +35,25 @@ bool WriteConfigValue(const std::string& configPath, const std::string& group,
 bool WriteConfigValue(const std::string& configPath, const std::string& group,
                       const std::string& key, int value);
 bool WriteConfigValue(const std::string& group, const std::string& key, const std::string& value);
+// Sets several attributes of group in one rewrite; false on any failure, with the file
+// left as it was.
+bool WriteConfigValues(const std::string& configPath, const std::string& group,
+                       const std::vector<std::pair<std::string, std::string>>& values);
 bool WriteConfigValue(const std::string& group, const std::string& key, int value);
+
+// Where the window was last: the position of its frame and the size of its inside, as
+// Config/WindowLeft, WindowTop, WindowWidth and WindowHeight.
+struct WindowPlace {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+
+    bool operator==(const WindowPlace&) const = default;
+};
+
+// Writes the window's place in one rewrite; false on any failure.
+bool WriteWindowPlace(const std::string& configPath, const WindowPlace& place);
 
 // The settings held in memory while the program runs.
 struct Settings {
@@ -42,6 +61,9 @@ struct Settings {
     int CloseToTray = 1;         // 1: minimising hides the window to the tray
     int PriorityIndex = 0;       // 0 normal, 1 lower, 2 higher, 3 realtime
     std::string DefaultLanguage; // Name of the chosen language file
+    // The window's last place; none when a value is missing or unusable, and then the window
+    // opens where it always did (not listed in `missing`: older files have no place).
+    std::optional<WindowPlace> Window;
     // "Group/Key" of every value that was missing or unreadable and took its default.
     std::vector<std::string> missing;
 };

@@ -33,8 +33,8 @@ const std::vector<std::pair<std::string, std::string>>& BuiltInMessages() {
         {"C015",
          "config.xml does not name the converter (Path/Avs2bdnxml), so nothing can be converted."},
         {"C016", "Pelldrin"},
-        {"C017", "%d file(s) were converted with warnings; they stay in the list marked, with "
-                 "the warnings in their tooltips."},
+        {"C017", "%d file(s) were converted with warnings; they stay in the list marked "
+                 "(Show warnings... in a row's menu lists them)."},
         {"C018", "The language \"%s\" was not found or its file cannot be read; the window "
                  "shows English."},
         {"C019", "The converter's priority could not be changed; the conversion goes on at the "
@@ -45,24 +45,51 @@ const std::vector<std::pair<std::string, std::string>>& BuiltInMessages() {
         {"C023", "Nothing is shown at this time."},
         {"C024", "About Pelldrin"},
         {"C025", "The file %s is missing from the program folder."},
+        {"C026", "The run was stopped; the stopped file stays first in the list."},
+        {"C027", "These files are already in the list and were not added again (a file's "
+                 "settings can be changed in its row):"},
+        {"C028", "Warnings: %s"},
+        {"C029", "The folder %s could not be opened."},
     };
     return messages;
 }
 
-// The English captions, in key order; the shipped English.xml carries the same.
+// The built-in captions, in key order: English, but for the captions that were fixed
+// texts before they had keys, which keep those texts; the shipped English.xml carries
+// English for all.
 const std::vector<std::pair<std::string, std::string>>& BuiltInCaptions() {
     static const std::vector<std::pair<std::string, std::string>> captions{
-        {"L001", "Output folder:"}, {"L002", "Browse..."},
-        {"L003", "Total:"},         {"L004", "Task settings"},
-        {"L005", "Format:"},        {"L006", "Frame rate:"},
-        {"L007", "Also make SUP"},  {"L008", "Blank first event"},
-        {"L009", "Command:"},       {"L010", "SRT style:"},
-        {"L011", "Run options"},    {"L012", "Minimise to tray"},
-        {"L013", "Priority:"},      {"L014", "Start"},
-        {"L015", "Stop"},           {"L016", "Delete task"},
-        {"L017", "Clear list"},     {"L018", "Show window"},
-        {"L019", "Quit"},           {"L020", "Blank last event"},
-        {"L021", "Preview..."},     {"L022", "About..."},
+        {"L001", "Output folder:"},
+        {"L002", "Browse..."},
+        {"L003", "Total:"},
+        {"L004", "Task settings"},
+        {"L005", "Format:"},
+        {"L006", "Frame rate:"},
+        {"L007", "Also make SUP"},
+        {"L008", "Blank first event"},
+        {"L009", "Command:"},
+        {"L010", "SRT style:"},
+        {"L011", "Run options"},
+        {"L012", "Minimise to tray"},
+        {"L013", "Priority:"},
+        {"L014", "Start"},
+        {"L015", "Stop"},
+        {"L016", "Delete task"},
+        {"L017", "Clear list"},
+        {"L018", "Show window"},
+        {"L019", "Quit"},
+        {"L020", "Blank last event"},
+        {"L021", "Preview..."},
+        {"L022", "About..."},
+        {"L023", "当前进度"},
+        {"L024", "Normal"},
+        {"L025", "Lower"},
+        {"L026", "Higher"},
+        {"L027", "Realtime(Warning)"},
+        {"L028", "Close"},
+        {"L029", "Show warnings..."},
+        {"L030", "Open output folder"},
+        {"L031", "Copy"},
     };
     return captions;
 }
@@ -211,6 +238,14 @@ std::string MessageText(const LanguageTexts& slots, const std::string& key) {
         return it->second;
     }
     return BuiltInMessage(key).value_or(key);
+}
+
+std::string CaptionText(const LanguageTexts& slots, const std::string& key) {
+    const auto it = slots.Captions.find(key);
+    if (it != slots.Captions.end()) {
+        return it->second;
+    }
+    return BuiltInCaption(key).value_or(key);
 }
 
 std::string FormatMessageText(const LanguageTexts& slots, const std::string& key,

@@ -80,6 +80,10 @@ void ApplyLanguage(const std::string& file, LanguageTexts& slots, ICaptionTarget
 // slot is empty (no language applied) or the file does not have the key.
 std::string MessageText(const LanguageTexts& slots, const std::string& key);
 
+// The slot's text for a caption key, or the built-in caption when the file does not have
+// the key; for the captions the window reads when it opens a dialog.
+std::string CaptionText(const LanguageTexts& slots, const std::string& key);
+
 // MessageText with its directives filled in ("C005" takes the seconds as an
 // integer). A translation whose directives do not fit the arguments falls
 // back to the English text.

@@ -1,5 +1,5 @@
-#include "base/FileSystem.h"
 #include "settings/ConfigStore.h"
+#include "base/FileSystem.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -80,6 +80,24 @@ TEST_F(ConfigFixture, LoadSettingsReadsAllFour) {
     EXPECT_TRUE(s.missing.empty());
 }
 
+TEST_F(ConfigFixture, TheWindowPlaceIsTakenOnlyWhole) {
+    test::WriteFile(path, kConfig);
+    EXPECT_EQ(LoadSettings(path, "/prog").Window, std::nullopt);
+    ASSERT_TRUE(WriteWindowPlace(path, {-20, 30, 640, 480}));
+    Settings s = LoadSettings(path, "/prog");
+    EXPECT_EQ(s.Window, (WindowPlace{-20, 30, 640, 480}));
+    EXPECT_TRUE(s.missing.empty());
+    // A value missing, not a number or making no window: the window's own defaults.
+    for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
+             {"WindowWidth", "0"}, {"WindowHeight", "tall"}, {"WindowTop", "99999999999"}}) {
+        ASSERT_TRUE(WriteWindowPlace(path, {-20, 30, 640, 480}));
+        ASSERT_TRUE(WriteConfigValue(path, "Config", key, value));
+        s = LoadSettings(path, "/prog");
+        EXPECT_EQ(s.Window, std::nullopt) << key;
+        EXPECT_TRUE(s.missing.empty()) << key;
+    }
+}
+
 TEST_F(ConfigFixture, LoadSettingsKeepsAFinalSeparatorAndResolvesRelativeFolders) {
     test::WriteFile(path, "<c><Path Output=\"/srv/out/\"/><Config CloseTrayicon=\"2\" "
                           "ProcessPriority=\"0\" DefLang=\"\"/></c>");
@@ -94,17 +112,17 @@ TEST_F(ConfigFixture, LoadSettingsKeepsAFinalSeparatorAndResolvesRelativeFolders
 
 TEST_F(ConfigFixture, LoadSettingsNeverThrowsAndListsWhatWasMissing) {
     // Missing, empty, not XML: every value takes its default.
-    for (const std::string& content : {std::string("<none/>"), std::string(""),
-                                      std::string("garbage \x01\x02")}) {
+    for (const std::string& content :
+         {std::string("<none/>"), std::string(""), std::string("garbage \x01\x02")}) {
         test::WriteFile(path, content);
         const Settings s = LoadSettings(path, "/prog");
         EXPECT_EQ(s.OutputFolder, "/prog" + kSep + "output" + kSep);
         EXPECT_EQ(s.CloseToTray, 1);
         EXPECT_EQ(s.PriorityIndex, 0);
         EXPECT_EQ(s.DefaultLanguage, "");
-        EXPECT_EQ(s.missing, (std::vector<std::string>{"Path/Output", "Config/CloseTrayicon",
-                                                       "Config/ProcessPriority",
-                                                       "Config/DefLang"}));
+        EXPECT_EQ(s.missing,
+                  (std::vector<std::string>{"Path/Output", "Config/CloseTrayicon",
+                                            "Config/ProcessPriority", "Config/DefLang"}));
     }
     const Settings none = LoadSettings(dir.File("absent.xml"), "/prog");
     EXPECT_EQ(none.missing.size(), 4u);

@@ -34,9 +34,22 @@ std::vector<std::pair<std::string, std::string>> CaptionsOf(const std::string& p
         std::snprintf(key, sizeof key, "L%03d", i);
         expected.emplace_back(key, prefix + " caption " + std::to_string(i));
     }
-    // The test files predate the later captions: those come in English.
-    expected.emplace_back("L021", "Preview...");
-    expected.emplace_back("L022", "About...");
+    // The test files predate the later captions: those come built in, in English but
+    // for those that were fixed texts before they had keys.
+    for (const auto& [key, text] : std::vector<std::pair<std::string, std::string>>{
+             {"L021", "Preview..."},
+             {"L022", "About..."},
+             {"L023", "\u5f53\u524d\u8fdb\u5ea6"},
+             {"L024", "Normal"},
+             {"L025", "Lower"},
+             {"L026", "Higher"},
+             {"L027", "Realtime(Warning)"},
+             {"L028", "Close"},
+             {"L029", "Show warnings..."},
+             {"L030", "Open output folder"},
+             {"L031", "Copy"}}) {
+        expected.emplace_back(key, text);
+    }
     return expected;
 }
 
@@ -213,6 +226,9 @@ TEST(ShippedData, LanguageFilesAreCompleteAndFit) {
         names.push_back(texts.Name);
         for (const std::string& key : MessageKeys()) {
             EXPECT_EQ(texts.Messages.count(key), 1u) << key;
+        }
+        for (const std::string& key : CaptionKeys()) {
+            EXPECT_EQ(texts.Captions.count(key), 1u) << key;
         }
         // Formatting must work without falling back to English.
         for (const auto& [key, arg] : std::vector<std::pair<std::string, FormatArg>>{
