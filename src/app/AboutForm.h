@@ -2,12 +2,9 @@
 // program folder when the box opens.
 #pragma once
 
-#include <QDialog>
-#include <QString>
+#include "app/TextForm.h"
 
 #include <string>
-
-class QPlainTextEdit;
 
 namespace pelldrin {
 
@@ -17,19 +14,17 @@ inline constexpr const char* kNoticesFileName = "THIRD-PARTY-NOTICES";
 
 // The texts of the box, in the window's language.
 struct AboutTexts {
-    QString title;
+    TextFormTexts box;
     QString missingLicence; // what shows in place of a file that cannot be read
     QString missingNotices;
 };
 
-class TAboutForm : public QDialog {
+class TAboutForm : public TTextForm {
     Q_OBJECT
 
   public:
     TAboutForm(const std::string& programFolder, const QString& version, const AboutTexts& texts,
                QWidget* parent);
-
-    QPlainTextEdit* aboutedit = nullptr;
 };
 
 } // namespace pelldrin

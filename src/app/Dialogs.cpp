@@ -1,8 +1,10 @@
 #include "app/Dialogs.h"
 
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QString>
+#include <QUrl>
 
 namespace pelldrin {
 
@@ -21,8 +23,22 @@ void QtDialogs::ShowInfo(const std::string& text, const std::string& caption) {
 }
 
 bool QtDialogs::AskYesNo(const std::string& text, const std::string& caption) {
-    return QMessageBox::question(parent_, Q(caption), Q(text), QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No) == QMessageBox::Yes;
+    QMessageBox box(QMessageBox::Question, Q(caption), Q(text), QMessageBox::Yes | QMessageBox::No,
+                    parent_);
+    box.setDefaultButton(QMessageBox::No);
+    questions_.push_back(&box);
+    const int answer = box.exec();
+    // Boxes opened meanwhile have closed before this one's loop could end.
+    questions_.pop_back();
+    return answer == QMessageBox::Yes;
+}
+
+void QtDialogs::CloseQuestions() {
+    for (const QPointer<QMessageBox>& box : questions_) {
+        if (box) {
+            box->done(QMessageBox::No);
+        }
+    }
 }
 
 std::string QtDialogs::ChooseFolder(const std::string& initialFolder, const std::string& title) {
@@ -30,6 +46,10 @@ std::string QtDialogs::ChooseFolder(const std::string& initialFolder, const std:
     const QString folder = QFileDialog::getExistingDirectory(parent_, Q(title), Q(initialFolder),
                                                              QFileDialog::ShowDirsOnly);
     return folder.toStdString();
+}
+
+bool QtDialogs::OpenFolder(const std::string& folder) {
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(Q(folder)));
 }
 
 } // namespace pelldrin

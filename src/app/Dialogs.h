@@ -1,9 +1,13 @@
-// Message boxes and the folder chooser behind one small interface, so that the
-// window's tests can answer them.
+// Message boxes, the folder chooser and the file manager behind one small interface, so
+// that the window's tests can answer them.
 #pragma once
 
-#include <string>
+#include <QPointer>
 
+#include <string>
+#include <vector>
+
+class QMessageBox;
 class QWidget;
 
 namespace pelldrin {
@@ -17,9 +21,13 @@ class IDialogs {
     virtual void ShowInfo(const std::string& text, const std::string& caption) = 0;
     // A question with Yes and No, No the default; true on Yes.
     virtual bool AskYesNo(const std::string& text, const std::string& caption) = 0;
+    // Closes every question still open as if answered No: what it asked about is over.
+    virtual void CloseQuestions() = 0;
     // The folder chooser, opened at initialFolder; empty when cancelled.
     virtual std::string ChooseFolder(const std::string& initialFolder,
                                      const std::string& title) = 0;
+    // Shows the folder in the platform's file manager; false when that cannot be done.
+    virtual bool OpenFolder(const std::string& folder) = 0;
 };
 
 // The real dialogs, owned by a parent window.
@@ -29,10 +37,13 @@ class QtDialogs : public IDialogs {
     void ShowError(const std::string& text, const std::string& caption) override;
     void ShowInfo(const std::string& text, const std::string& caption) override;
     bool AskYesNo(const std::string& text, const std::string& caption) override;
+    void CloseQuestions() override;
     std::string ChooseFolder(const std::string& initialFolder, const std::string& title) override;
+    bool OpenFolder(const std::string& folder) override;
 
   private:
     QWidget* parent_;
+    std::vector<QPointer<QMessageBox>> questions_; // open ones, the latest last
 };
 
 } // namespace pelldrin

@@ -2,12 +2,15 @@
 
 #include "app/AboutForm.h"
 #include "app/PreviewForm.h"
+#include "app/TextForm.h"
 #include "base/FileSystem.h"
 #include "base/TextHelpers.h"
 #include "base/VideoFormats.h"
+#include "script/TaskScript.h"
 #include "settings/FileListing.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -26,11 +29,13 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QThread>
@@ -70,6 +75,67 @@ bool IsSubtitleFile(const std::string& path) {
     return !path.empty() &&
            (SameTextN(ext, ".ass", 4) || SameTextN(ext, ".ssa", 4) || SameTextN(ext, ".srt", 4));
 }
+
+// What a task row keeps besides its text (the subtitle's path). A converted row is no
+// longer queued, so it keeps its TaskLine, warnings and folder itself.
+enum RowRole : int {
+    kIdRole = Qt::UserRole, // the task's queue id
+    kTaskLineRole,          // the TaskLine, kept equal to the queue's while queued
+    kWarningsRole,          // the warnings of a converted task (QStringList)
+    kFolderRole,            // the folder a converted task was written into
+};
+
+// The format and rate a row shows beside its file, as the lists name them.
+QString RowTag(const QString& taskLine) {
+    try {
+        std::int64_t formatIndex = -1;
+        const std::string line = taskLine.toStdString();
+        const VideoFormat* format = TryParseInt(TaskLineField(line, FormatIndex), formatIndex)
+                                        ? VideoFormatFor(formatIndex)
+                                        : nullptr;
+        const FrameRate* rate = FrameRateFor(TaskLineField(line, RateIndex));
+        if (format && rate) {
+            return Q(std::string(format->listText) + "  " + std::string(rate->listText));
+        }
+    } catch (const TaskLineError&) {
+    }
+    return {};
+}
+
+// Draws a task row: the path, shortened in its middle where the row is too narrow, and the
+// task's format and rate at the row's right end.
+class TaskRowDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    // Narrow, so that a row is as wide as the list and the list never scrolls sideways.
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return {option.fontMetrics.height(), QStyledItemDelegate::sizeHint(option, index).height()};
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem opt(option);
+        initStyleOption(&opt, index);
+        const QString tag = RowTag(index.data(kTaskLineRole).toString());
+        QStyle* style = opt.widget ? opt.widget->style() : QApplication::style();
+        if (tag.isEmpty()) {
+            style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
+            return;
+        }
+        const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, opt.widget);
+        const int tagWidth = opt.fontMetrics.horizontalAdvance(tag) + opt.fontMetrics.height();
+        opt.text = opt.fontMetrics.elidedText(opt.text, Qt::ElideMiddle,
+                                              std::max(0, textRect.width() - tagWidth));
+        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
+        painter->save();
+        const bool selected = opt.state.testFlag(QStyle::State_Selected);
+        painter->setPen(
+            opt.palette.color(selected ? QPalette::HighlightedText : QPalette::PlaceholderText));
+        painter->drawText(textRect.adjusted(0, 0, -3, 0), Qt::AlignRight | Qt::AlignVCenter, tag);
+        painter->restore();
+    }
+};
 
 } // namespace
 
@@ -112,8 +178,17 @@ class TMainform::Host : public IBatchHost {
     }
     void TaskFinishedWithWarnings(std::uint64_t id,
                                   const std::vector<std::string>& warnings) override {
-        Post([this, id, warnings] {
+        // Called on the worker's thread before it takes the next task, so the current
+        // task folder is still this task's.
+        const std::string folder = form_.run_->CurrentTaskFolder();
+        Post([this, id, warnings, folder] {
             if (auto* item = form_.RowOf(id)) {
+                QStringList lines;
+                for (const std::string& line : warnings) {
+                    lines << Q(line);
+                }
+                item->setData(kWarningsRole, lines);
+                item->setData(kFolderRole, Q(folder));
                 form_.MarkRow(item, RowMark::Warned, JoinLines(warnings));
             }
         });
@@ -172,7 +247,7 @@ TMainform::TMainform(std::string programFolder, IDialogs* dialogs, QWidget* pare
 
     BuildControls();
     LoadStartupState();
-    FixSize();
+    PlaceWindow();
 }
 
 TMainform::~TMainform() {
@@ -196,20 +271,24 @@ struct ControlEntry {
 };
 
 constexpr ControlEntry kControlTable[] = {
-    {"TntPanel1", nullptr}, {"Pathlabel", "L001"},  {"Pathedit", nullptr},
-    {"browsebtn", "L002"},  {"tasklist", nullptr},  {"pmenu1", nullptr},
-    {"deltaskm", "L016"},   {"Clm", "L017"},        {"TntGroupBox1", nullptr},
-    {"TntLabel1", nullptr}, {"cprogbar", nullptr},  {"TntGroupBox2", nullptr},
-    {"Proglabel", "L003"},  {"progbar", nullptr},   {"group1", "L004"},
-    {"fblabel", "L005"},    {"lbox", nullptr},      {"Srtlabel", "L010"},
-    {"stylebox", nullptr},  {"Fpslabel", "L006"},   {"FPSbox", nullptr},
-    {"ensupbox", "L007"},   {"EnEndBlack", "L020"}, {"EnFirstBlack", "L008"},
-    {"Cmdlabel", "L009"},   {"Cmdedit", nullptr},   {"Group2", "L011"},
-    {"closetc", "L012"},    {"Proghlabel", "L013"}, {"plvbox", nullptr},
-    {"actbtn", "L014"},     {"brkbtn", "L015"},     {"iconpop", nullptr},
-    {"showm", "L018"},      {"quitm", "L019"},      {"Timer1", nullptr},
-    {"previewm", "L021"},   {"aboutm", "L022"},
+    {"TntPanel1", nullptr},  {"Pathlabel", "L001"},  {"Pathedit", nullptr},
+    {"browsebtn", "L002"},   {"tasklist", nullptr},  {"pmenu1", nullptr},
+    {"deltaskm", "L016"},    {"Clm", "L017"},        {"TntGroupBox1", nullptr},
+    {"TntLabel1", "L023"},   {"cprogbar", nullptr},  {"TntGroupBox2", nullptr},
+    {"Proglabel", "L003"},   {"progbar", nullptr},   {"group1", "L004"},
+    {"fblabel", "L005"},     {"lbox", nullptr},      {"Srtlabel", "L010"},
+    {"stylebox", nullptr},   {"Fpslabel", "L006"},   {"FPSbox", nullptr},
+    {"ensupbox", "L007"},    {"EnEndBlack", "L020"}, {"EnFirstBlack", "L008"},
+    {"Cmdlabel", "L009"},    {"Cmdedit", nullptr},   {"Group2", "L011"},
+    {"closetc", "L012"},     {"Proghlabel", "L013"}, {"plvbox", nullptr},
+    {"actbtn", "L014"},      {"brkbtn", "L015"},     {"iconpop", nullptr},
+    {"showm", "L018"},       {"quitm", "L019"},      {"Timer1", nullptr},
+    {"previewm", "L021"},    {"aboutm", "L022"},     {"showwarnm", "L029"},
+    {"openfolderm", "L030"},
 };
+
+// The items of plvbox, in its order, by their caption keys.
+constexpr const char* kPriorityKeys[] = {"L024", "L025", "L026", "L027"};
 
 const ControlEntry& ControlNamed(std::string_view name) {
     for (const ControlEntry& entry : kControlTable) {
@@ -309,8 +388,11 @@ void TMainform::BuildTaskList(QWidget* central, QVBoxLayout* top) {
     tasklist->setContextMenuPolicy(Qt::CustomContextMenu);
     tasklist->setTextElideMode(Qt::ElideMiddle);
     tasklist->setMinimumHeight(80);
+    tasklist->setItemDelegate(new TaskRowDelegate(tasklist));
     pmenu1 = Make<QMenu>(tasklist, "pmenu1");
     previewm = MakeAction(pmenu1, "previewm");
+    showwarnm = MakeAction(pmenu1, "showwarnm");
+    openfolderm = MakeAction(pmenu1, "openfolderm");
     pmenu1->addSeparator();
     deltaskm = MakeAction(pmenu1, "deltaskm");
     Clm = MakeAction(pmenu1, "Clm");
@@ -322,7 +404,6 @@ void TMainform::BuildProgressFrames(QWidget* central, QVBoxLayout* top) {
     auto* currentRow = new QHBoxLayout(TntGroupBox1);
     currentRow->setContentsMargins(5, 2, 5, 2);
     TntLabel1 = Make<QLabel>(TntGroupBox1, "TntLabel1");
-    TntLabel1->setText("当前进度"); // fixed: no language key carries it
     cprogbar = Make<QProgressBar>(TntGroupBox1, "cprogbar");
     cprogbar->setValue(0);
     currentRow->addWidget(TntLabel1);
@@ -396,7 +477,9 @@ void TMainform::BuildRunOptions(QWidget* central, QHBoxLayout* groups) {
     closetc->setChecked(true);
     Proghlabel = Make<QLabel>(Group2, "Proghlabel");
     plvbox = Make<QComboBox>(Group2, "plvbox");
-    plvbox->addItems({"Normal", "Lower", "Higher", "Realtime(Warning)"});
+    for (const char* key : kPriorityKeys) {
+        plvbox->addItem(key); // the caption comes with the language
+    }
     plvbox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     plvbox->setMinimumContentsLength(8);
     g2->addWidget(closetc);
@@ -413,9 +496,11 @@ void TMainform::ConnectHandlers() {
     connect(Timer1, &QTimer::timeout, this, &TMainform::Timer1Timer);
     connect(tasklist, &QListWidget::itemSelectionChanged, this, &TMainform::tasklistClick);
     connect(tasklist, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-        deltaskm->setEnabled(tasklist->currentItem() != nullptr);
-        // A converted row keeps no task record to draw from.
-        previewm->setEnabled(SelectedTask().has_value());
+        const QListWidgetItem* item = tasklist->currentItem();
+        for (QAction* action : {deltaskm, previewm, openfolderm}) {
+            action->setEnabled(item != nullptr);
+        }
+        showwarnm->setEnabled(item && !item->data(kWarningsRole).toStringList().isEmpty());
         pmenu1->popup(tasklist->viewport()->mapToGlobal(pos));
     });
     connect(lbox, &QComboBox::activated, this, &TMainform::lboxChange);
@@ -428,6 +513,8 @@ void TMainform::ConnectHandlers() {
     connect(deltaskm, &QAction::triggered, this, &TMainform::deltaskmClick);
     connect(Clm, &QAction::triggered, this, &TMainform::ClmClick);
     connect(previewm, &QAction::triggered, this, &TMainform::previewmClick);
+    connect(showwarnm, &QAction::triggered, this, &TMainform::showwarnmClick);
+    connect(openfolderm, &QAction::triggered, this, &TMainform::openfoldermClick);
     connect(tasklist, &QListWidget::itemDoubleClicked, this, &TMainform::previewmClick);
     connect(aboutm, &QAction::triggered, this, &TMainform::aboutmClick);
     connect(plvbox, &QComboBox::activated, this, &TMainform::plvboxChange);
@@ -438,15 +525,57 @@ void TMainform::ConnectHandlers() {
     connect(quitm, &QAction::triggered, this, &TMainform::quitmClick);
 }
 
-void TMainform::FixSize() {
-    // The least size that shows every caption whole, and no less than the
-    // window's designed client area of 323 by 475.
+void TMainform::PlaceWindow() {
+    // The least size shows every caption whole, and no less than the window's designed
+    // client area of 323 by 475; the user may make it larger.
     centralWidget()->setMinimumSize(323, 475);
-    setFixedSize(minimumSizeHint());
-    if (const QScreen* screen = this->screen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - rect().center());
+    const QSize least = minimumSizeHint();
+    setMinimumSize(least);
+    resize(least);
+    const QScreen* primary = screen();
+    if (!primary) {
+        return;
     }
+    if (settings_.Window) {
+        const WindowPlace& p = *settings_.Window;
+        const QSize wanted = QSize(p.width, p.height).expandedTo(least);
+        // Back where it was only when its top edge is on a screen that is still there;
+        // otherwise at the same size, centred.
+        const QScreen* target = nullptr;
+        for (const QScreen* s : QGuiApplication::screens()) {
+            const QRect strip =
+                QRect(p.left, p.top, wanted.width(), 30).intersected(s->availableGeometry());
+            if (strip.width() >= 60 && strip.height() >= 20) {
+                target = s;
+                break;
+            }
+        }
+        const QRect area = (target ? target : primary)->availableGeometry();
+        resize(wanted.boundedTo(area.size()).expandedTo(least));
+        if (target) {
+            move(p.left, p.top);
+            return;
+        }
+    }
+    const QRect area = primary->availableGeometry();
+    move(area.center() - rect().center());
+}
+
+void TMainform::NotePlace() {
+    if (isVisible() &&
+        !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))) {
+        place_ = WindowPlace{x(), y(), width(), height()};
+    }
+}
+
+void TMainform::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    NotePlace();
+}
+
+void TMainform::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    NotePlace();
 }
 
 void TMainform::LoadStartupState() {
@@ -482,6 +611,12 @@ std::string TMainform::Format(const std::string& key, std::vector<FormatArg> arg
 }
 
 void TMainform::SetCaption(const std::string& key, const std::string& text) {
+    for (int i = 0; i < static_cast<int>(std::size(kPriorityKeys)); ++i) {
+        if (key == kPriorityKeys[i]) {
+            plvbox->setItemText(i, Q(text));
+            return;
+        }
+    }
     const auto it =
         std::find_if(std::begin(kControlTable), std::end(kControlTable),
                      [&](const ControlEntry& e) { return e.captionKey && key == e.captionKey; });
@@ -520,11 +655,15 @@ void TMainform::BuildLanguageMenu() {
     }
     languageMenu = mainmenu->addMenu(Q(menu_.caption.empty() ? Msg("C011") : menu_.caption));
     languageMenu->setObjectName("languageMenu");
+    languageGroup = new QActionGroup(languageMenu);
     for (std::size_t i = 0; i < menu_.entries.size(); ++i) {
         QAction* item = languageMenu->addAction(Q(menu_.entries[i].name));
         item->setObjectName(Q("language" + std::to_string(i)));
         item->setToolTip(Q(menu_.entries[i].file));
         item->setStatusTip(Q(menu_.entries[i].file));
+        item->setCheckable(true);
+        item->setChecked(menu_.applied == i);
+        languageGroup->addAction(item);
         connect(item, &QAction::triggered, this, [this, i] { LanguageClick(static_cast<int>(i)); });
     }
     languageMenu->addSeparator();
@@ -534,6 +673,13 @@ void TMainform::BuildLanguageMenu() {
 void TMainform::LanguageClick(int entry) {
     Captions captions(*this);
     SwitchLanguage(menu_, static_cast<std::size_t>(entry), ConfigFile(), texts_, captions);
+    // The menu's own title follows at once, and the mark stays on the language shown (a
+    // file that broke since the start is not applied).
+    languageMenu->setTitle(Q(Msg("C011")));
+    const auto items = languageGroup->actions();
+    for (int i = 0; i < items.size(); ++i) {
+        items[i]->setChecked(menu_.applied == static_cast<std::size_t>(i));
+    }
 }
 
 void TMainform::ListStyles() {
@@ -581,6 +727,11 @@ void TMainform::SetRunning(bool running) {
         w->setEnabled(!running);
     }
     brkbtn->setEnabled(running);
+    if (!running) {
+        // Every question this window asks is about the run: once it has ended, a Yes
+        // would stop nothing.
+        dialogs_->CloseQuestions();
+    }
 }
 
 TaskControls TMainform::CurrentControls() const {
@@ -597,14 +748,15 @@ TaskControls TMainform::CurrentControls() const {
 
 void TMainform::AddRow(const TaskEntry& entry) {
     auto* item = new QListWidgetItem(Q(entry.path), tasklist);
-    item->setData(Qt::UserRole, QVariant::fromValue<qulonglong>(entry.id));
+    item->setData(kIdRole, QVariant::fromValue<qulonglong>(entry.id));
+    item->setData(kTaskLineRole, Q(entry.taskLine));
     item->setToolTip(Q(entry.path));
 }
 
 QListWidgetItem* TMainform::RowOf(std::uint64_t id) const {
     for (int i = 0; i < tasklist->count(); ++i) {
         QListWidgetItem* item = tasklist->item(i);
-        if (item->data(Qt::UserRole).toULongLong() == id) {
+        if (item->data(kIdRole).toULongLong() == id) {
             return item;
         }
     }
@@ -641,44 +793,61 @@ void TMainform::MarkRow(QListWidgetItem* item, RowMark mark, const std::string& 
     }
 }
 
+namespace {
+
+// A message and the names it lists, at most kMaxSkippedNames of them.
+std::string NamedList(std::string text, const std::vector<std::string>& names) {
+    for (std::size_t i = 0; i < names.size() && i < kMaxSkippedNames; ++i) {
+        text += "\n" + names[i];
+    }
+    if (names.size() > kMaxSkippedNames) {
+        text += "\n... (" + std::to_string(names.size() - kMaxSkippedNames) + ")";
+    }
+    return text;
+}
+
+} // namespace
+
 void TMainform::AddDroppedFiles(const QStringList& paths) {
+    Duplicates duplicates;
     for (const QString& file : paths) {
         const std::string path = S(file);
         if (!path.empty() && QFileInfo(file).isDir()) {
-            AddFolder(path);
+            AddFolder(path, duplicates);
         } else if (!IsSubtitleFile(path)) {
             // The message says what was refused; the path says which file.
             dialogs_->ShowError(Msg("C001") + "\n" + path, Msg("C002"));
         } else {
-            AddTask(path);
+            AddTask(path, duplicates);
         }
+    }
+    if (!duplicates.empty()) {
+        dialogs_->ShowError(NamedList(Msg("C027"), duplicates), Msg("C002"));
     }
 }
 
-void TMainform::AddFolder(const std::string& folder) {
+void TMainform::AddFolder(const std::string& folder, Duplicates& duplicates) {
     // The folder's own files only, by name; sub-folders are not searched.
     std::vector<std::string> skipped;
     for (const std::string& path : ListFiles(folder, "*")) {
         if (!QFileInfo(Q(path)).isDir() && IsSubtitleFile(path)) {
-            AddTask(path);
+            AddTask(path, duplicates);
         } else {
             skipped.push_back(FileNamePart(path));
         }
     }
-    if (skipped.empty()) {
-        return;
+    if (!skipped.empty()) {
+        dialogs_->ShowError(NamedList(Msg("C020") + "\n" + folder, skipped), Msg("C002"));
     }
-    std::string text = Msg("C020") + "\n" + folder;
-    for (std::size_t i = 0; i < skipped.size() && i < kMaxSkippedNames; ++i) {
-        text += "\n" + skipped[i];
-    }
-    if (skipped.size() > kMaxSkippedNames) {
-        text += "\n... (" + std::to_string(skipped.size() - kMaxSkippedNames) + ")";
-    }
-    dialogs_->ShowError(text, Msg("C002"));
 }
 
-void TMainform::AddTask(const std::string& path) {
+void TMainform::AddTask(const std::string& path, Duplicates& duplicates) {
+    // A second task for a file would convert it into the same folder again; the one
+    // queued keeps its row, and its settings can be changed there.
+    if (queue_.HasPath(path)) {
+        duplicates.push_back(path);
+        return;
+    }
     try {
         const auto index = queue_.AppendNew(path, CurrentControls());
         if (auto entry = queue_.Get(index)) {
@@ -718,13 +887,16 @@ std::optional<std::size_t> TMainform::SelectedTask() const {
     if (tasklist->count() == 0 || !item || !item->isSelected()) {
         return std::nullopt;
     }
-    return queue_.IndexOf(item->data(Qt::UserRole).toULongLong());
+    return queue_.IndexOf(item->data(kIdRole).toULongLong());
 }
 
 void TMainform::SetSelectedField(int field, const std::string& value) {
     if (const auto index = SelectedTask()) {
         try {
             queue_.SetField(*index, field, value);
+            if (const auto entry = queue_.Get(*index)) {
+                tasklist->currentItem()->setData(kTaskLineRole, Q(entry->taskLine));
+            }
         } catch (const std::exception& e) {
             dialogs_->ShowError(e.what(), Msg("C016"));
         }
@@ -790,7 +962,7 @@ void TMainform::deltaskmClick() {
     if (!item || !item->isSelected()) {
         return;
     }
-    if (const auto index = queue_.IndexOf(item->data(Qt::UserRole).toULongLong())) {
+    if (const auto index = queue_.IndexOf(item->data(kIdRole).toULongLong())) {
         queue_.Remove(*index);
     }
     delete item;
@@ -816,7 +988,7 @@ void TMainform::closetcClick() {
 }
 
 void TMainform::browsebtnClick() {
-    std::string folder = dialogs_->ChooseFolder("/", Msg("C012"));
+    std::string folder = dialogs_->ChooseFolder(settings_.OutputFolder, Msg("C012"));
     if (folder.empty()) {
         return;
     }
@@ -859,7 +1031,8 @@ void TMainform::actbtnClick() {
 }
 
 void TMainform::brkbtnClick() {
-    if (dialogs_->AskYesNo(Msg("C009"), Msg("C008"))) {
+    // The run may end while the question is open (which closes it, as No).
+    if (dialogs_->AskYesNo(Msg("C009"), Msg("C008")) && run_->BatchRunning()) {
         run_->RequestStop();
     }
 }
@@ -877,6 +1050,9 @@ void TMainform::Timer1Timer() {
     if (notice->warnedTasks > 0) {
         text += "\n" + Format("C017", {std::int64_t{notice->warnedTasks}});
     }
+    if (notice->stopped) {
+        text += "\n" + Msg("C026");
+    }
     dialogs_->ShowInfo(text, Msg("C006"));
     progbar->setValue(0);
     cprogbar->setValue(0);
@@ -886,24 +1062,50 @@ void TMainform::showmClick() {
     ToggleShown();
 }
 
+bool TMainform::ConfirmQuit() {
+    if (!run_->BatchRunning()) {
+        return true;
+    }
+    if (!dialogs_->AskYesNo(Msg("C007"), Msg("C008"))) {
+        return false;
+    }
+    // The converter must not outlive the program: stop it before closing.
+    run_->StopAndWait(std::chrono::milliseconds(kQuitWaitMs));
+    return true;
+}
+
 void TMainform::quitmClick() {
-    if (run_->BatchRunning()) {
-        if (!dialogs_->AskYesNo(Msg("C007"), Msg("C008"))) {
-            return;
-        }
-        // The converter must not outlive the program: stop it before closing.
-        run_->StopAndWait(std::chrono::milliseconds(kQuitWaitMs));
+    if (!ConfirmQuit()) {
+        return;
     }
     quitting_ = true;
     close();
 }
 
+std::optional<std::pair<std::string, std::string>>
+TMainform::RowTask(const QListWidgetItem* item) const {
+    if (!item) {
+        return std::nullopt;
+    }
+    if (const auto index = queue_.IndexOf(item->data(kIdRole).toULongLong())) {
+        if (const auto entry = queue_.Get(*index)) {
+            return std::pair{entry->path, entry->taskLine};
+        }
+    }
+    const QString taskLine = item->data(kTaskLineRole).toString();
+    if (taskLine.isEmpty()) {
+        return std::nullopt;
+    }
+    return std::pair{S(item->text()), S(taskLine)};
+}
+
 void TMainform::previewmClick() {
-    const auto index = SelectedTask();
-    const auto entry = index ? queue_.Get(*index) : std::nullopt;
-    if (!entry) {
+    const QListWidgetItem* item = tasklist->currentItem();
+    const auto task = item && item->isSelected() ? RowTask(item) : std::nullopt;
+    if (!task) {
         return;
     }
+    const auto& [path, taskLine] = *task;
     // The script goes into a folder of the preview's own: the task's output stays untouched.
     auto folder = std::make_unique<QTemporaryDir>();
     std::optional<PreviewSource> source;
@@ -915,14 +1117,12 @@ void TMainform::previewmClick() {
         error = Q(Msg("C015") + "\n" + reason);
     } else {
         try {
-            source = PreparePreview(entry->path, entry->taskLine, programFolder_, *tools,
-                                    S(folder->path()));
+            source = PreparePreview(path, taskLine, programFolder_, *tools, S(folder->path()));
         } catch (const std::exception& e) {
             error = Q(e.what());
         }
     }
-    PreviewTexts texts{Q(Format("C021", {FileNamePart(entry->path)})), Q(Msg("C022")),
-                       Q(Msg("C023"))};
+    PreviewTexts texts{Q(Format("C021", {FileNamePart(path)})), Q(Msg("C022")), Q(Msg("C023"))};
     delete previewForm;
     previewForm =
         new TPreviewForm(std::move(folder), std::move(source), error, std::move(texts), this);
@@ -930,10 +1130,54 @@ void TMainform::previewmClick() {
     previewForm->show();
 }
 
+void TMainform::showwarnmClick() {
+    const QListWidgetItem* item = tasklist->currentItem();
+    const QStringList warnings = item ? item->data(kWarningsRole).toStringList() : QStringList();
+    if (warnings.isEmpty()) {
+        return;
+    }
+    delete warningsForm;
+    const TextFormTexts texts{Q(Format("C028", {FileNamePart(S(item->text()))})),
+                              Q(CaptionText(texts_, "L028")), Q(CaptionText(texts_, "L031"))};
+    warningsForm = new TTextForm(warnings.join('\n'), texts, false, this);
+    warningsForm->setObjectName("warningsForm");
+    warningsForm->setAttribute(Qt::WA_DeleteOnClose);
+    warningsForm->resize(640, 320);
+    warningsForm->show();
+}
+
+void TMainform::openfoldermClick() {
+    const QListWidgetItem* item = tasklist->currentItem();
+    if (!item) {
+        return;
+    }
+    // A converted task's own folder; for a queued one, the folder an earlier conversion
+    // left, else the output folder it will go into.
+    std::string folder = S(item->data(kFolderRole).toString());
+    if (folder.empty()) {
+        folder = settings_.OutputFolder;
+        try {
+            const std::string own = JoinPath(
+                settings_.OutputFolder,
+                ChooseTaskFolderName(S(item->text()), programFolder_, settings_.OutputFolder));
+            if (QFileInfo(Q(own)).isDir()) {
+                folder = own;
+            }
+        } catch (const std::exception&) {
+            // No name to look for: the output folder it is.
+        }
+    }
+    if (!dialogs_->OpenFolder(folder)) {
+        dialogs_->ShowError(Format("C029", {folder}), Msg("C016"));
+    }
+}
+
 void TMainform::aboutmClick() {
     delete aboutForm;
-    const AboutTexts texts{Q(Msg("C024")), Q(Format("C025", {std::string(kLicenceFileName)})),
-                           Q(Format("C025", {std::string(kNoticesFileName)}))};
+    const AboutTexts texts{
+        {Q(Msg("C024")), Q(CaptionText(texts_, "L028")), Q(CaptionText(texts_, "L031"))},
+        Q(Format("C025", {std::string(kLicenceFileName)})),
+        Q(Format("C025", {std::string(kNoticesFileName)}))};
     aboutForm = new TAboutForm(programFolder_, kProgramVersion, texts, this);
     aboutForm->setAttribute(Qt::WA_DeleteOnClose);
     aboutForm->show();
@@ -954,14 +1198,21 @@ void TMainform::changeEvent(QEvent* event) {
 
 void TMainform::closeEvent(QCloseEvent* event) {
     if (!quitting_ && run_->BatchRunning()) {
-        // Closing during a run keeps the run going; the window comes back from the tray.
-        event->ignore();
         if (HasTray()) {
+            // Closing during a run keeps the run going; the window comes back from the tray.
+            event->ignore();
             hide();
-        } else {
-            showMinimized();
+            return;
         }
-        return;
+        // Nothing to come back from: closing is quitting.
+        if (!ConfirmQuit()) {
+            event->ignore();
+            return;
+        }
+    }
+    NotePlace();
+    if (place_) {
+        WriteWindowPlace(ConfigFile(), *place_);
     }
     if (trayIcon) {
         trayIcon->hide();

@@ -18,6 +18,7 @@
 #include <string>
 
 class QAction;
+class QActionGroup;
 class QCheckBox;
 class QComboBox;
 class QFrame;
@@ -39,6 +40,7 @@ namespace pelldrin {
 
 class TAboutForm;
 class TPreviewForm;
+class TTextForm;
 
 // The files and folders named on a command line (after the program's name), as
 // absolute paths, so "open with" and `pelldrin a.ass season2/` queue them.
@@ -84,8 +86,14 @@ class TMainform : public QMainWindow {
     void PatheditChange();
     void showmClick();
     void quitmClick();
-    // Opens the preview of the selected task (replacing an open one).
+    // Opens the preview of the selected row's task (replacing an open one), also for a row
+    // whose task was converted.
     void previewmClick();
+    // Shows the selected row's warnings in full, in a box they can be copied from.
+    void showwarnmClick();
+    // Opens the selected row's output folder in the platform's file manager: the folder the
+    // task was converted into, or else the output folder.
+    void openfoldermClick();
     // Opens the About box, read afresh from the program folder.
     void aboutmClick();
     // A click on a language menu item: saves and applies that language.
@@ -96,6 +104,8 @@ class TMainform : public QMainWindow {
     void dropEvent(QDropEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     class Host;
@@ -108,7 +118,10 @@ class TMainform : public QMainWindow {
     void BuildTaskSettings(QWidget* central, QHBoxLayout* groups);
     void BuildRunOptions(QWidget* central, QHBoxLayout* groups);
     void ConnectHandlers();
-    void FixSize();
+    // Sizes the window and puts it at its remembered place, or centred at its least size.
+    void PlaceWindow();
+    // Notes the window's place while it is shown normally, to be saved when it closes.
+    void NotePlace();
     void LoadStartupState();
     void BuildLanguageMenu();
     void ListStyles();
@@ -135,8 +148,15 @@ class TMainform : public QMainWindow {
     enum class RowMark { Queued, Failed, Warned };
     void MarkRow(QListWidgetItem* item, RowMark mark, const std::string& detail);
     void ShowRunMessage(const std::string& message);
-    void AddFolder(const std::string& folder);
-    void AddTask(const std::string& path);
+    // Files that were not added because they are queued already.
+    using Duplicates = std::vector<std::string>;
+    void AddFolder(const std::string& folder, Duplicates& duplicates);
+    void AddTask(const std::string& path, Duplicates& duplicates);
+    // The path and TaskLine of a row's task, queued or converted.
+    std::optional<std::pair<std::string, std::string>> RowTask(const QListWidgetItem* item) const;
+    // During a run, asks whether to stop it and quit (and stops it on Yes); true when the
+    // program may end.
+    bool ConfirmQuit();
     void ToggleShown();
     std::string ConfigFile() const;
 
@@ -150,7 +170,8 @@ class TMainform : public QMainWindow {
     LanguageTexts texts_;
     LanguageMenu menu_;
     bool quitting_ = false;
-    std::string lastRunMessage_; // the run's last message, shown once per run
+    std::optional<WindowPlace> place_; // the window's place while shown normally
+    std::string lastRunMessage_;       // the run's last message, shown once per run
 
   public:
     // Controls, named as the window's layout names them (also their objectName).
@@ -187,16 +208,20 @@ class TMainform : public QMainWindow {
     QAction* deltaskm = nullptr;
     QAction* Clm = nullptr;
     QAction* previewm = nullptr;
+    QAction* showwarnm = nullptr;
+    QAction* openfolderm = nullptr;
     QAction* aboutm = nullptr; // in the language menu and the tray menu
     QMenu* iconpop = nullptr;
     QAction* showm = nullptr;
     QAction* quitm = nullptr;
     QMenuBar* mainmenu = nullptr;
     QMenu* languageMenu = nullptr;
+    QActionGroup* languageGroup = nullptr; // the language items; the applied one is checked
     QTimer* Timer1 = nullptr;
     QSystemTrayIcon* trayIcon = nullptr;
     QPointer<TPreviewForm> previewForm; // the open preview, if any
     QPointer<TAboutForm> aboutForm;     // the open About box, if any
+    QPointer<TTextForm> warningsForm;   // the open list of a row's warnings, if any
 };
 
 } // namespace pelldrin

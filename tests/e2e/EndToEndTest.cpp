@@ -29,7 +29,9 @@ class AnsweringDialogs : public IDialogs {
         questions.push_back(text);
         return true;
     }
+    void CloseQuestions() override {}
     std::string ChooseFolder(const std::string&, const std::string&) override { return {}; }
+    bool OpenFolder(const std::string&) override { return true; }
     std::vector<std::string> errors, infos, questions;
 };
 

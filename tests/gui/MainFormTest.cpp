@@ -4,6 +4,7 @@
 #include "app/MainForm.h"
 #include "app/AboutForm.h"
 #include "app/PreviewForm.h"
+#include "app/TextForm.h"
 #include "base/FileSystem.h"
 #include "settings/ConfigStore.h"
 #include "support/TempDir.h"
@@ -11,10 +12,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,6 +28,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
@@ -47,19 +51,42 @@ class FakeDialogs : public IDialogs {
     }
     bool AskYesNo(const std::string& text, const std::string& caption) override {
         questions.push_back(caption + ": " + text);
+        if (holdQuestions) {
+            // Open like a modal box: events go on until the window closes the question.
+            QEventLoop loop;
+            held = &loop;
+            QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+            loop.exec();
+            held = nullptr;
+            return false;
+        }
         const bool answer = answers.empty() ? false : answers.front();
         if (!answers.empty()) {
             answers.pop_front();
         }
         return answer;
     }
+    void CloseQuestions() override {
+        ++closeCalls;
+        if (held) {
+            ++questionsClosed;
+            held->quit();
+        }
+    }
     std::string ChooseFolder(const std::string& initialFolder, const std::string&) override {
         chooserOpenedAt.push_back(initialFolder);
         return folderAnswer;
     }
-    std::vector<std::string> errors, infos, questions, chooserOpenedAt;
+    bool OpenFolder(const std::string& folder) override {
+        opened.push_back(folder);
+        return true;
+    }
+    std::vector<std::string> errors, infos, questions, chooserOpenedAt, opened;
     std::deque<bool> answers;
     std::string folderAnswer;
+    bool holdQuestions = false;
+    QEventLoop* held = nullptr;
+    int closeCalls = 0, questionsClosed = 0;
 };
 
 // The box of the picture's visible pixels, found independently of the renderer.
@@ -139,6 +166,10 @@ class MainFormTest : public QObject {
         QVERIFY(!form->brkbtn->isEnabled());
         QVERIFY(form->languageMenu != nullptr);
         QCOMPARE(form->languageMenu->title(), QString("Language"));
+        QVERIFY(form->languageMenu->actions()[0]->isChecked());
+        // Keys the file lacks: the texts these controls always had.
+        QCOMPARE(form->TntLabel1->text(), QString("当前进度"));
+        QCOMPARE(form->plvbox->itemText(3), QString("Realtime(Warning)"));
         QCOMPARE(form->stylebox->count(), 3); // no style, big, small
         QCOMPARE(form->stylebox->itemText(1), QString("big.style"));
         QVERIFY(form->width() >= 323);
@@ -170,6 +201,26 @@ class MainFormTest : public QObject {
         const QString longPath = "/" + QString(600, 'x') + ".srt";
         form->AddDroppedFiles({longPath});
         QCOMPARE(form->Queue().Get(3)->path, longPath.toStdString());
+    }
+
+    void aFileDroppedAgainKeepsItsOneRow() {
+        auto form = MakeForm();
+        form->AddDroppedFiles({"/s/a.ass", "/s/b.srt"});
+        form->lbox->setCurrentIndex(1); // other settings: still the same files
+        form->AddDroppedFiles({"/s/a.ass", "/s/c.ass", "/s/b.srt"});
+        QCOMPARE(form->tasklist->count(), 3);
+        QCOMPARE(form->Queue().Count(), size_t(3));
+        QCOMPARE(form->Queue().GetField(0, FormatIndex), std::string("0"));
+        QCOMPARE(form->Queue().Get(2)->path, std::string("/s/c.ass"));
+        QCOMPARE(dialogs->errors.size(), size_t(1)); // one message names both
+        QVERIFY(dialogs->errors[0].find("already in the list") != std::string::npos);
+        QVERIFY(dialogs->errors[0].find("\n/s/a.ass\n/s/b.srt") != std::string::npos);
+        // Once converted and gone from the queue, a file can be queued again.
+        form->tasklist->setCurrentRow(0);
+        form->deltaskmClick();
+        form->AddDroppedFiles({"/s/a.ass"});
+        QCOMPARE(form->tasklist->count(), 3);
+        QCOMPARE(dialogs->errors.size(), size_t(1));
     }
 
     void aRealDropEventQueuesLocalFiles() {
@@ -320,6 +371,7 @@ class MainFormTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(!dialogs->infos.empty(), 15000);
         QCOMPARE(dialogs->questions.size(), size_t(2));
         QCOMPARE(dialogs->questions[0], std::string("Confirm: stop?"));
+        QVERIFY(dialogs->infos[0].find("\nThe run was stopped") != std::string::npos);
         QCOMPARE(form->tasklist->count(), 2); // the stopped task stays first
         QCOMPARE(form->tasklist->item(0)->text().toStdString(), dir->File("a.srt"));
         QVERIFY(form->tasklist->item(0)->icon().isNull());
@@ -327,16 +379,74 @@ class MainFormTest : public QObject {
         QVERIFY(form->actbtn->isEnabled());
     }
 
-    void closingDuringARunKeepsItGoing() {
+    void theStopQuestionClosesWhenTheRunEndsBehindIt() {
         auto form = MakeForm();
-        form->show();
         form->Cmdedit->setText("%0:s --behave=slow:600");
         form->AddDroppedFiles({(Subtitle("a.srt"))});
         form->actbtnClick();
-        form->close();
-        QVERIFY(form->Run().BatchRunning());
-        QTRY_VERIFY_WITH_TIMEOUT(!dialogs->infos.empty(), 15000); // the notice still comes
+        dialogs->holdQuestions = true;
+        form->brkbtnClick(); // returns when the question closes
+        QCOMPARE(dialogs->questionsClosed, 1);
+        QVERIFY(!form->Run().BatchRunning());
+        QVERIFY(form->actbtn->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!dialogs->infos.empty(), 5000);
+        QVERIFY(dialogs->infos[0].find("stopped") == std::string::npos); // it ran to its end
         QCOMPARE(form->Queue().Count(), size_t(0));
+
+        // The real question box closes the same way, answering No.
+        QtDialogs real(form.get());
+        QTimer::singleShot(50, form.get(), [&real] { real.CloseQuestions(); });
+        QVERIFY(!real.AskYesNo("stop?", "Confirm"));
+    }
+
+    void closingDuringARunWithoutATrayAsksAsQuitDoes() {
+        auto form = MakeForm();
+        if (form->HasTray()) {
+            QSKIP("this display has a tray: closing hides the window");
+        }
+        form->show();
+        form->Cmdedit->setText("%0:s --behave=hang");
+        form->AddDroppedFiles({(Subtitle("a.srt"))});
+        form->actbtnClick();
+        dialogs->answers = {false};
+        form->close();
+        QCOMPARE(dialogs->questions.back(), std::string("Confirm: quit?"));
+        QVERIFY(form->isVisible());
+        QVERIFY(form->Run().BatchRunning());
+        dialogs->answers = {true};
+        form->close();
+        QVERIFY(!form->isVisible());
+        QVERIFY(!form->Run().BatchRunning()); // the converter was stopped before the end
+    }
+
+    void theWindowOpensWhereItWasLeft() {
+        auto form = MakeForm();
+        form->show();
+        // No saved place: the least size, centred.
+        const QSize least = form->minimumSize();
+        QCOMPARE(form->size(), least);
+        const QRect area = form->screen()->availableGeometry();
+        QVERIFY(qAbs(form->x() + form->width() / 2 - area.center().x()) <= 2);
+        const QSize larger = (least + QSize(60, 40)).boundedTo(area.size());
+        form->resize(larger);
+        form->move(area.topLeft() + QPoint(20, 10));
+        form->close();
+        const std::string config = dir->File("prog/config.xml");
+        QCOMPARE(ReadConfigValue(config, "Config", "WindowWidth").value(),
+                 std::to_string(larger.width()));
+
+        form = MakeForm();
+        form->show();
+        QCOMPARE(form->size(), larger);
+        QCOMPARE(form->pos(), area.topLeft() + QPoint(20, 10));
+
+        // A place on no screen any more: the same size, centred again.
+        form.reset();
+        WriteConfigValue(config, "Config", "WindowLeft", "-20000");
+        form = MakeForm();
+        form->show();
+        QCOMPARE(form->size(), larger);
+        QVERIFY(qAbs(form->x() + form->width() / 2 - area.center().x()) <= 2);
     }
 
     void quitDuringARunAsksAndStopsTheConverter() {
@@ -369,7 +479,7 @@ class MainFormTest : public QObject {
         dialogs->folderAnswer = "";
         form->browsebtnClick();
         QCOMPARE(form->Pathedit->text().toStdString(), dir->File("out") + "/");
-        QCOMPARE(dialogs->chooserOpenedAt.back(), std::string("/"));
+        QCOMPARE(dialogs->chooserOpenedAt.back(), dir->File("out") + "/");
         dialogs->folderAnswer = "/";
         form->browsebtnClick();
         QCOMPARE(form->Pathedit->text(), QString("/"));
@@ -377,6 +487,8 @@ class MainFormTest : public QObject {
         form->browsebtnClick();
         QCOMPARE(form->Pathedit->text().toStdString(), dir->File("elsewhere") + "/");
         QCOMPARE(form->CurrentSettings().OutputFolder, dir->File("elsewhere") + "/");
+        form->browsebtnClick();
+        QCOMPARE(dialogs->chooserOpenedAt.back(), dir->File("elsewhere") + "/");
         QCOMPARE(ReadConfigValue(dir->File("prog/config.xml"), "Path", "Output").value(),
                  dir->File("elsewhere") + "/");
     }
@@ -425,6 +537,38 @@ class MainFormTest : public QObject {
             form->show();
             QVERIFY(form->grab().save(shots + "/window-warnings.png"));
         }
+
+        // Its menu: every warning in full, its folder, and its preview.
+        form->tasklist->setCurrentRow(0);
+        emit form->tasklist->customContextMenuRequested(QPoint(2, 2));
+        form->pmenu1->hide();
+        for (QAction* entry : {form->previewm, form->showwarnm, form->openfolderm}) {
+            QVERIFY2(entry->isEnabled(), qPrintable(entry->text()));
+        }
+        form->showwarnm->trigger();
+        QVERIFY(form->warningsForm);
+        const QString listed = form->warningsForm->textedit->toPlainText();
+        QVERIFY(listed.contains("Warning: line 1 " + QString(400, 'x') + "\n"));
+        QVERIFY(listed.contains("\nWarning: line 2"));
+        form->warningsForm->copybtn->click();
+        QCOMPARE(QApplication::clipboard()->text(), listed);
+        form->openfolderm->trigger();
+        QCOMPARE(dialogs->opened.back(), dir->File("out/noisy"));
+        form->previewm->trigger();
+        QVERIFY(form->previewForm);
+        QCOMPARE(form->previewForm->windowTitle(), QString("Preview: noisy.srt"));
+
+        // A queued row without warnings: its folder is the output folder, until converted.
+        form->AddDroppedFiles({Subtitle("later.srt")});
+        form->tasklist->setCurrentRow(1);
+        emit form->tasklist->customContextMenuRequested(QPoint(2, 2));
+        form->pmenu1->hide();
+        QVERIFY(!form->showwarnm->isEnabled());
+        form->openfolderm->trigger();
+        QCOMPARE(dialogs->opened.back(), dir->File("out") + "/");
+        form->tasklist->setCurrentRow(1);
+        form->deltaskmClick();
+
         form->actbtnClick();
         QCOMPARE(dialogs->errors.back(), std::string("Start: queue empty"));
         form->tasklist->setCurrentRow(0);
@@ -465,13 +609,25 @@ class MainFormTest : public QObject {
         std::string german = kEnglish;
         german.replace(german.find("Name=\"English\""), 14, "Name=\"Deutsch\"");
         german.replace(german.find("L014=\"Start\""), 12, "L014=\"Los\"");
+        german.replace(german.find("C011=\"Language\""), 15,
+                       "C011=\"Sprache\" L023=\"Aktuell\" L024=\"Normal\" L025=\"Niedriger\" "
+                       "L026=\"Höher\" L027=\"Echtzeit\" L028=\"Schließen\"");
         test::WriteFile(dir->File("prog/lang/Deutsch.xml"), german);
         auto form = MakeForm();
         const auto items = form->languageMenu->actions();
         QCOMPARE(items.size(), 4);                      // two languages, a separator, About
         QCOMPARE(items[0]->text(), QString("Deutsch")); // sorted by file name
+        QVERIFY(!items[0]->isChecked());
+        QVERIFY(items[1]->isChecked());
         items[0]->trigger();
         QCOMPARE(form->actbtn->text(), QString("Los"));
+        QCOMPARE(form->TntLabel1->text(), QString("Aktuell"));
+        QCOMPARE(form->plvbox->itemText(1), QString("Niedriger"));
+        QCOMPARE(form->languageMenu->title(), QString("Sprache"));
+        QVERIFY(items[0]->isChecked());
+        QVERIFY(!items[1]->isChecked());
+        form->aboutm->trigger();
+        QCOMPARE(form->aboutForm->closebtn->text(), QString("Schließen"));
         QCOMPARE(ReadConfigValue(dir->File("prog/config.xml"), "Config", "DefLang").value(),
                  std::string("Deutsch"));
     }
@@ -543,15 +699,15 @@ class MainFormTest : public QObject {
         QVERIFY(form->languageMenu->actions().contains(form->aboutm));
         QVERIFY(form->iconpop->actions().contains(form->aboutm));
         form->aboutm->trigger();
-        QString text = form->aboutForm->aboutedit->toPlainText();
+        QString text = form->aboutForm->textedit->toPlainText();
         QVERIFY(text.contains("Pelldrin 0.3.4.109"));
         QVERIFY(text.contains("Copyright (c) test"));
         QVERIFY(text.contains("The file THIRD-PARTY-NOTICES is missing from the program folder."));
-        QVERIFY(form->aboutForm->aboutedit->isReadOnly());
+        QVERIFY(form->aboutForm->textedit->isReadOnly());
         // Read when the box opens, not when the window started.
         test::WriteFile(dir->File("prog/THIRD-PARTY-NOTICES"), "libass  ISC\n");
         form->aboutm->trigger();
-        text = form->aboutForm->aboutedit->toPlainText();
+        text = form->aboutForm->textedit->toPlainText();
         QVERIFY(text.contains("libass  ISC"));
         QVERIFY(!text.contains("is missing"));
         if (const QString shots = qEnvironmentVariable("PELLDRIN_SCREENSHOTS"); !shots.isEmpty()) {
