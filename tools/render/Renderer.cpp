@@ -704,10 +704,18 @@ void RunChecked(const RenderOptions& options, std::ostream& out, std::ostream& e
 
 } // namespace
 
-int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+              std::string_view version) {
     const std::string program = "pelldrin-render";
     try {
-        RunChecked(ParseRenderOptions(args), out, err);
+        const RenderOptions options = ParseRenderOptions(args);
+        if (options.request == RenderRequest::Help) {
+            out << UsageText();
+        } else if (options.request == RenderRequest::Version) {
+            out << program << ' ' << version << '\n';
+        } else {
+            RunChecked(options, out, err);
+        }
         return 0;
     } catch (const UsageError& e) {
         err << program << ": " << e.what() << '\n' << UsageText();

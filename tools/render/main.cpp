@@ -4,6 +4,8 @@
 #include "render/Preview.h"
 #include "render/Renderer.h"
 
+#include "PelldrinVersion.h"
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -23,5 +25,5 @@ int main(int argc, char** argv) {
     if (pelldrin::render::IsPreviewRequest(args)) {
         return pelldrin::render::RunPreview(args, std::cout, std::cerr);
     }
-    return pelldrin::render::RunRender(args, std::cout, std::cerr);
+    return pelldrin::render::RunRender(args, std::cout, std::cerr, pelldrin::kProgramVersion);
 }

@@ -65,6 +65,16 @@ TEST(RenderOptions, UnquotedTitleWithBlanksIsRejoined) {
     EXPECT_EQ(o.scriptPath, "x.avs");
 }
 
+TEST(RenderOptions, HelpAndVersionAskForNothingElse) {
+    EXPECT_EQ(ParseRenderOptions(Args({"--version"})).request, RenderRequest::Version);
+    EXPECT_EQ(ParseRenderOptions(Args({"-l", "eng", "--help", "-o"})).request, RenderRequest::Help);
+    // As the value of an option it is only a value.
+    const auto o = ParseRenderOptions(
+        Args({"-t", "--help", "-v", "1080p", "-f", "25", "-o", "a.xml", "a.avs"}));
+    EXPECT_EQ(o.request, RenderRequest::Render);
+    EXPECT_EQ(o.title, "--help");
+}
+
 TEST(RenderOptions, UsageErrorsSayWhatIsWrong) {
     EXPECT_NE(UsageMessage(Args({"-v", "1080p", "-f", "25", "-x", "1", "-o", "a.xml", "a.avs"}))
                   .find("unknown option \"-x\""),

@@ -7,6 +7,8 @@
 #include "drawing/FrameScan.h"
 #include "input/SubtitleTrack.h"
 
+#include "PelldrinVersion.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -453,6 +455,22 @@ TEST(RenderRun, ForcedFullFrameAndPgsOutput) {
     const std::string sup = ReadFile(dir.File("f.sup"));
     ASSERT_GT(sup.size(), 13u);
     EXPECT_EQ(sup.substr(0, 2), "PG");
+}
+
+TEST(RenderRun, HelpAndVersionGoToStandardOutput) {
+    const auto r = RunRenderer({"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("usage: pelldrin-render", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("--max-events N"), std::string::npos);
+    EXPECT_EQ(r.err, "");
+    // The program itself, which knows its version.
+    TempDir dir;
+    const std::string command = "'" + std::string(PELLDRIN_RENDER_EXE) + "' --version >'" +
+                                dir.File("out.txt") + "' 2>'" + dir.File("err.txt") + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << ReadFile(dir.File("err.txt"));
+    EXPECT_EQ(ReadFile(dir.File("out.txt")),
+              std::string("pelldrin-render ") + kProgramVersion + "\n");
+    EXPECT_EQ(ReadFile(dir.File("err.txt")), "");
 }
 
 TEST(RenderRun, RefusalsAndFailuresHaveTheirStatusAndName) {

@@ -172,6 +172,10 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
             continue;
         }
         state.afterTitle = false;
+        if (arg == "--help" || arg == "--version") {
+            options.request = arg == "--help" ? RenderRequest::Help : RenderRequest::Version;
+            return options;
+        }
         if (arg.compare(0, 2, "--") == 0) {
             ReadLongOption(args, i, options);
             continue;
@@ -215,6 +219,8 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
 std::string UsageText() {
     return "usage: pelldrin-render -t NAME -l LANG -v FORMAT -f RATE [-a 0|1] [-p 0|1] [-b 0|1]\n"
            "                      [-m ROWS] [-F 0|1] -o OUT.xml [-o OUT.sup] SCRIPT.avs\n"
+           "       pelldrin-render -v FORMAT -f RATE --preview SECONDS -o OUT.png SCRIPT.avs\n"
+           "       pelldrin-render --help | --version\n"
            "  -v  1080p, 1080i, 720p, 480p, 480i or 576i\n"
            "  -f  23.976, 24, 25, 29.97, 50 or 59.94\n"
            "  -a  crop each image to its visible pixels (default 1)\n"

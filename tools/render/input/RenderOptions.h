@@ -18,8 +18,12 @@ using pelldrin::FindVideoFormat;
 using pelldrin::FrameRate;
 using pelldrin::VideoFormat;
 
+// What the command line asks for: a run, or only the usage or the version.
+enum class RenderRequest { Render, Help, Version };
+
 // Everything the command line sets.
 struct RenderOptions {
+    RenderRequest request = RenderRequest::Render;
     std::string title;
     std::string language = "und";
     const VideoFormat* format = nullptr;
@@ -39,10 +43,12 @@ struct RenderOptions {
 // Parses the arguments (args[0] is the program). Values may follow the
 // option letter directly ("-a1") or come as the next argument ("-a 1"); a long
 // option takes "--name=VALUE" or "--name VALUE".
+// "--help" or "--version" as an option asks for that alone: the arguments after it are not
+// read, and nothing is required.
 // Throws UsageError.
 RenderOptions ParseRenderOptions(const std::vector<std::string>& args);
 
-// The usage summary printed after a usage error.
+// The usage summary, printed for --help and after a usage error.
 std::string UsageText();
 
 // Throws UsageError when the command line's format or rate differs from the script's.
