@@ -416,19 +416,55 @@ TEST_F(SupWriterTest, MovingSignStaysInOneEpochAndASeekShowsTheCurrentPicture) {
 }
 
 // A sign that jumps and grows on every frame needs a new object each time: once the epoch's
-// object ids run out, the pictures after go to a new epoch with windows of its own.
-TEST_F(SupWriterTest, JumpingSignThatOutrunsTheObjectIdsStartsANewEpoch) {
+// object buffer runs out, the pictures after go to a new epoch with windows of its own.
+TEST_F(SupWriterTest, JumpingSignThatOutrunsTheObjectBufferStartsANewEpoch) {
     StreamInfo info;
     std::vector<SupEvent> sign;
-    for (int f = 0; f < 80; ++f) {
-        // Each picture moves too far to share its objects with the one before, and has a
-        // size of its own.
-        sign.push_back(
-            Event(24 + f, 25 + f, {RunImage(10 + 70 * (f % 20), 200, 100 + f, 60, 16, f)}));
+    for (int f = 0; f < 48; ++f) {
+        // Each picture moves too far to share its objects with the one before, and is wider
+        // and taller than every id made before it.
+        const int w = 100 + 20 * f;
+        sign.push_back(Event(24 + f, 25 + f,
+                             {RunImage(f % 2 == 0 ? 10 : 1910 - w, 200, w, 60 + 8 * f, 16, f)}));
     }
     const Written w = WriteStream(dir_.File("grow.sup"), info, sign);
     ExpectEventsShown(w, info, sign);
     EXPECT_GE(w.summary.epochs, 2);
+}
+
+TEST_F(SupWriterTest, ASignThatChangesEveryFrameKeepsItsEpochAndItsFrames) {
+    StreamInfo info;
+    // A sign of 80 sizes that changes every frame, a new object each time: more sizes than an
+    // epoch has ids, but the ids are reused, grown to a size the next objects fit, so no
+    // epoch start (a frame lost) interrupts it.
+    std::vector<SupEvent> wobble;
+    for (int f = 0; f < 100; ++f) {
+        const int d = f * 7 % 80;
+        wobble.push_back(Event(24 + f, 25 + f,
+                               {RunImage(400 + 40 * (f % 2), 100, 700 + d, 100 + d / 2, 16, f)}));
+    }
+    const Written w = WriteStream(dir_.File("wobble.sup"), info, wobble);
+    EXPECT_EQ(w.summary.epochs, 1);
+    EXPECT_TRUE(w.report.leftOutFrames.empty()) << DescribeReport(w.report);
+    for (std::size_t i = 0; i < wobble.size(); i += 9) { // grown objects show the same picture
+        EXPECT_TRUE(SamePicture(Expected(wobble[i], info), OnScreen(w, wobble[i].inFrame, info),
+                                info.width, 3))
+            << "event " << i;
+    }
+
+    // A large sign that crosses the screen: one epoch's windows would have to cover its whole
+    // way, too much to draw within a frame, so it takes a few epochs and loses a frame or two
+    // at each.
+    std::vector<SupEvent> crossing;
+    for (int f = 0; f < 40; ++f) {
+        crossing.push_back(
+            Event(24 + f, 25 + f, {RunImage(25 * f + 40 * (f % 2), 12 * f, 800, 400, 16, f)}));
+    }
+    const Written c = WriteStream(dir_.File("crossing.sup"), info, crossing);
+    ExpectEventsShown(c, info, crossing);
+    EXPECT_GE(c.summary.epochs, 2);
+    EXPECT_LE(c.report.leftOutFrames.size(), 2u * static_cast<std::size_t>(c.summary.epochs))
+        << DescribeReport(c.report);
 }
 
 TEST_F(SupWriterTest, FullScreenEffectLeavesOutWhatThePlayerCannotDecodeInTime) {

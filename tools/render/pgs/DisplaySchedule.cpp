@@ -20,6 +20,9 @@ struct DisplayScheduler::Slot {
     std::int64_t decodeTicks = 0; // of its objects, one after another
     std::int64_t freeFrom = 0;    // the ids it gives new versions are no longer shown
     std::size_t inputBytes = 0;
+    // Where the pictures shown back to back from this one end: unless a later one of them
+    // is written, a set that empties the windows comes there.
+    std::int64_t clearFrame = 0;
 };
 
 namespace {
@@ -55,6 +58,12 @@ void DisplayScheduler::Schedule(const std::vector<Picture>& pictures, const std:
     const std::size_t runBase = epochBase + plan.epochs.size();
     nextKey_ = runBase + runs.size();
     codes_.assign(runs.size(), {});
+    std::vector<std::int64_t> chainEnds(pictures.size());
+    for (std::size_t i = pictures.size(); i-- > 0;) {
+        const bool abuts =
+            i + 1 < pictures.size() && pictures[i + 1].inFrame == pictures[i].outFrame;
+        chainEnds[i] = abuts ? chainEnds[i + 1] : pictures[i].outFrame;
+    }
     for (std::size_t r = 0; r < runs.size(); ++r) {
         Slot slot;
         slot.run = &runs[r];
@@ -66,6 +75,7 @@ void DisplayScheduler::Schedule(const std::vector<Picture>& pictures, const std:
         for (slot.member = 0; slot.member < runs[r].count; ++slot.member) {
             const std::size_t i = runs[r].first + slot.member;
             slot.picture = &pictures[i];
+            slot.clearFrame = chainEnds[i];
             Prepare(slot, context);
             ++report_.pictures;
             std::int64_t frame = 0, dts = 0;
@@ -192,10 +202,11 @@ bool DisplayScheduler::Place(const Slot& slot, std::int64_t& frame, std::int64_t
     return dts + slot.duration <= pts && ClearFits(pts, dts, slot);
 }
 
-// Whether a set that empties the windows can follow at the picture's end.
+// Whether a set that empties the windows can follow where the pictures shown back to back
+// end.
 bool DisplayScheduler::ClearFits(std::int64_t pts, std::int64_t dts, const Slot& slot) const {
     const std::vector<Rect>& windows = slot.layout->windows;
-    const std::int64_t out = Pts(slot.picture->outFrame);
+    const std::int64_t out = Pts(slot.clearFrame);
     if (out - WindowsTicks(Areas(windows)) <= pts) {
         return false;
     }

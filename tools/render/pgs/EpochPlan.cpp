@@ -2,78 +2,217 @@
 
 #include "pgs/DecoderModel.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace pelldrin::pgs {
 
 namespace {
 
+// A new id's size is rounded up to these steps, so that later objects of about the same size
+// fit it too.
+constexpr int kWidthStep = 16, kHeightStep = 8;
+// An object takes an id up to this much larger than itself while new ids can be made.
+constexpr std::int64_t kSlackNum = 3, kSlackDen = 2;
+// An id whose last run ended this many frames before a run is free for it: the run's set can
+// be decoded while the sets before it wait to be shown.
+constexpr std::int64_t kAheadFrames = 2;
+
+struct IdSlot {
+    int w = 0, h = 0;
+    std::int64_t lastOut = -1; // where the last run that used the id ends
+};
+
 struct IdTable {
-    std::vector<Rect> sizes; // by id: only w and h count
+    std::vector<IdSlot> ids;
     std::int64_t bytes = 0;
 };
 
-// An id of the object's size that the run does not use yet, or a new one; false when the
-// epoch has no room for it.
-bool TakeId(IdTable& ids, const Rect& area, const std::vector<unsigned>& taken, unsigned& id) {
-    for (std::size_t i = 0; i < ids.sizes.size(); ++i) {
-        const bool free = taken.empty() || taken[0] != i;
-        if (free && ids.sizes[i].w == area.w && ids.sizes[i].h == area.h) {
-            id = static_cast<unsigned>(i);
-            return true;
-        }
+struct Choice {
+    unsigned id = 0;
+    Rect area; // the object's area grown to the id's size
+};
+
+std::int64_t Ticks(const std::vector<Rect>& windows) {
+    std::vector<std::int64_t> areas;
+    for (const Rect& r : windows) {
+        areas.push_back(r.Area());
     }
-    if (ids.sizes.size() >= kMaxObjectIds ||
-        ids.bytes + area.Area() > static_cast<std::int64_t>(kObjectBufferBytes)) {
+    return WindowsTicks(areas);
+}
+
+// Where an object grows to a size: inside one of the windows if it can, else from one of its
+// corners; always on the plane and off the run's other objects. False when it cannot.
+bool GrowTo(const Rect& area, int w, int h, const StreamInfo& info,
+            const std::vector<Rect>& windows, const std::vector<Choice>& others, Rect& grown) {
+    if (w > info.width || h > info.height) {
         return false;
     }
-    id = static_cast<unsigned>(ids.sizes.size());
-    ids.sizes.push_back(area);
-    ids.bytes += area.Area();
-    return true;
-}
-
-bool TakeIds(IdTable& ids, const Run& run, std::vector<unsigned>& out) {
-    IdTable trial = ids;
-    out.clear();
-    for (const PictureObject& o : run.objects) {
-        unsigned id = 0;
-        if (!TakeId(trial, o.area, out, id)) {
-            return false;
+    const auto fits = [&](const Rect& r) {
+        return r.Contains(area) && std::none_of(others.begin(), others.end(), [&](const Choice& c) {
+                   return c.area.Overlaps(r);
+               });
+    };
+    for (const Rect& window : windows) {
+        if (window.w >= w && window.h >= h) {
+            grown = {std::clamp(area.x, window.x, window.x + window.w - w),
+                     std::clamp(area.y, window.y, window.y + window.h - h), w, h};
+            if (fits(grown)) {
+                return true;
+            }
         }
-        out.push_back(id);
     }
-    ids = std::move(trial);
-    return true;
+    for (const bool right : {false, true}) {
+        for (const bool bottom : {false, true}) {
+            grown = {std::clamp(right ? area.x + area.w - w : area.x, 0, info.width - w),
+                     std::clamp(bottom ? area.y + area.h - h : area.y, 0, info.height - h), w, h};
+            if (fits(grown)) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
-// Grows the window that takes the area at the least cost, or opens a second one; when
-// neither keeps the windows apart, one window covers everything.
+int RoundUp(int v, int step, int limit) {
+    return std::min(limit, (v + step - 1) / step * step);
+}
+
+struct Planner {
+    const StreamInfo& info;
+    std::int64_t frameTicks = 0;
+
+    // An id for an object of a run: one of its size, or a little larger, free since a few
+    // frames before the run (so that the run can be decoded ahead); else a new id; else, with
+    // the buffer full, the id the object fits that was used longest ago. False when the epoch
+    // has no room for it.
+    bool TakeId(IdTable& table, const Rect& area, const Run& run, const std::vector<Rect>& windows,
+                std::vector<Choice>& chosen) const {
+        const auto pick = [&](bool full) {
+            int best = -1;
+            Rect bestRect;
+            for (std::size_t i = 0; i < table.ids.size(); ++i) {
+                const IdSlot& slot = table.ids[i];
+                const std::int64_t slotArea = std::int64_t{slot.w} * slot.h;
+                Rect grown;
+                const bool taken = std::any_of(chosen.begin(), chosen.end(),
+                                               [i](const Choice& c) { return c.id == i; });
+                if (taken || slot.w < area.w || slot.h < area.h ||
+                    (!full && (slot.lastOut > run.inFrame - kAheadFrames ||
+                               slotArea * kSlackDen > area.Area() * kSlackNum)) ||
+                    !GrowTo(area, slot.w, slot.h, info, windows, chosen, grown)) {
+                    continue;
+                }
+                const IdSlot* b = best < 0 ? nullptr : &table.ids[static_cast<std::size_t>(best)];
+                const bool better =
+                    b == nullptr || (full ? slot.lastOut < b->lastOut
+                                          : slotArea < std::int64_t{b->w} * b->h ||
+                                                (slotArea == std::int64_t{b->w} * b->h &&
+                                                 slot.lastOut < b->lastOut));
+                if (better) {
+                    best = static_cast<int>(i);
+                    bestRect = grown;
+                }
+            }
+            if (best >= 0) {
+                chosen.push_back({static_cast<unsigned>(best), bestRect});
+            }
+            return best >= 0;
+        };
+        if (pick(false)) {
+            return true;
+        }
+        if (table.ids.size() < kMaxObjectIds) {
+            Rect grown;
+            if (!GrowTo(area, RoundUp(area.w, kWidthStep, info.width),
+                        RoundUp(area.h, kHeightStep, info.height), info, windows, chosen, grown) ||
+                table.bytes + grown.Area() > static_cast<std::int64_t>(kObjectBufferBytes)) {
+                grown = area;
+            }
+            if (table.bytes + grown.Area() <= static_cast<std::int64_t>(kObjectBufferBytes)) {
+                chosen.push_back({static_cast<unsigned>(table.ids.size()), grown});
+                table.ids.push_back({grown.w, grown.h, -1});
+                table.bytes += grown.Area();
+                return true;
+            }
+        }
+        return pick(true);
+    }
+
+    // Ids for every object of the run, into table and chosen; false when the epoch has no
+    // room for them.
+    bool ChooseIds(IdTable& table, const Run& run, const std::vector<Rect>& windows,
+                   std::vector<Choice>& chosen) const {
+        chosen.clear();
+        for (const PictureObject& o : run.objects) {
+            if (!TakeId(table, o.area, run, windows, chosen)) {
+                return false;
+            }
+        }
+        for (const Choice& c : chosen) {
+            table.ids[c.id].lastOut = run.outFrame;
+        }
+        return true;
+    }
+};
+
+// Grows the run's objects to their ids' sizes: their rows move into the grown areas, the rest
+// is transparent.
+void ApplyIds(Run& run, const std::vector<Choice>& chosen, std::vector<unsigned>& ids) {
+    ids.clear();
+    for (std::size_t k = 0; k < chosen.size(); ++k) {
+        ids.push_back(chosen[k].id);
+        PictureObject& o = run.objects[k];
+        if (chosen[k].area == o.area) {
+            continue;
+        }
+        PictureObject grown{
+            chosen[k].area,
+            std::vector<std::uint8_t>(static_cast<std::size_t>(chosen[k].area.Area()), 0)};
+        for (int y = 0; y < o.area.h; ++y) {
+            std::copy_n(o.indices.data() + static_cast<std::size_t>(y) * o.area.w, o.area.w,
+                        grown.indices.data() +
+                            static_cast<std::size_t>(o.area.y - grown.area.y + y) * grown.area.w +
+                            (o.area.x - grown.area.x));
+        }
+        o = std::move(grown);
+    }
+}
+
+// Makes room for an area in at most two windows that never overlap: it grows a window, opens
+// a second one, or the two join and it takes the second, whichever covers the least.
 void Cover(std::vector<Rect>& windows, const Rect& area) {
-    std::int64_t best = std::numeric_limits<std::int64_t>::max();
-    int choice = -2; // -1: a new window
+    if (std::any_of(windows.begin(), windows.end(),
+                    [&](const Rect& w) { return w.Contains(area); })) {
+        return;
+    }
+    std::vector<std::vector<Rect>> options;
+    if (windows.size() < kMaxWindows) {
+        options.push_back(windows);
+        options.back().push_back(area);
+    }
     for (std::size_t i = 0; i < windows.size(); ++i) {
-        const Rect grown = Union(windows[i], area);
-        const bool apart = windows.size() < 2 || !grown.Overlaps(windows[1 - i]);
-        if (apart && grown.Area() - windows[i].Area() < best) {
-            best = grown.Area() - windows[i].Area();
-            choice = static_cast<int>(i);
+        options.push_back(windows);
+        options.back()[i] = Union(windows[i], area);
+    }
+    if (windows.size() == 2) {
+        options.push_back({Union(windows[0], windows[1]), area});
+    }
+    Rect all = area;
+    for (const Rect& w : windows) {
+        all = Union(all, w);
+    }
+    std::vector<Rect> best{all};
+    std::int64_t bestArea = all.Area();
+    for (const std::vector<Rect>& o : options) {
+        const bool apart = o.size() < 2 || !o[0].Overlaps(o[1]);
+        const std::int64_t covered = o.size() < 2 ? o[0].Area() : o[0].Area() + o[1].Area();
+        if (apart && covered < bestArea) {
+            best = o;
+            bestArea = covered;
         }
     }
-    const bool separate =
-        windows.size() < kMaxWindows && (windows.empty() || !windows[0].Overlaps(area));
-    if (separate && area.Area() < best) {
-        windows.push_back(area);
-    } else if (choice >= 0) {
-        windows[static_cast<std::size_t>(choice)] =
-            Union(windows[static_cast<std::size_t>(choice)], area);
-    } else {
-        Rect all = area;
-        for (const Rect& w : windows) {
-            all = Union(all, w);
-        }
-        windows = {all};
-    }
+    windows = std::move(best);
 }
 
 // Gives the runs [begin, end), those of the epoch, the windows that hold their objects.
@@ -95,26 +234,46 @@ void AssignWindows(const std::vector<Run>& runs, GroupPlan& plan, std::size_t ep
 
 } // namespace
 
-GroupPlan PlanEpochs(const std::vector<Run>& runs) {
+GroupPlan PlanEpochs(std::vector<Run>& runs, const StreamInfo& info) {
+    const Planner planner{info, kClock * info.rateDen / info.rateNum};
     GroupPlan plan;
     plan.runs.resize(runs.size());
     IdTable ids;
     std::size_t epochStart = 0; // the first run of the open epoch
+    std::vector<Choice> chosen;
     for (std::size_t r = 0; r < runs.size(); ++r) {
         RunPlacement& placement = plan.runs[r];
-        if (plan.epochs.empty() || !TakeIds(ids, runs[r], placement.objectIds)) {
-            if (!plan.epochs.empty()) {
-                AssignWindows(runs, plan, plan.epochs.size() - 1, epochStart, r);
+        // A run joins the epoch while its objects find ids, and while the windows stay within
+        // what can be drawn in a frame (when they are not beyond it already): a set with
+        // windows then follows the one before at the next frame, and a new epoch costs a
+        // frame once instead of at every picture.
+        if (!plan.epochs.empty()) {
+            std::vector<Rect>& windows = plan.epochs.back().windows;
+            IdTable after = ids;
+            if (planner.ChooseIds(after, runs[r], windows, chosen)) {
+                std::vector<Rect> grown = windows;
+                for (const Choice& c : chosen) {
+                    Cover(grown, c.area);
+                }
+                if (Ticks(grown) < planner.frameTicks || Ticks(windows) >= planner.frameTicks) {
+                    ids = std::move(after);
+                    windows = std::move(grown);
+                    placement.epoch = plan.epochs.size() - 1;
+                    ApplyIds(runs[r], chosen, placement.objectIds);
+                    continue;
+                }
             }
-            epochStart = r;
-            plan.epochs.emplace_back();
-            ids = IdTable{};
-            TakeIds(ids, runs[r], placement.objectIds); // a run alone always fits
+            AssignWindows(runs, plan, plan.epochs.size() - 1, epochStart, r);
+        }
+        epochStart = r;
+        plan.epochs.emplace_back();
+        ids = IdTable{};
+        planner.ChooseIds(ids, runs[r], {}, chosen); // a run alone always fits
+        for (const Choice& c : chosen) {
+            Cover(plan.epochs.back().windows, c.area);
         }
         placement.epoch = plan.epochs.size() - 1;
-        for (const PictureObject& o : runs[r].objects) {
-            Cover(plan.epochs.back().windows, o.area);
-        }
+        ApplyIds(runs[r], chosen, placement.objectIds);
     }
     if (!plan.epochs.empty()) {
         AssignWindows(runs, plan, plan.epochs.size() - 1, epochStart, runs.size());

@@ -1,6 +1,7 @@
 // Placement: which runs share an epoch, the epoch's fixed windows, and the object ids.
 #pragma once
 
+#include "pgs/PgsTypes.h"
 #include "pgs/RunCoding.h"
 
 #include <cstddef>
@@ -24,7 +25,9 @@ struct GroupPlan {
 };
 
 // Puts consecutive runs into one epoch while their objects find ids within the decoder's
-// object buffer; windows grow to cover the epoch's objects, at most two of them.
-GroupPlan PlanEpochs(const std::vector<Run>& runs);
+// object buffer; windows grow to cover the epoch's objects, at most two of them. An id keeps
+// its size for the epoch, so an object may be padded with transparent pixels to the size of
+// an id that is free: the run's objects then grow.
+GroupPlan PlanEpochs(std::vector<Run>& runs, const StreamInfo& info);
 
 } // namespace pelldrin::pgs

@@ -140,6 +140,8 @@ Run StartRun(std::vector<Picture>& pictures, std::size_t first, ClassTable& tabl
     Run run;
     run.first = first;
     run.count = 1;
+    run.inFrame = picture.inFrame;
+    run.outFrame = picture.outFrame;
     run.objects = std::move(picture.objects);
     table.colours = {picture.palette};
     table.parents = {std::vector<std::uint8_t>(picture.palette.size(), 0)};
@@ -177,6 +179,7 @@ void RunBuilder::Add(std::vector<Picture>& pictures, std::size_t index) {
         if (LayoutFits(AreasOf(open_->objects), pictures[index - 1], pictures[index], areas_) &&
             Refine(*open_, *table_, pictures[index], areas_)) {
             ++open_->count;
+            open_->outFrame = pictures[index].outFrame;
             pictures[index].objects = {}; // now in the run's classes
             return;
         }

@@ -6,6 +6,7 @@
 #include "pgs/PgsPicture.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -13,7 +14,8 @@
 namespace pelldrin::pgs {
 
 struct Run {
-    std::size_t first = 0, count = 0; // pictures [first, first + count) of the list
+    std::size_t first = 0, count = 0;       // pictures [first, first + count) of the list
+    std::int64_t inFrame = 0, outFrame = 0; // shown from the first picture to the last
     // Each pixel holds a class: pixels of one class have one colour in every picture.
     std::vector<PictureObject> objects;
     std::vector<std::vector<YCbCrA>> palettes; // per picture of the run, by class

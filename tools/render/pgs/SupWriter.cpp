@@ -108,8 +108,9 @@ struct SupWriter::State {
         if (group.empty()) {
             return;
         }
-        const std::vector<Run> groupRuns = runs.Finish();
-        scheduler->Schedule(group, groupRuns, PlanEpochs(groupRuns), nextAbuts, Context());
+        std::vector<Run> groupRuns = runs.Finish();
+        const GroupPlan plan = PlanEpochs(groupRuns, info);
+        scheduler->Schedule(group, groupRuns, plan, nextAbuts, Context());
         group.clear();
         groupBytes = 0;
     }
