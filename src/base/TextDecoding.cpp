@@ -173,9 +173,11 @@ bool WindowsDecode(std::string_view bytes, unsigned codePage, std::wstring& out)
 
 std::string ConvertLegacy(std::string_view bytes, const std::string& name,
                           std::string_view shownName) {
-    const unsigned codePage = CodePageOf(name);
-    CPINFO info;
-    if (codePage == 0 || !GetCPInfo(codePage, &info)) {
+    unsigned codePage = CodePageOf(name);
+    if (codePage == 54936 && !IsValidCodePage(codePage)) {
+        codePage = 936; // GBK, GB18030's two-byte part, where a system lacks GB18030
+    }
+    if (codePage == 0 || !IsValidCodePage(codePage)) {
         throw TextDecodeError("the encoding \"" + std::string(shownName) + "\" is not known", 0);
     }
     std::wstring wide;
