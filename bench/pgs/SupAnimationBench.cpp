@@ -165,8 +165,7 @@ std::uintmax_t OneEpochPerEvent(const std::string& folder, const std::string& su
     GraphicSettings settings;
     settings.palette = true;
     settings.split = true;
-    settings.folder = folder;
-    settings.baseName = "one";
+    settings.layout = OutputLayout(folder + "/one.xml");
     std::uintmax_t bytes = 0;
     events = 0;
     const std::string path = folder + "/one.sup";

@@ -74,7 +74,7 @@ int RunPreview(const std::vector<std::string>& args, std::ostream& out, std::ost
         script = ReadRenderScript(options.scriptPath);
         CheckScriptMatchesOptions(script, options);
         // The picture never replaces what the preview reads.
-        CheckOutputPaths(RunPaths{options.xmlPath, "", {options.scriptPath, script.subtitlePath}});
+        CheckOutputPaths(OutputLayout(options.xmlPath), {options.scriptPath, script.subtitlePath});
     } catch (const UsageError& e) {
         err << program << ": " << e.what() << '\n' << UsageText();
         return 2;

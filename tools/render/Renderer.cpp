@@ -4,6 +4,7 @@
 #include "base/FileSystem.h"
 #include "base/TextHelpers.h"
 #include "base/Utf8.h"
+#include "core/BoundedQueue.h"
 #include "drawing/FrameScan.h"
 #include "encoding/EventGraphics.h"
 #include "encoding/PaletteReuse.h"
@@ -18,11 +19,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
 #include <exception>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -36,9 +34,6 @@ namespace pelldrin::render {
 
 namespace {
 
-constexpr std::size_t kQueueLimit = 48; // pictures waiting for an encoder
-// ... and at most this many bytes of them (full-frame pictures are 8 MB each).
-constexpr std::size_t kQueueBytes = std::size_t{8} << 20;
 // Two encoders beside the scan keep both cores busy whichever side is heavier.
 constexpr int kEncoderThreads = 2;
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
@@ -56,54 +51,33 @@ class EncoderPool {
         }
     }
     ~EncoderPool() {
-        {
-            std::lock_guard lock(mutex_);
-            closed_ = true;
-            failed_ = true;
-        }
-        Wake();
+        pictures_.Stop();
         for (auto& t : threads_) {
-            if (t.joinable()) {
-                t.join();
-            }
+            t.join();
         }
     }
+    EncoderPool(const EncoderPool&) = delete;
+    EncoderPool& operator=(const EncoderPool&) = delete;
 
     // Blocks while enough pictures wait; false once an encoder has failed.
     bool Push(ShownImage&& image) {
-        std::unique_lock lock(mutex_);
-        notFull_.wait(lock, [&] {
-            return (items_.size() < kQueueLimit && queuedBytes_ < kQueueBytes) || failed_;
-        });
-        if (failed_) {
-            return false;
-        }
-        queuedBytes_ += image.image->pixels.size();
-        items_.push_back({nextNumber_++, std::move(image)});
-        notEmpty_.notify_one();
-        return true;
+        const std::size_t bytes = image.image->pixels.size();
+        return pictures_.Push(Item{nextNumber_++, std::move(image)}, bytes);
     }
 
     // Waits until every picture is done; rethrows the first failure.
     void Finish() {
-        {
-            std::lock_guard lock(mutex_);
-            closed_ = true;
-        }
-        Wake();
+        pictures_.Close();
         for (auto& t : threads_) {
             t.join();
         }
         threads_.clear();
-        if (error_) {
-            std::rethrow_exception(error_);
+        if (const auto error = pictures_.Error()) {
+            std::rethrow_exception(error);
         }
     }
 
-    std::exception_ptr Error() const {
-        std::lock_guard lock(mutex_);
-        return error_;
-    }
+    std::exception_ptr Error() const { return pictures_.Error(); }
 
   private:
     struct Item {
@@ -111,48 +85,13 @@ class EncoderPool {
         ShownImage image;
     };
 
-    void Wake() {
-        notEmpty_.notify_all();
-        notFull_.notify_all();
-    }
-
-    void Fail() {
-        {
-            std::lock_guard lock(mutex_);
-            if (!error_) {
-                error_ = std::current_exception();
-            }
-            failed_ = true;
-        }
-        Wake();
-    }
-
     void Loop() {
-        for (;;) {
-            Item item;
-            {
-                std::unique_lock lock(mutex_);
-                // Results waiting for their turn are held to a bound, as pictures in the
-                // queue are.
-                notEmpty_.wait(lock, [&] {
-                    return failed_ ||
-                           (!items_.empty() && waitingBytes_ < kQueueBytes &&
-                            waiting_.size() < kQueueLimit) ||
-                           (items_.empty() && closed_);
-                });
-                if (failed_ || items_.empty()) {
-                    return;
-                }
-                item = std::move(items_.front());
-                items_.pop_front();
-                queuedBytes_ -= item.image.image->pixels.size();
-                notFull_.notify_one();
-            }
+        while (std::optional<Item> item = pictures_.Pop()) {
             try {
-                encode_(item.image, item.number);
-                CommitReady(item.number, item.image.image->pixels.size());
+                encode_(item->image, item->number);
+                CommitReady(item->number, item->image.image->pixels.size());
             } catch (...) {
-                Fail();
+                pictures_.Stop(std::current_exception());
                 return;
             }
         }
@@ -163,13 +102,12 @@ class EncoderPool {
     // goes on encoding, and the thread that commits that picture commits this one too.
     void CommitReady(int number, std::size_t bytes) {
         std::unique_lock lock(mutex_);
-        waiting_.emplace(number, bytes);
-        waitingBytes_ += bytes;
+        encoded_.emplace(number, bytes);
         if (committing_) {
             return;
         }
         committing_ = true;
-        while (!failed_ && !waiting_.empty() && waiting_.begin()->first == nextCommit_) {
+        while (!encoded_.empty() && encoded_.begin()->first == nextCommit_ && !pictures_.Error()) {
             lock.unlock();
             try {
                 commit_(nextCommit_);
@@ -179,30 +117,25 @@ class EncoderPool {
                 throw;
             }
             lock.lock();
-            waitingBytes_ -= waiting_.begin()->second;
-            waiting_.erase(waiting_.begin());
+            pictures_.Release(encoded_.begin()->second);
+            encoded_.erase(encoded_.begin());
             ++nextCommit_;
-            notEmpty_.notify_all();
         }
         committing_ = false;
     }
 
     Work encode_;
     std::function<void(int)> commit_;
-    std::vector<std::thread> threads_;
-    mutable std::mutex mutex_;
-    std::condition_variable notFull_;
-    std::condition_variable notEmpty_;
-    std::deque<Item> items_;
-    std::map<int, std::size_t> waiting_; // encoded, not yet committed: their pixel bytes
-    std::size_t waitingBytes_ = 0;
+    // A picture holds its place from the scan until its commit, so that results waiting
+    // for an earlier picture's turn count as well.
+    BoundedQueue<Item> pictures_{2 * kQueueItems, 2 * kQueueBytes,
+                                 BoundedQueue<Item>::Hold::UntilReleased};
+    std::mutex mutex_;
+    std::map<int, std::size_t> encoded_; // encoded, not yet committed: their pixel bytes
     bool committing_ = false;
-    std::size_t queuedBytes_ = 0;
     int nextNumber_ = 1;
     int nextCommit_ = 1;
-    bool closed_ = false;
-    bool failed_ = false;
-    std::exception_ptr error_;
+    std::vector<std::thread> threads_; // last: they start once the rest is ready
 };
 
 class ProgressPrinter {
@@ -262,39 +195,31 @@ class SupFeeder {
     SupFeeder(pgs::SupWriter& sup, std::string path)
         : sup_(sup), path_(std::move(path)), thread_([this] { Loop(); }) {}
     ~SupFeeder() {
-        {
-            std::lock_guard lock(mutex_);
-            closed_ = true;
-            failed_ = true;
+        events_.Stop();
+        if (thread_.joinable()) {
+            thread_.join();
         }
-        ready_.notify_all();
-        thread_.join();
     }
     SupFeeder(const SupFeeder&) = delete;
     SupFeeder& operator=(const SupFeeder&) = delete;
 
     // Waits while enough events wait; rethrows the stream's failure.
     void Add(IndexedEvent&& event) {
-        std::unique_lock lock(mutex_);
-        space_.wait(lock, [&] {
-            return failed_ || (events_.size() < kQueueLimit && bytes_ < kQueueBytes / 2);
-        });
-        if (error_) {
-            std::rethrow_exception(error_);
+        const std::size_t bytes = Bytes(event);
+        if (!events_.Push(std::move(event), bytes)) {
+            if (const auto error = events_.Error()) {
+                std::rethrow_exception(error);
+            }
+            throw std::runtime_error("the PGS stream stopped");
         }
-        bytes_ += Bytes(event);
-        events_.push_back(std::move(event));
-        ready_.notify_one();
     }
 
     // Waits until every event is in the stream; rethrows the stream's failure.
     void Finish() {
-        std::unique_lock lock(mutex_);
-        closed_ = true;
-        ready_.notify_one();
-        space_.wait(lock, [&] { return failed_ || (events_.empty() && !busy_); });
-        if (error_) {
-            std::rethrow_exception(error_);
+        events_.Close();
+        thread_.join();
+        if (const auto error = events_.Error()) {
+            std::rethrow_exception(error);
         }
     }
 
@@ -308,44 +233,19 @@ class SupFeeder {
     }
 
     void Loop() {
-        for (;;) {
-            IndexedEvent event;
-            {
-                std::unique_lock lock(mutex_);
-                ready_.wait(lock, [&] { return failed_ || closed_ || !events_.empty(); });
-                if (failed_ || events_.empty()) {
-                    return;
-                }
-                event = std::move(events_.front());
-                events_.pop_front();
-                bytes_ -= Bytes(event);
-                busy_ = true;
-                space_.notify_all();
-            }
+        while (std::optional<IndexedEvent> event = events_.Pop()) {
             try {
-                AddSupEvent(sup_, event, path_);
+                AddSupEvent(sup_, *event, path_);
             } catch (...) {
-                std::lock_guard lock(mutex_);
-                error_ = std::current_exception();
-                failed_ = true;
+                events_.Stop(std::current_exception());
+                return;
             }
-            std::lock_guard lock(mutex_);
-            busy_ = false;
-            space_.notify_all();
         }
     }
 
     pgs::SupWriter& sup_;
     std::string path_;
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::condition_variable space_;
-    std::deque<IndexedEvent> events_;
-    std::size_t bytes_ = 0;
-    bool busy_ = false;
-    bool closed_ = false;
-    bool failed_ = false;
-    std::exception_ptr error_;
+    BoundedQueue<IndexedEvent> events_;
     std::thread thread_; // last: it starts once the rest is ready
 };
 
@@ -368,14 +268,13 @@ std::string DescribeTime(const SubtitleTrack& track, const std::string& path, st
     return path + (lines.empty() ? "" : ": " + lines);
 }
 
-GraphicSettings MakeGraphicSettings(const RenderOptions& options) {
+GraphicSettings MakeGraphicSettings(const RenderOptions& options, const OutputLayout& layout) {
     GraphicSettings settings;
     settings.palette = options.palette;
     settings.split = options.split && options.crop;
     settings.minGap = options.minGap;
     settings.forced = options.forced;
-    settings.folder = FolderOf(options.xmlPath);
-    settings.baseName = PictureBaseName(options.xmlPath);
+    settings.layout = layout;
     return settings;
 }
 
@@ -394,9 +293,9 @@ BdnDocumentOut MakeDocument(const RenderOptions& options, const RenderScript& sc
 // to the document and the PGS stream, keeping count of the bytes written.
 class EventOutput {
   public:
-    EventOutput(const RenderOptions& options, const RenderScript& script,
-                std::function<std::string(std::int64_t ms)> describe)
-        : options_(options), settings_(MakeGraphicSettings(options)),
+    EventOutput(const RenderOptions& options, const OutputLayout& layout,
+                const RenderScript& script, std::function<std::string(std::int64_t ms)> describe)
+        : options_(options), settings_(MakeGraphicSettings(options, layout)),
           document_(MakeDocument(options, script)),
           describe_(std::move(describe)), clock_{script.rate->num, script.rate->den} {
         if (!options.supPath.empty()) {
@@ -592,8 +491,8 @@ void WarnOfEventsPastTheClip(const SubtitleTrack& track, const RenderScript& scr
 }
 
 // Draws the subtitles and writes the pictures, the PGS stream and, last, the XML.
-void RenderOutputs(const RenderOptions& options, const RenderScript& script, std::ostream& out,
-                   std::ostream& err) {
+void RenderOutputs(const RenderOptions& options, const OutputLayout& layout,
+                   const RenderScript& script, std::ostream& out, std::ostream& err) {
     WarningSink warnings(err);
     const SubtitleLibrary library(script.subtitlePath,
                                   [&](const std::string& message) { warnings.Give(message); });
@@ -617,7 +516,7 @@ void RenderOutputs(const RenderOptions& options, const RenderScript& script, std
     limits.frameSeconds = options.limits.frameSeconds;
     limits.events = options.limits.events;
     limits.describe = [&](std::int64_t ms) { return DescribeTime(track, script.subtitlePath, ms); };
-    EventOutput output(options, script, limits.describe);
+    EventOutput output(options, layout, script, limits.describe);
     ProgressPrinter progress(out, script.frames);
     progress.Update(0, 0, true);
     std::size_t shownCount = 0;
@@ -643,42 +542,17 @@ void RenderOutputs(const RenderOptions& options, const RenderScript& script, std
     out << '\n' << std::flush;
 }
 
-// What the run reads and writes; the subtitle file is known only once the script is read.
-RunPaths PathsOfRun(const RenderOptions& options, const std::optional<RenderScript>& script) {
-    RunPaths paths{options.xmlPath, options.supPath, {options.scriptPath}};
+// What the run reads; the subtitle file is known only once the script is read.
+std::vector<std::string> InputsOfRun(const RenderOptions& options,
+                                     const std::optional<RenderScript>& script) {
+    std::vector<std::string> inputs{options.scriptPath};
     if (script) {
-        paths.inputs.push_back(script->subtitlePath);
+        inputs.push_back(script->subtitlePath);
         if (SameTextN(FileExtension(script->subtitlePath), ".srt", 4)) {
-            paths.inputs.push_back(StripExtension(script->subtitlePath) + ".srt.style");
+            inputs.push_back(StripExtension(script->subtitlePath) + ".srt.style");
         }
     }
-    return paths;
-}
-
-// The locks on the output folders, held for the whole run.
-std::vector<std::unique_ptr<FolderLock>> LockOutputFolders(const RunPaths& paths) {
-    std::vector<std::unique_ptr<FolderLock>> locks;
-    locks.push_back(std::make_unique<FolderLock>(FolderOf(paths.xml)));
-    if (!paths.sup.empty()) {
-        std::error_code ignored;
-        const std::string xmlFolder = FolderOf(paths.xml);
-        const std::string supFolder = FolderOf(paths.sup);
-        if (!std::filesystem::equivalent(ToFsPath(xmlFolder.empty() ? "." : xmlFolder),
-                                         ToFsPath(supFolder.empty() ? "." : supFolder), ignored)) {
-            locks.push_back(std::make_unique<FolderLock>(supFolder));
-        }
-    }
-    return locks;
-}
-
-// Leaves no file of an earlier or killed run that could pass for this run's result.
-void ClearEarlierRun(const RunPaths& paths) {
-    RemoveStaleTemporaries(FolderOf(paths.xml));
-    RemoveEarlierOutput(paths.xml);
-    if (!paths.sup.empty()) {
-        RemoveStaleTemporaries(FolderOf(paths.sup));
-        RemoveEarlierOutput(paths.sup);
-    }
+    return inputs;
 }
 
 // Checks, locks and clears the outputs, then renders; a script that cannot be read is
@@ -691,15 +565,15 @@ void RunChecked(const RenderOptions& options, std::ostream& out, std::ostream& e
     } catch (const std::exception&) {
         scriptError = std::current_exception();
     }
-    const RunPaths paths = PathsOfRun(options, script);
-    CheckOutputPaths(paths);
-    const auto locks = LockOutputFolders(paths);
-    ClearEarlierRun(paths);
+    const OutputLayout layout(options.xmlPath, options.supPath);
+    CheckOutputPaths(layout, InputsOfRun(options, script));
+    const auto locks = LockOutputFolders(layout);
+    ClearEarlierRun(layout);
     if (scriptError) {
         std::rethrow_exception(scriptError);
     }
     CheckScriptMatchesOptions(*script, options);
-    RenderOutputs(options, *script, out, err);
+    RenderOutputs(options, layout, *script, out, err);
 }
 
 } // namespace

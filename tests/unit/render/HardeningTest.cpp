@@ -2,7 +2,9 @@
 // keep one run within its memory, time and output.
 #include "RenderTestSupport.h"
 
+#include "base/PathText.h"
 #include "output/OutputGuard.h"
+#include "output/OutputLayout.h"
 
 #include <gtest/gtest.h>
 
@@ -84,6 +86,23 @@ TEST(RenderOutputs, OutputsNamingInputsOrNonFilesAreRefusedUntouched) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("the name of one of the run's pictures"), std::string::npos) << r.err;
     EXPECT_EQ(ReadFile(dir.File("out_00001.png")), kWords);
+}
+
+TEST(RenderOutputs, PictureNamesAreReadBackByTheRuleThatWritesThem) {
+    const OutputLayout layout("out/ep.1.xml");
+    EXPECT_EQ(layout.BaseName(), "ep.1");
+    EXPECT_EQ(layout.PictureName(7), "ep.1_00007.png");
+    EXPECT_EQ(layout.PictureName(123456, 2), "ep.1_123456_2.png");
+    EXPECT_EQ(layout.PicturePath(7, 1), JoinPath("out", "ep.1_00007_1.png"));
+    for (const std::string name : {"ep.1_00007.png", "ep.1_123456_2.png", "ep.1_00001.PNG"}) {
+        EXPECT_TRUE(layout.IsPictureName(name)) << name;
+    }
+    for (const std::string name :
+         {"ep.1_7.png", "ep.1_000007.png", "ep.1_00007_.png", "ep.1_00007_02.png", "ep.1_00007.xml",
+          "ep.2_00007.png", "ep.1_0x007.png", "ep.1_00007_1_1.png", "ep.1_.png"}) {
+        EXPECT_FALSE(layout.IsPictureName(name)) << name;
+    }
+    EXPECT_EQ(OutputLayout("noext").PictureName(1), "noext_00001.png");
 }
 
 TEST(RenderOutputs, ASecondRunIntoTheSameFolderFailsAtOnce) {

@@ -1,15 +1,15 @@
 #include "drawing/FrameScan.h"
 
+#include "core/BoundedQueue.h"
 #include "core/RenderErrors.h"
 #include "drawing/Composite.h"
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
 #include <exception>
-#include <mutex>
+#include <optional>
+#include <stdexcept>
 #include <thread>
 
 namespace pelldrin::render {
@@ -292,72 +292,8 @@ void FinishScan(RunCollector& runs, const std::function<void(std::int64_t)>& pro
 // Draw points per piece: small enough to share uneven work out evenly, large enough that
 // the pixel comparison at each piece's start costs little.
 constexpr std::size_t kPieceDraws = 24;
-// What one drawing thread may have drawn ahead of the join: new pictures' bytes and
-// pictures (a repeated picture costs no memory).
-constexpr std::size_t kChannelBytes = std::size_t{8} << 20;
-constexpr std::size_t kChannelItems = 64;
-
 // The pictures one drawing thread hands to the join, in order, then perhaps its failure.
-class DrawChannel {
-  public:
-    // Waits while the channel is full; false once the scan has stopped.
-    bool Push(std::shared_ptr<const RgbaImage> image) {
-        std::unique_lock lock(mutex_);
-        const std::size_t bytes = image == lastPushed_ ? 0 : image->pixels.size();
-        space_.wait(lock, [&] {
-            return stopped_ || items_.empty() ||
-                   (items_.size() < kChannelItems && bytes_ + bytes <= kChannelBytes);
-        });
-        if (stopped_) {
-            return false;
-        }
-        lastPushed_ = image;
-        bytes_ += bytes;
-        items_.push_back({std::move(image), bytes});
-        ready_.notify_one();
-        return true;
-    }
-
-    void Fail(std::exception_ptr error) {
-        std::lock_guard lock(mutex_);
-        error_ = std::move(error);
-        ready_.notify_one();
-    }
-
-    // The next picture; rethrows the drawing thread's failure once its pictures are taken.
-    std::shared_ptr<const RgbaImage> Pop() {
-        std::unique_lock lock(mutex_);
-        ready_.wait(lock, [&] { return !items_.empty() || error_; });
-        if (items_.empty()) {
-            std::rethrow_exception(error_);
-        }
-        Item item = std::move(items_.front());
-        items_.pop_front();
-        bytes_ -= item.bytes;
-        space_.notify_one();
-        return std::move(item.image);
-    }
-
-    void Stop() {
-        std::lock_guard lock(mutex_);
-        stopped_ = true;
-        space_.notify_all();
-    }
-
-  private:
-    struct Item {
-        std::shared_ptr<const RgbaImage> image;
-        std::size_t bytes = 0;
-    };
-    std::mutex mutex_;
-    std::condition_variable space_;
-    std::condition_variable ready_;
-    std::deque<Item> items_;
-    std::size_t bytes_ = 0;
-    std::shared_ptr<const RgbaImage> lastPushed_;
-    std::exception_ptr error_;
-    bool stopped_ = false;
-};
+using DrawChannel = BoundedQueue<std::shared_ptr<const RgbaImage>>;
 
 // Drawing threads: thread i draws pieces i, i + n, i + 2n, ... with its own source.
 class DrawThreads {
@@ -385,9 +321,15 @@ class DrawThreads {
     DrawThreads(const DrawThreads&) = delete;
     DrawThreads& operator=(const DrawThreads&) = delete;
 
-    // The picture of draw point i; points are taken in order.
+    // The picture of draw point i; points are taken in order. Rethrows the failure of the
+    // thread that draws it.
     std::shared_ptr<const RgbaImage> Take(std::size_t i) {
-        return channels_[i / kPieceDraws % channels_.size()]->Pop();
+        std::optional<std::shared_ptr<const RgbaImage>> image =
+            channels_[i / kPieceDraws % channels_.size()]->Pop();
+        if (!image) {
+            throw std::logic_error("a drawing thread ended before its last frame");
+        }
+        return std::move(*image);
     }
 
   private:
@@ -398,15 +340,21 @@ class DrawThreads {
             FrameDrawer drawer(source->Renderer(), source->Track(), geometry_, clock_, crop_,
                                limits_);
             const std::size_t step = kPieceDraws * channels_.size();
+            std::shared_ptr<const RgbaImage> last;
             for (std::size_t first = kPieceDraws * static_cast<std::size_t>(index);
                  first < points_.size(); first += step) {
                 const std::size_t end = std::min(first + kPieceDraws, points_.size());
                 for (std::size_t i = first; i < end; ++i) {
-                    if (!channel.Push(drawer.Draw(points_[i].frame))) {
+                    std::shared_ptr<const RgbaImage> image = drawer.Draw(points_[i].frame);
+                    // A repeated picture is the same object: it costs no memory.
+                    const std::size_t bytes = image == last ? 0 : image->pixels.size();
+                    last = image;
+                    if (!channel.Push(std::move(image), bytes)) {
                         return;
                     }
                 }
             }
+            channel.Close();
         } catch (...) {
             channel.Fail(std::current_exception());
         }

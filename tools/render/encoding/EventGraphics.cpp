@@ -1,28 +1,13 @@
 #include "encoding/EventGraphics.h"
 
-#include "base/PathText.h"
-
 #include <algorithm>
-#include <cstdio>
 
 namespace pelldrin::render {
 
 namespace {
 
-std::string GraphicName(const GraphicSettings& settings, int eventNumber, int part) {
-    char number[32];
-    std::snprintf(number, sizeof number, "_%05d", eventNumber);
-    std::string name = settings.baseName + number;
-    if (part > 0) {
-        name += '_';
-        name += std::to_string(part);
-    }
-    return name + ".png";
-}
-
-std::size_t SaveGraphic(const GraphicSettings& settings, const std::string& name,
-                        const std::vector<std::uint8_t>& bytes) {
-    WriteFileBytes(JoinPath(settings.folder, name), bytes);
+std::size_t SaveGraphic(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    WriteFileBytes(path, bytes);
     return bytes.size();
 }
 
@@ -94,12 +79,14 @@ BdnEventOut WriteEventGraphics(const ShownImage& shown, int eventNumber,
     }
     for (std::size_t i = 0; i < parts.size(); ++i) {
         const PixelRect& r = parts[i];
-        const std::string name = GraphicName(settings, eventNumber, whole ? 0 : int(i) + 1);
+        const int part = whole ? 0 : int(i) + 1;
+        const std::string name = settings.layout.PictureName(eventNumber, part);
+        const std::string path = settings.layout.PicturePath(eventNumber, part);
         try {
             const std::size_t size =
                 settings.palette
-                    ? SaveGraphic(settings, name, EncodePngIndexed((*quantized)[i], settings.png))
-                    : SaveGraphic(settings, name,
+                    ? SaveGraphic(path, EncodePngIndexed((*quantized)[i], settings.png))
+                    : SaveGraphic(path,
                                   EncodePngRgba(whole ? image : CutImage(image, r), settings.png));
             if (bytesWritten != nullptr) {
                 *bytesWritten += size;
@@ -109,7 +96,7 @@ BdnEventOut WriteEventGraphics(const ShownImage& shown, int eventNumber,
             if (what.find(name) != std::string::npos) {
                 throw;
             }
-            throw PngError(JoinPath(settings.folder, name) + ": " + what);
+            throw PngError(path + ": " + what);
         }
         event.graphics.push_back(BdnGraphic{r.right - r.left, r.bottom - r.top, image.x + r.left,
                                             image.y + r.top, name});

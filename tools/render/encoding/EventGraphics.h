@@ -6,6 +6,7 @@
 #include "encoding/Palette.h"
 #include "encoding/PngWriter.h"
 #include "output/BdnWriter.h"
+#include "output/OutputLayout.h"
 
 #include <cstdint>
 #include <string>
@@ -19,8 +20,7 @@ struct GraphicSettings {
     bool split = false;   // two graphics for a picture with two separate parts
     int minGap = 3;       // transparent rows that make two parts
     bool forced = false;
-    std::string folder;   // where the PNGs go
-    std::string baseName; // PNG names start with it
+    OutputLayout layout; // where the PNGs go and their names
     PngSettings png;
 };
 

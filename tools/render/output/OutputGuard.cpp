@@ -86,16 +86,6 @@ std::optional<fs::file_type> KindOf(const std::string& path, std::error_code& er
     return status.type();
 }
 
-// True when name is one of the run's picture names: BASE_00001.png or BASE_00001_2.png.
-bool IsPictureName(const std::string& name, const std::string& base) {
-    if (name.size() <= base.size() + 5 || name.compare(0, base.size(), base) != 0 ||
-        name[base.size()] != '_' || !SameTextN(FileExtension(name), ".png", 5)) {
-        return false;
-    }
-    const std::string middle = name.substr(base.size() + 1, name.size() - base.size() - 5);
-    return !middle.empty() && middle.find_first_not_of("0123456789_") == std::string::npos;
-}
-
 void CheckOneOutput(const std::string& path, const char* what) {
     const std::string name = FileNamePart(path);
     if (name.empty() || name == "." || name == ".." || path == "/") {
@@ -125,28 +115,22 @@ void CheckOneOutput(const std::string& path, const char* what) {
 
 } // namespace
 
-std::string PictureBaseName(const std::string& xmlPath) {
-    std::string base = StripExtension(FileNamePart(xmlPath));
-    return base.empty() ? FileNamePart(xmlPath) : base;
-}
-
-void CheckOutputPaths(const RunPaths& paths) {
-    CheckOneOutput(paths.xml, "BDN XML");
-    if (!paths.sup.empty()) {
-        CheckOneOutput(paths.sup, "PGS");
-        if (SameFile(paths.xml, paths.sup)) {
+void CheckOutputPaths(const OutputLayout& layout, const std::vector<std::string>& inputs) {
+    CheckOneOutput(layout.Xml(), "BDN XML");
+    if (!layout.Sup().empty()) {
+        CheckOneOutput(layout.Sup(), "PGS");
+        if (SameFile(layout.Xml(), layout.Sup())) {
             throw OutputError("the BDN XML and the PGS stream would both be written to " +
-                              Quoted(paths.xml));
+                              Quoted(layout.Xml()));
         }
     }
-    const fs::path pictureFolder = Resolved(FolderOrCurrent(paths.xml));
-    const std::string base = PictureBaseName(paths.xml);
+    const fs::path pictureFolder = Resolved(FolderOrCurrent(layout.Xml()));
     const auto isPicture = [&](const std::string& path) {
-        return IsPictureName(FileNamePart(path), base) &&
+        return layout.IsPictureName(FileNamePart(path)) &&
                Resolved(FolderOrCurrent(path)) == pictureFolder;
     };
-    for (const std::string& input : paths.inputs) {
-        for (const std::string* output : {&paths.xml, &paths.sup}) {
+    for (const std::string& input : inputs) {
+        for (const std::string* output : {&layout.Xml(), &layout.Sup()}) {
             if (!output->empty() && SameFile(*output, input)) {
                 throw OutputError("the output " + Quoted(*output) + " is the input " +
                                   Quoted(input) + "; it would be overwritten");
@@ -158,8 +142,8 @@ void CheckOutputPaths(const RunPaths& paths) {
                               "overwritten");
         }
     }
-    if (!paths.sup.empty() && isPicture(paths.sup)) {
-        throw OutputError("the PGS output " + Quoted(paths.sup) +
+    if (!layout.Sup().empty() && isPicture(layout.Sup())) {
+        throw OutputError("the PGS output " + Quoted(layout.Sup()) +
                           " has the name of one of the run's pictures");
     }
 }
@@ -236,6 +220,24 @@ FolderLock::~FolderLock() {
 }
 
 #endif
+
+std::vector<std::unique_ptr<FolderLock>> LockOutputFolders(const OutputLayout& layout) {
+    std::vector<std::unique_ptr<FolderLock>> locks;
+    for (const std::string& folder : layout.Folders()) {
+        locks.push_back(std::make_unique<FolderLock>(folder));
+    }
+    return locks;
+}
+
+void ClearEarlierRun(const OutputLayout& layout) {
+    for (const std::string& folder : layout.Folders()) {
+        RemoveStaleTemporaries(folder);
+    }
+    RemoveEarlierOutput(layout.Xml());
+    if (!layout.Sup().empty()) {
+        RemoveEarlierOutput(layout.Sup());
+    }
+}
 
 int RemoveStaleTemporaries(const std::string& folder) {
     int removed = 0;

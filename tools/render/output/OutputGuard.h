@@ -3,26 +3,18 @@
 #pragma once
 
 #include "core/RenderErrors.h"
+#include "output/OutputLayout.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace pelldrin::render {
 
-// What a run reads and what it writes.
-struct RunPaths {
-    std::string xml;
-    std::string sup;                 // empty without a PGS stream
-    std::vector<std::string> inputs; // the script, the subtitle file, its style file
-};
-
-// The name the PNGs of the run start with ("out" for "out.xml").
-std::string PictureBaseName(const std::string& xmlPath);
-
 // Throws OutputError unless every output names a new or regular file (never a link, a
-// device, a folder, "/" or "."), the outputs differ, and none of them is an input or
-// the name of one of the run's pictures.
-void CheckOutputPaths(const RunPaths& paths);
+// device, a folder, "/" or "."), the outputs differ, and none of them is an input (the
+// script, the subtitle file, its style file) or the name of one of the run's pictures.
+void CheckOutputPaths(const OutputLayout& layout, const std::vector<std::string>& inputs);
 
 // An exclusive lock on ".pelldrin-render.lock" in a folder, held while it lives.
 class FolderLock {
@@ -37,6 +29,12 @@ class FolderLock {
     int fd_ = -1;            // the lock file, on POSIX systems
     void* handle_ = nullptr; // the lock file, on Windows
 };
+
+// Locks every folder the run writes into, for as long as the locks live.
+std::vector<std::unique_ptr<FolderLock>> LockOutputFolders(const OutputLayout& layout);
+
+// Leaves no file of an earlier or killed run that could pass for this run's result.
+void ClearEarlierRun(const OutputLayout& layout);
 
 // Removes the temporary files that runs which no longer live left in the folder (names
 // of AtomicFile's form whose process is gone); returns how many were removed.
