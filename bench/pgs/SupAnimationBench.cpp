@@ -6,7 +6,7 @@
 // and the writer alone on a fade whose frames keep one palette order.
 #include "drawing/FrameScan.h"
 #include "encoding/EventGraphics.h"
-#include "input/SubtitleTrack.h"
+#include "input/LibassSession.h"
 #include "pgs/SupCheck.h"
 #include "pgs/SupWriter.h"
 #include "render/Renderer.h"
@@ -158,10 +158,9 @@ long long Count(const std::string& text, const std::string& phrase) {
 // The same pictures as the renderer makes them, each written as a stream of its own.
 std::uintmax_t OneEpochPerEvent(const std::string& folder, const std::string& subtitle,
                                 long long frames, long long& events) {
-    AssLibrary library;
-    SubtitleTrack track(library, subtitle);
+    LibassSession session(subtitle);
     const FrameGeometry geometry{1920, 1080, 1920, 1080};
-    ASS_Renderer* renderer = CreateRenderer(library.Get(), geometry);
+    ASS_Renderer* renderer = session.StartRenderer(geometry);
     GraphicSettings settings;
     settings.palette = true;
     settings.split = true;
@@ -170,7 +169,7 @@ std::uintmax_t OneEpochPerEvent(const std::string& folder, const std::string& su
     events = 0;
     const std::string path = folder + "/one.sup";
     ScanFrames(
-        renderer, track.Get(), geometry, FrameClock{24000, 1001}, frames, true,
+        renderer, session.Track(), geometry, FrameClock{24000, 1001}, frames, true,
         [&](ShownImage&& shown) {
             IndexedEvent indexed;
             WriteEventGraphics(shown, static_cast<int>(++events), settings, &indexed);
@@ -190,7 +189,6 @@ std::uintmax_t OneEpochPerEvent(const std::string& folder, const std::string& su
             bytes += fs::file_size(path);
         },
         [](std::int64_t) {});
-    ass_renderer_done(renderer);
     return bytes;
 }
 

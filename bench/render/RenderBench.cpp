@@ -9,7 +9,7 @@
 #include "drawing/FrameScan.h"
 #include "encoding/Palette.h"
 #include "encoding/PngWriter.h"
-#include "input/SubtitleTrack.h"
+#include "input/LibassSession.h"
 #include "render/Renderer.h"
 
 #include <sys/resource.h>
@@ -151,10 +151,9 @@ double RunFast(const std::string& folder, const std::string& name, std::size_t& 
 double RunBaseline(const std::string& folder, const std::string& subtitle, long long frames,
                    std::size_t& events) {
     const auto start = std::chrono::steady_clock::now();
-    AssLibrary library;
-    SubtitleTrack track(library, subtitle);
+    LibassSession session(subtitle);
     const FrameGeometry geometry{1920, 1080, 1920, 1080};
-    ASS_Renderer* renderer = CreateRenderer(library.Get(), geometry);
+    ASS_Renderer* renderer = session.StartRenderer(geometry);
     const FrameClock clock{24000, 1001};
     const PngSettings png = DefaultPngSettings();
     RgbaImage previous;
@@ -171,7 +170,7 @@ double RunBaseline(const std::string& folder, const std::string& subtitle, long 
     for (long long n = 0; n < frames; ++n) {
         int change = 0;
         RgbaImage frame = CompositeFullFrame(
-            ass_render_frame(renderer, track.Get(), clock.MsOfFrame(n), &change), 1920, 1080);
+            ass_render_frame(renderer, session.Track(), clock.MsOfFrame(n), &change), 1920, 1080);
         if (n == 0 || frame.pixels != previous.pixels) {
             if (n > 0) {
                 flush();
@@ -180,7 +179,6 @@ double RunBaseline(const std::string& folder, const std::string& subtitle, long 
         }
     }
     flush();
-    ass_renderer_done(renderer);
     return Seconds(start);
 }
 

@@ -4,8 +4,9 @@
 // load that drops a zero byte or gives no events from a file with text says so in a warning.
 #include "FuzzSupport.h"
 
+#include "core/RenderErrors.h"
+#include "input/LibassSession.h"
 #include "input/SubtitleText.h"
-#include "input/SubtitleTrack.h"
 
 #include <stdexcept>
 #include <string>
@@ -14,10 +15,7 @@
 using namespace pelldrin;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static std::vector<std::string> warnings;
-    static render::AssLibrary library(
-        [](const std::string& message) { warnings.push_back(message); });
-    warnings.clear();
+    std::vector<std::string> warnings;
     fuzz::InputReader in(data, size);
     const std::uint8_t choice = in.Byte();
     const std::string folder = fuzz::ScratchFolder();
@@ -57,15 +55,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
 
     try {
-        render::SubtitleTrack track(library, path);
-        FUZZ_CHECK(track.Get() != nullptr);
+        const render::LibassSession track(
+            path, {}, [&](const std::string& message) { warnings.push_back(message); });
+        FUZZ_CHECK(track.Track() != nullptr);
         // Content lost while the load succeeds must be reported.
         FUZZ_CHECK(text.find('\0') == std::string::npos || warned("a zero byte"));
-        FUZZ_CHECK(track.Get()->n_events > 0 || warned("no events"));
+        FUZZ_CHECK(track.Track()->n_events > 0 || warned("no events"));
         for (const int line : track.EventLines()) {
             FUZZ_CHECK(line >= 0 && static_cast<std::size_t>(line) <= text.size() + 1);
         }
-        for (const render::EventTiming& t : render::TrackTimings(track.Get())) {
+        for (const render::EventTiming& t : render::TrackTimings(track.Track())) {
             FUZZ_CHECK(t.endMs > t.startMs);
         }
     } catch (const render::SubtitleError&) {

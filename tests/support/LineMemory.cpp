@@ -1,13 +1,11 @@
 #include "support/LineMemory.h"
 
 #include "core/RunLimits.h"
-#include "drawing/FrameScan.h"
 #include "input/EventEstimate.h"
-#include "input/FontSources.h"
+#include "input/LibassSession.h"
 #include "support/MallocMeter.h"
 
 #include <algorithm>
-#include <memory>
 
 namespace pelldrin::test {
 
@@ -16,22 +14,19 @@ std::int64_t MeasureEventDrawing(const std::string& subtitlePath, int eventIndex
     if (!MallocMeterAvailable()) {
         return -1;
     }
-    const render::SubtitleLibrary library(subtitlePath, [](const std::string&) {});
-    const render::SubtitleTrack track(library.Get(), subtitlePath);
-    ASS_Track* t = track.Get();
+    render::LibassSession session(subtitlePath);
+    ASS_Track* t = session.Track();
     for (int i = 0; i < t->n_events; ++i) {
         if (i != eventIndex) {
             t->events[i].Duration = 0; // never shown
         }
     }
-    const std::unique_ptr<ASS_Renderer, void (*)(ASS_Renderer*)> renderer(
-        render::CreateRenderer(library.Get().Get(), geometry,
-                               render::LibassCacheMegabytes(render::RenderLimits{})),
-        &ass_renderer_done);
+    ASS_Renderer* renderer =
+        session.StartRenderer(geometry, render::LibassCacheMegabytes(render::RenderLimits{}));
     const ASS_Event& event = t->events[eventIndex];
     const auto draw = [&](int k) {
         int changed = 0;
-        ass_render_frame(renderer.get(), t, event.Start + event.Duration * k / samples, &changed);
+        ass_render_frame(renderer, t, event.Start + event.Duration * k / samples, &changed);
     };
     for (int k = 0; k < samples; ++k) {
         draw(k); // loads the fonts
@@ -40,8 +35,8 @@ std::int64_t MeasureEventDrawing(const std::string& subtitlePath, int eventIndex
     for (int k = 0; k < samples; ++k) {
         // A new frame size empties the outline and bitmap caches but keeps the fonts, so
         // each moment is drawn from nothing, as the first frame of a line is.
-        ass_set_frame_size(renderer.get(), geometry.width + 2, geometry.height);
-        ass_set_frame_size(renderer.get(), geometry.width, geometry.height);
+        ass_set_frame_size(renderer, geometry.width + 2, geometry.height);
+        ass_set_frame_size(renderer, geometry.width, geometry.height);
         const std::int64_t before = MallocResetPeak();
         draw(k);
         most = std::max(most, MallocPeakBytes() - before);

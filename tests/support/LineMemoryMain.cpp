@@ -2,7 +2,7 @@
 // drawing it alone measures, and their ratio.
 //   line_memory FILE...
 #include "input/EventEstimate.h"
-#include "input/FontSources.h"
+#include "input/LibassSession.h"
 #include "support/LineMemory.h"
 
 #include <cstdio>
@@ -18,9 +18,8 @@ int main(int argc, char** argv) {
     for (int a = 1; a < argc; ++a) {
         const std::string path = argv[a];
         try {
-            const render::SubtitleLibrary library(path, [](const std::string&) {});
-            const render::SubtitleTrack track(library.Get(), path);
-            const ASS_Track* t = track.Get();
+            const render::LibassSession session(path);
+            const ASS_Track* t = session.Track();
             int largest = -1;
             std::uint64_t most = 0;
             for (int i = 0; i < t->n_events; ++i) {
@@ -40,7 +39,7 @@ int main(int argc, char** argv) {
             }
             const std::int64_t measured = test::MeasureEventDrawing(path, largest, geometry);
             std::printf("%-48s %7d %9s %12llu %12lld %7.2f%s\n", name.c_str(), t->n_events,
-                        render::EventPlace(track.EventLines(), largest).c_str(),
+                        render::EventPlace(session.EventLines(), largest).c_str(),
                         static_cast<unsigned long long>(most / 1024),
                         static_cast<long long>(measured / 1024),
                         measured > 0 ? static_cast<double>(most) / static_cast<double>(measured)

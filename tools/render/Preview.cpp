@@ -2,10 +2,9 @@
 
 #include "base/PathText.h"
 #include "drawing/Composite.h"
-#include "drawing/FrameScan.h"
 #include "encoding/PngWriter.h"
 #include "input/EventEstimate.h"
-#include "input/FontSources.h"
+#include "input/LibassSession.h"
 #include "input/RenderOptions.h"
 #include "input/RenderScript.h"
 #include "input/SubtitleTrack.h"
@@ -83,17 +82,15 @@ int RunPreview(const std::vector<std::string>& args, std::ostream& out, std::ost
         return 1;
     }
     try {
-        const SubtitleLibrary library(script.subtitlePath, [&](const std::string& message) {
-            err << "Warning: " << message << '\n';
-        });
-        SubtitleTrack track(library.Get(), script.subtitlePath, options.charset);
+        LibassSession session(
+            script.subtitlePath, options.charset,
+            [&](const std::string& message) { err << "Warning: " << message << '\n'; });
         const FrameGeometry geometry{script.width, script.height, script.renderWidth,
                                      script.renderHeight};
-        CheckTrackWithinLimits(track.Get(), track.EventLines(), geometry, options.limits,
+        CheckTrackWithinLimits(session.Track(), session.EventLines(), geometry, options.limits,
                                script.subtitlePath);
-        std::unique_ptr<ASS_Renderer, void (*)(ASS_Renderer*)> renderer(
-            CreateRenderer(library.Get().Get(), geometry, LibassCacheMegabytes(options.limits)),
-            ass_renderer_done);
+        ASS_Renderer* renderer =
+            session.StartRenderer(geometry, LibassCacheMegabytes(options.limits));
 
         // The frame shown at that time, as the conversion numbers frames.
         const FrameClock clock{script.rate->num, script.rate->den};
@@ -101,7 +98,7 @@ int RunPreview(const std::vector<std::string>& args, std::ostream& out, std::ost
             std::floor(seconds * static_cast<double>(clock.num) / static_cast<double>(clock.den)));
         int changed = 0;
         const ASS_Image* images =
-            ass_render_frame(renderer.get(), track.Get(), clock.MsOfFrame(frame), &changed);
+            ass_render_frame(renderer, session.Track(), clock.MsOfFrame(frame), &changed);
         const RgbaImage picture = CompositeFullFrame(images, geometry.width, geometry.height);
         WriteFileBytes(options.xmlPath, EncodePngRgba(picture, DefaultPngSettings()));
 

@@ -9,7 +9,7 @@
 #include "encoding/EventGraphics.h"
 #include "encoding/PaletteReuse.h"
 #include "input/EventEstimate.h"
-#include "input/FontSources.h"
+#include "input/LibassSession.h"
 #include "input/RenderOptions.h"
 #include "input/RenderScript.h"
 #include "input/SubtitleTrack.h"
@@ -255,14 +255,14 @@ namespace {
 
 // Where each event of the track shows in the file, for messages about a time: the file
 // and the lines of the events that show at ms.
-std::string DescribeTime(const SubtitleTrack& track, const std::string& path, std::int64_t ms) {
-    const ASS_Track* t = track.Get();
+std::string DescribeTime(const LibassSession& session, const std::string& path, std::int64_t ms) {
+    const ASS_Track* t = session.Track();
     std::string lines;
     int named = 0;
     for (int i = 0; i < t->n_events && named < 5; ++i) {
         const ASS_Event& e = t->events[i];
         if (e.Start <= ms && ms < e.Start + e.Duration) {
-            lines += (named++ == 0 ? "" : ", ") + EventPlace(track.EventLines(), i);
+            lines += (named++ == 0 ? "" : ", ") + EventPlace(session.EventLines(), i);
         }
     }
     return path + (lines.empty() ? "" : ": " + lines);
@@ -432,51 +432,16 @@ class WarningSink {
     std::set<std::string> given_;
 };
 
-// A drawing thread's renderer over a track: the run's own track for the first thread; for
-// the others a library and track of their own, loaded quietly (the first load warned).
-class ThreadFrameSource : public FrameSource {
-  public:
-    ThreadFrameSource(const SubtitleLibrary& library, ASS_Track* track,
-                      const FrameGeometry& geometry, int cacheMb)
-        : track_(track), renderer_(CreateRenderer(library.Get().Get(), geometry, cacheMb)) {}
-    ThreadFrameSource(const std::string& subtitlePath, const std::string& charset,
-                      WarningSink& sink, const FrameGeometry& geometry, int cacheMb)
-        : ownLibrary_(std::make_unique<SubtitleLibrary>(subtitlePath,
-                                                        [this, &sink](const std::string& message) {
-                                                            if (loaded_) {
-                                                                sink.GiveOnce(message);
-                                                            }
-                                                        })),
-          ownTrack_(std::make_unique<SubtitleTrack>(ownLibrary_->Get(), subtitlePath, charset)),
-          track_(ownTrack_->Get()) {
-        loaded_ = true;
-        renderer_ = CreateRenderer(ownLibrary_->Get().Get(), geometry, cacheMb);
-    }
-    ~ThreadFrameSource() override { ass_renderer_done(renderer_); }
-    ThreadFrameSource(const ThreadFrameSource&) = delete;
-    ThreadFrameSource& operator=(const ThreadFrameSource&) = delete;
-
-    ASS_Renderer* Renderer() const override { return renderer_; }
-    ASS_Track* Track() const override { return track_; }
-
-  private:
-    bool loaded_ = false;
-    std::unique_ptr<SubtitleLibrary> ownLibrary_;
-    std::unique_ptr<SubtitleTrack> ownTrack_;
-    ASS_Track* track_ = nullptr;
-    ASS_Renderer* renderer_ = nullptr;
-};
-
 // Events that start after the clip's last frame are never drawn: a frame count short of
 // the subtitles would otherwise lose them without a word.
-void WarnOfEventsPastTheClip(const SubtitleTrack& track, const RenderScript& script,
+void WarnOfEventsPastTheClip(const LibassSession& session, const RenderScript& script,
                              WarningSink& warnings) {
     const std::int64_t endMs =
         FrameClock{script.rate->num, script.rate->den}.MsOfFrame(script.frames);
     int count = 0;
     int first = -1;
-    for (int i = 0; i < track.Get()->n_events; ++i) {
-        const ASS_Event& e = track.Get()->events[i];
+    for (int i = 0; i < session.Track()->n_events; ++i) {
+        const ASS_Event& e = session.Track()->events[i];
         if (e.Duration > 0 && e.Start >= endMs && count++ == 0) {
             first = i;
         }
@@ -486,7 +451,7 @@ void WarnOfEventsPastTheClip(const SubtitleTrack& track, const RenderScript& scr
                       (count == 1 ? " event starts" : " events start") +
                       " after the script's last frame (" + std::to_string(script.frames) +
                       " frames) and " + (count == 1 ? "is" : "are") + " not drawn, from " +
-                      EventPlace(track.EventLines(), first));
+                      EventPlace(session.EventLines(), first));
     }
 }
 
@@ -494,35 +459,48 @@ void WarnOfEventsPastTheClip(const SubtitleTrack& track, const RenderScript& scr
 void RenderOutputs(const RenderOptions& options, const OutputLayout& layout,
                    const RenderScript& script, std::ostream& out, std::ostream& err) {
     WarningSink warnings(err);
-    const SubtitleLibrary library(script.subtitlePath,
-                                  [&](const std::string& message) { warnings.Give(message); });
-    SubtitleTrack track(library.Get(), script.subtitlePath, options.charset);
+    const auto session = std::make_shared<LibassSession>(
+        script.subtitlePath, options.charset,
+        [&](const std::string& message) { warnings.Give(message); });
     const FrameGeometry geometry{script.width, script.height, script.renderWidth,
                                  script.renderHeight};
-    CheckTrackWithinLimits(track.Get(), track.EventLines(), geometry, options.limits,
+    CheckTrackWithinLimits(session->Track(), session->EventLines(), geometry, options.limits,
                            script.subtitlePath);
-    WarnOfEventsPastTheClip(track, script, warnings);
+    WarnOfEventsPastTheClip(*session, script, warnings);
     const int threads = DrawingThreads(options.limits);
     const int cacheMb = LibassCacheMegabytes(options.limits, threads);
-    const FrameSourceMaker makeSource = [&](int index) -> std::unique_ptr<FrameSource> {
-        if (index == 0) {
-            return std::make_unique<ThreadFrameSource>(library, track.Get(), geometry, cacheMb);
+    // The first thread draws with the run's own session; the others load the same text
+    // into sessions of their own quietly (the first load warned), and each of their
+    // libraries' messages is given once.
+    const FrameSourceMaker makeSource = [&](int index) {
+        std::shared_ptr<LibassSession> source = session;
+        if (index > 0) {
+            auto loaded = std::make_shared<bool>(false);
+            source = std::make_shared<LibassSession>(
+                session->File(), [loaded, &warnings](const std::string& message) {
+                    if (*loaded) {
+                        warnings.GiveOnce(message);
+                    }
+                });
+            *loaded = true;
         }
-        return std::make_unique<ThreadFrameSource>(script.subtitlePath, options.charset, warnings,
-                                                   geometry, cacheMb);
+        source->StartRenderer(geometry, cacheMb);
+        return source;
     };
 
     ScanLimits limits;
     limits.frameSeconds = options.limits.frameSeconds;
     limits.events = options.limits.events;
-    limits.describe = [&](std::int64_t ms) { return DescribeTime(track, script.subtitlePath, ms); };
+    limits.describe = [&](std::int64_t ms) {
+        return DescribeTime(*session, script.subtitlePath, ms);
+    };
     EventOutput output(options, layout, script, limits.describe);
     ProgressPrinter progress(out, script.frames);
     progress.Update(0, 0, true);
     std::size_t shownCount = 0;
     try {
         ScanFramesParallel(
-            makeSource, threads, TrackTimings(track.Get()), geometry,
+            makeSource, threads, TrackTimings(session->Track()), geometry,
             FrameClock{script.rate->num, script.rate->den}, script.frames, options.crop,
             [&](ShownImage&& shown) {
                 ++shownCount;

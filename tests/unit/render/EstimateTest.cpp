@@ -3,7 +3,7 @@
 #include "RenderTestSupport.h"
 
 #include "input/EventEstimate.h"
-#include "input/SubtitleTrack.h"
+#include "input/LibassSession.h"
 #include "support/LineMemory.h"
 #include "support/MallocMeter.h"
 
@@ -20,11 +20,11 @@ std::string Line(const std::string& text) {
 
 // The estimate of every event of the file.
 std::vector<std::uint64_t> Estimates(const std::string& path) {
-    const AssLibrary library;
-    const SubtitleTrack track(library, path);
+    const LibassSession session(path);
+    const ASS_Track* track = session.Track();
     std::vector<std::uint64_t> bytes;
-    for (int i = 0; i < track.Get()->n_events; ++i) {
-        bytes.push_back(EstimateEventBytes(track.Get(), track.Get()->events[i], k1080));
+    for (int i = 0; i < track->n_events; ++i) {
+        bytes.push_back(EstimateEventBytes(track, track->events[i], k1080));
     }
     return bytes;
 }

@@ -5,7 +5,7 @@
 #include "bdn/SubFile.h"
 #include "drawing/Composite.h"
 #include "drawing/FrameScan.h"
-#include "input/SubtitleTrack.h"
+#include "input/LibassSession.h"
 
 #include "PelldrinVersion.h"
 
@@ -182,17 +182,16 @@ void CheckEveryFrame(const std::string& format, const std::string& rate, bool pa
     LoadBDNFile(dir.File("m.xml"), bdn);
     EXPECT_EQ(bdn.Info.NumberofEvents, static_cast<int>(events.size()));
 
-    AssLibrary library;
-    SubtitleTrack track(library, dir.File("m.ass"));
-    const FrameGeometry geometry{f->width, f->height, f->renderWidth, f->renderHeight};
-    ASS_Renderer* renderer = CreateRenderer(library.Get(), geometry);
+    LibassSession session(dir.File("m.ass"));
+    ASS_Renderer* renderer =
+        session.StartRenderer({f->width, f->height, f->renderWidth, f->renderHeight});
     const FrameClock clock{fr->num, fr->den};
     std::map<std::string, RgbaImage> pngs;
     int shownFrames = 0;
     for (long long n = 0; n < frames; ++n) {
         int change = 0;
         const ASS_Image* images =
-            ass_render_frame(renderer, track.Get(), clock.MsOfFrame(n), &change);
+            ass_render_frame(renderer, session.Track(), clock.MsOfFrame(n), &change);
         const RgbaImage expected = CompositeFullFrame(images, f->width, f->height);
         const RgbaImage actual =
             FrameFromBdn(dir.Path(), events, fr->timecodeBase, n, f->width, f->height, pngs);
@@ -207,7 +206,6 @@ void CheckEveryFrame(const std::string& format, const std::string& rate, bool pa
             ASSERT_LT(mean, 0.05) << "frame " << n;
         }
     }
-    ass_renderer_done(renderer);
     EXPECT_GT(shownFrames, frames / 2);
 }
 
@@ -228,15 +226,12 @@ TEST(RenderRun, AnamorphicPictureIsTheWidePictureSqueezed) {
     TempDir dir;
     WriteFile(dir.File("w.ass"),
               AssScript("Dialogue: 0,0:00:00.00,0:00:01.00,Default,,0,0,0,,Wide enough words\n"));
-    AssLibrary library;
-    SubtitleTrack track(library, dir.File("w.ass"));
     const auto box = [&](const FrameGeometry& g) {
-        ASS_Renderer* renderer = CreateRenderer(library.Get(), g);
+        LibassSession session(dir.File("w.ass"));
         int change = 0;
-        const RgbaImage img = CompositeVisible(
-            ass_render_frame(renderer, track.Get(), 500, &change), g.width, g.height);
-        ass_renderer_done(renderer);
-        return img;
+        return CompositeVisible(
+            ass_render_frame(session.StartRenderer(g), session.Track(), 500, &change), g.width,
+            g.height);
     };
     const RgbaImage wide = box({854, 480, 854, 480});
     const RgbaImage squeezed = box({720, 480, 854, 480});

@@ -62,24 +62,6 @@ std::vector<Span> PlanSpans(const std::vector<EventTiming>& events, const FrameC
     return spans;
 }
 
-ASS_Renderer* CreateRenderer(ASS_Library* library, const FrameGeometry& geometry, int cacheMb) {
-    ASS_Renderer* renderer = ass_renderer_init(library);
-    if (renderer == nullptr) {
-        throw SubtitleError("libass: cannot create a renderer");
-    }
-    ass_set_frame_size(renderer, geometry.width, geometry.height);
-    ass_set_storage_size(renderer, geometry.width, geometry.height);
-    // An anamorphic frame is the wide picture squeezed to the frame's width: libass
-    // scales everything horizontally by this factor.
-    ass_set_pixel_aspect(renderer,
-                         static_cast<double>(geometry.width) * geometry.renderHeight /
-                             (static_cast<double>(geometry.renderWidth) * geometry.height));
-    ass_set_fonts(renderer, nullptr, "DejaVu Sans", ASS_FONTPROVIDER_AUTODETECT, nullptr, 1);
-    // Modest caches keep a long film within a small, steady amount of memory.
-    ass_set_cache_limits(renderer, 2000, cacheMb);
-    return renderer;
-}
-
 namespace {
 
 std::string Where(const ScanLimits& limits, std::int64_t ms) {
@@ -336,7 +318,7 @@ class DrawThreads {
     void Run(int index) {
         DrawChannel& channel = *channels_[static_cast<std::size_t>(index)];
         try {
-            const std::unique_ptr<FrameSource> source = makeSource_(index);
+            const std::shared_ptr<LibassSession> source = makeSource_(index);
             FrameDrawer drawer(source->Renderer(), source->Track(), geometry_, clock_, crop_,
                                limits_);
             const std::size_t step = kPieceDraws * channels_.size();
@@ -395,7 +377,7 @@ void ScanFramesParallel(const FrameSourceMaker& makeSource, int threads,
     const std::size_t pieces = (points.size() + kPieceDraws - 1) / kPieceDraws;
     threads = static_cast<int>(std::clamp<std::size_t>(pieces, 1, std::max(threads, 1)));
     if (threads == 1) {
-        const std::unique_ptr<FrameSource> source = makeSource(0);
+        const std::shared_ptr<LibassSession> source = makeSource(0);
         ScanFrames(source->Renderer(), source->Track(), geometry, clock, frames, crop, onImage,
                    progress, limits);
         return;

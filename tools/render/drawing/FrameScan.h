@@ -3,6 +3,7 @@
 
 #include "core/FrameGeometry.h"
 #include "core/RgbaImage.h"
+#include "input/LibassSession.h"
 #include "input/SubtitleTrack.h"
 
 #include <ass/ass.h>
@@ -27,10 +28,6 @@ struct Span {
 std::vector<Span> PlanSpans(const std::vector<EventTiming>& events, const FrameClock& clock,
                             std::int64_t frames);
 
-// Sets up a libass renderer for the geometry (fonts through fontconfig), its bitmap
-// caches bounded to cacheMb megabytes.
-ASS_Renderer* CreateRenderer(ASS_Library* library, const FrameGeometry& geometry, int cacheMb = 48);
-
 // Bounds on a scan; a zero leaves that bound off. The scan throws LimitError, naming
 // what shows through describe(ms) (the file and the lines of the events at that time).
 struct ScanLimits {
@@ -47,21 +44,13 @@ void ScanFrames(ASS_Renderer* renderer, ASS_Track* track, const FrameGeometry& g
                 const std::function<void(ShownImage&&)>& onImage,
                 const std::function<void(std::int64_t)>& progress, const ScanLimits& limits = {});
 
-// One drawing thread's own libass renderer and track: libass objects may be used by one
-// thread at a time only.
-class FrameSource {
-  public:
-    virtual ~FrameSource() = default;
-    virtual ASS_Renderer* Renderer() const = 0;
-    virtual ASS_Track* Track() const = 0;
-};
-
-// Makes the source of drawing thread `index` (from 0), on that thread.
-using FrameSourceMaker = std::function<std::unique_ptr<FrameSource>(int index)>;
+// Makes the libass session, its renderer started, that drawing thread `index` (from 0)
+// draws with, on that thread: libass objects may be used by one thread at a time only.
+using FrameSourceMaker = std::function<std::shared_ptr<LibassSession>(int index)>;
 
 // ScanFrames with the frames shared out in pieces among `threads` drawing threads; the
 // pictures, their runs and any limit error are the same as with one thread. timings are
-// those of the track every source draws.
+// those of the track every session draws.
 void ScanFramesParallel(const FrameSourceMaker& makeSource, int threads,
                         const std::vector<EventTiming>& timings, const FrameGeometry& geometry,
                         const FrameClock& clock, std::int64_t frames, bool crop,

@@ -148,7 +148,8 @@ int AddFontFiles(ASS_Library* library, const std::vector<std::string>& folders,
     return added;
 }
 
-FontReport::FontReport(std::string subtitlePath) : subtitlePath_(std::move(subtitlePath)) {}
+FontReport::FontReport(std::shared_ptr<const SubtitleFile> subtitle)
+    : subtitle_(std::move(subtitle)) {}
 
 std::optional<std::string> FontReport::Translate(const std::string& message) {
     std::size_t pos = 0;
@@ -191,12 +192,7 @@ std::optional<std::string> FontReport::Translate(const std::string& message) {
 
 std::string FontReport::LineOf(char32_t codePoint) {
     if (!lines_) {
-        lines_.emplace();
-        try {
-            *lines_ = SplitByDelimiter(DecodeSubtitleText(ReadWholeFile(subtitlePath_)), '\n');
-        } catch (const std::exception&) {
-            // The warning goes out without a line number.
-        }
+        lines_ = SplitByDelimiter(subtitle_->text, '\n');
     }
     std::string needle;
     AppendUtf8(needle, codePoint);
@@ -211,16 +207,6 @@ std::string FontReport::LineOf(char32_t codePoint) {
         }
     }
     return {};
-}
-
-SubtitleLibrary::SubtitleLibrary(const std::string& subtitlePath,
-                                 std::function<void(const std::string&)> warn)
-    : report_(subtitlePath), warn_(std::move(warn)), library_([this](const std::string& message) {
-          if (const auto warning = report_.Translate(message)) {
-              warn_(*warning);
-          }
-      }) {
-    AddFontFiles(library_.Get(), FontFolders({FolderOf(subtitlePath), ProgramFolder()}), warn_);
 }
 
 } // namespace pelldrin::render

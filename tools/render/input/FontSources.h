@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -34,8 +35,8 @@ int AddFontFiles(ASS_Library* library, const std::vector<std::string>& folders,
 // holds it). Other messages pass unchanged; repeats of a font warning are dropped.
 class FontReport {
   public:
-    // subtitlePath is read only when a character is missing, to find its line.
-    explicit FontReport(std::string subtitlePath);
+    // The subtitle text is searched only when a character is missing, to find its line.
+    explicit FontReport(std::shared_ptr<const SubtitleFile> subtitle);
 
     // The warning for a libass message (without the "libass: " prefix), or nullopt
     // when it repeats one already given.
@@ -44,23 +45,10 @@ class FontReport {
   private:
     std::string LineOf(char32_t codePoint);
 
-    std::string subtitlePath_;
+    std::shared_ptr<const SubtitleFile> subtitle_;
     std::optional<std::vector<std::string>> lines_;
     std::set<std::string> families_;
     std::set<char32_t> characters_;
-};
-
-// The libass library for one subtitle file: the fonts folders beside it and beside the
-// program are loaded, and its messages reach warn with the font ones made readable.
-class SubtitleLibrary {
-  public:
-    SubtitleLibrary(const std::string& subtitlePath, std::function<void(const std::string&)> warn);
-    const AssLibrary& Get() const { return library_; }
-
-  private:
-    FontReport report_;
-    std::function<void(const std::string&)> warn_;
-    AssLibrary library_;
 };
 
 } // namespace pelldrin::render

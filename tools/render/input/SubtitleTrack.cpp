@@ -6,16 +6,13 @@
 #include "input/SrtConvert.h"
 #include "input/SubtitleText.h"
 
-#include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace pelldrin::render {
 
 namespace {
 
-constexpr int kWarnLevel = 2;
+using Warn = std::function<void(const std::string&)>;
 
 std::string TagName(std::string_view text, std::size_t& pos) {
     std::string name;
@@ -35,8 +32,10 @@ int FindStyle(const ASS_Track* track, const std::string& name) {
     return track->default_style;
 }
 
-ASS_Track* ReadAss(ASS_Library* library, std::string text, const std::string& path) {
-    ASS_Track* track = ass_read_memory(library, text.data(), text.size(), nullptr);
+using TrackPtr = std::unique_ptr<ASS_Track, LibassFree>;
+
+TrackPtr ReadAss(ASS_Library* library, std::string text, const std::string& path) {
+    TrackPtr track(ass_read_memory(library, text.data(), text.size(), nullptr));
     if (track == nullptr) {
         throw SubtitleError(path + ": not a subtitle script that libass can read");
     }
@@ -45,7 +44,7 @@ ASS_Track* ReadAss(ASS_Library* library, std::string text, const std::string& pa
 
 // Zero bytes end the text for libass, which would drop every line after one: they are
 // taken out, and each line that held one is named.
-std::string DropZeroBytes(std::string text, const AssLibrary& library, const std::string& path) {
+std::string DropZeroBytes(std::string text, const Warn& warn, const std::string& path) {
     if (text.find('\0') == std::string::npos) {
         return text;
     }
@@ -64,16 +63,15 @@ std::string DropZeroBytes(std::string text, const AssLibrary& library, const std
         } else if (line != lastNamed) {
             lastNamed = line;
             if (++namedLines <= 20) {
-                library.Warn(path + ": line " + std::to_string(line) +
-                             ": a zero byte, which is not text, is left out");
+                warn(path + ": line " + std::to_string(line) +
+                     ": a zero byte, which is not text, is left out");
             } else {
                 ++otherLines;
             }
         }
     }
     if (otherLines > 0) {
-        library.Warn(path + ": zero bytes left out of " + std::to_string(otherLines) +
-                     " more lines");
+        warn(path + ": zero bytes left out of " + std::to_string(otherLines) + " more lines");
     }
     return kept;
 }
@@ -128,8 +126,8 @@ bool EndsWithText(std::string_view line, std::string_view eventText) {
 
 // Pairs the track's events with the Dialogue lines they came from, in order, and warns
 // about each line that gave no event.
-std::vector<int> MatchEventLines(const ASS_Track* track, std::string_view text,
-                                 const AssLibrary& library, const std::string& path) {
+std::vector<int> MatchEventLines(const ASS_Track* track, std::string_view text, const Warn& warn,
+                                 const std::string& path) {
     const std::vector<DialogueLine> lines = DialogueLines(text);
     std::vector<int> eventLines(static_cast<std::size_t>(track->n_events), 0);
     std::vector<bool> used(lines.size(), false);
@@ -156,31 +154,27 @@ std::vector<int> MatchEventLines(const ASS_Track* track, std::string_view text,
     for (std::size_t j = 0; j < lines.size() && named < 20; ++j) {
         if (!used[j]) {
             ++named;
-            library.Warn(path + ": line " + std::to_string(lines[j].number) +
-                         ": a Dialogue line that could not be read is skipped: \"" +
-                         QuoteForMessage(lines[j].text, 120) + "\"");
+            warn(path + ": line " + std::to_string(lines[j].number) +
+                 ": a Dialogue line that could not be read is skipped: \"" +
+                 QuoteForMessage(lines[j].text, 120) + "\"");
         }
     }
     if (lost > 20) {
-        library.Warn(path + ": " + std::to_string(lost) +
-                     " Dialogue lines in all could not be read and are skipped");
+        warn(path + ": " + std::to_string(lost) +
+             " Dialogue lines in all could not be read and are skipped");
     }
     return eventLines;
 }
 
-ASS_Track* LoadSrt(const AssLibrary& library, const std::string& text, const std::string& path,
-                   std::vector<int>& eventLines) {
+TrackPtr LoadSrt(ASS_Library* library, const std::string& text, const std::string& path,
+                 const Warn& warn, std::vector<int>& eventLines) {
     const std::string stylePath = StripExtension(path) + ".srt.style";
     const SrtStyle style = FileExists(stylePath)
-                               ? ParseSrtStyle(ReadSubtitleText(stylePath, {},
-                                                                [&](const std::string& message) {
-                                                                    library.Warn(message);
-                                                                }),
-                                               stylePath)
+                               ? ParseSrtStyle(ReadSubtitleText(stylePath, {}, warn), stylePath)
                                : DefaultSrtStyle();
     SrtReadSettings settings;
     settings.styleFontSize = style.fontSize;
-    settings.warn = [&](const std::string& message) { library.Warn(path + ": " + message); };
+    settings.warn = [&](const std::string& message) { warn(path + ": " + message); };
     const std::vector<SrtEvent> events = ParseSrt(text, settings);
     if (events.empty()) {
         // Text that gives no cue is not an SRT file we understand; an empty BDN would
@@ -188,13 +182,12 @@ ASS_Track* LoadSrt(const AssLibrary& library, const std::string& text, const std
         throw SubtitleError(path + ": no subtitle cue could be read (an SRT file in UTF-8 "
                                    "or UTF-16 is expected)");
     }
-    ASS_Track* track = ReadAss(library.Get(), BuildSrtScriptHeader(style), stylePath);
-    const int styleIndex = FindStyle(track, style.name);
+    TrackPtr track = ReadAss(library, BuildSrtScriptHeader(style), stylePath);
+    const int styleIndex = FindStyle(track.get(), style.name);
     int order = 0;
     for (const SrtEvent& e : events) {
-        const int id = ass_alloc_event(track);
+        const int id = ass_alloc_event(track.get());
         if (id < 0) {
-            ass_free_track(track);
             throw SubtitleError(path + ": out of memory");
         }
         ASS_Event& event = track->events[id];
@@ -207,7 +200,6 @@ ASS_Track* LoadSrt(const AssLibrary& library, const std::string& text, const std
         event.Effect = strdup("");
         eventLines.push_back(e.line);
         if (event.Text == nullptr || event.Name == nullptr || event.Effect == nullptr) {
-            ass_free_track(track);
             throw SubtitleError(path + ": out of memory");
         }
     }
@@ -215,40 +207,6 @@ ASS_Track* LoadSrt(const AssLibrary& library, const std::string& text, const std
 }
 
 } // namespace
-
-AssLibrary::AssLibrary(std::function<void(const std::string&)> onMessage)
-    : onMessage_(std::move(onMessage)) {
-    library_ = ass_library_init();
-    if (library_ == nullptr) {
-        throw SubtitleError("libass: cannot initialise the library");
-    }
-    ass_set_message_cb(library_, &AssLibrary::OnMessage, this);
-    ass_set_extract_fonts(library_, 1);
-}
-
-AssLibrary::~AssLibrary() {
-    ass_library_done(library_);
-}
-
-void AssLibrary::OnMessage(int level, const char* format, va_list args, void* data) {
-    auto* self = static_cast<AssLibrary*>(data);
-    if (level > kWarnLevel) {
-        return;
-    }
-    char buffer[1024];
-    std::vsnprintf(buffer, sizeof buffer, format, args);
-    std::size_t length = std::strlen(buffer);
-    while (length > 0 && (buffer[length - 1] == '\n' || buffer[length - 1] == '\r')) {
-        buffer[--length] = '\0';
-    }
-    self->Warn("libass: " + QuoteForMessage(buffer));
-}
-
-void AssLibrary::Warn(const std::string& message) const {
-    if (onMessage_) {
-        onMessage_(message);
-    }
-}
 
 bool IsAnimatedEvent(std::string_view text, std::string_view effect) {
     for (std::string_view kind : {"banner;", "scroll up;", "scroll down;"}) {
@@ -275,8 +233,8 @@ bool IsAnimatedEvent(std::string_view text, std::string_view effect) {
     return false;
 }
 
-SubtitleTrack::SubtitleTrack(const AssLibrary& library, const std::string& path,
-                             const std::string& charset) {
+SubtitleFile ReadSubtitleFile(const std::string& path, const std::string& charset,
+                              const Warn& warn) {
     const std::string extension = FileExtension(path);
     if (!SameTextN(extension, ".ass", 4) && !SameTextN(extension, ".ssa", 4) &&
         !SameTextN(extension, ".srt", 4)) {
@@ -286,30 +244,31 @@ SubtitleTrack::SubtitleTrack(const AssLibrary& library, const std::string& path,
                             "and \"" +
                             QuoteForMessage(extension, 40) + "\" files are not one of them");
     }
-    const std::string text = DropZeroBytes(
-        ReadSubtitleText(path, charset, [&](const std::string& message) { library.Warn(message); }),
-        library, path);
-    if (Trim(text).empty()) {
-        library.Warn(path + ": the file is empty; the document has no events");
-        track_ = ass_new_track(library.Get()); // an empty file has no events, nothing more
-        if (track_ == nullptr) {
-            throw SubtitleError(path + ": out of memory");
-        }
-        return;
-    }
-    if (SameTextN(FileExtension(path), ".srt", 4)) {
-        track_ = LoadSrt(library, text, path, eventLines_);
-        return;
-    }
-    track_ = ReadAss(library.Get(), text, path);
-    eventLines_ = MatchEventLines(track_, text, library, path);
-    if (track_->n_events == 0) {
-        library.Warn(path + ": no events could be read; the document has no events");
-    }
+    return SubtitleFile{path, ReadSubtitleText(path, charset, warn)};
 }
 
-SubtitleTrack::~SubtitleTrack() {
-    ass_free_track(track_);
+LoadedTrack LoadTrack(ASS_Library* library, const SubtitleFile& subtitle, const Warn& warn) {
+    const std::string& path = subtitle.path;
+    const std::string text = DropZeroBytes(subtitle.text, warn, path);
+    LoadedTrack loaded;
+    if (Trim(text).empty()) {
+        warn(path + ": the file is empty; the document has no events");
+        loaded.track.reset(ass_new_track(library)); // an empty file has no events, nothing more
+        if (loaded.track == nullptr) {
+            throw SubtitleError(path + ": out of memory");
+        }
+        return loaded;
+    }
+    if (SameTextN(FileExtension(path), ".srt", 4)) {
+        loaded.track = LoadSrt(library, text, path, warn, loaded.eventLines);
+        return loaded;
+    }
+    loaded.track = ReadAss(library, text, path);
+    loaded.eventLines = MatchEventLines(loaded.track.get(), text, warn, path);
+    if (loaded.track->n_events == 0) {
+        warn(path + ": no events could be read; the document has no events");
+    }
+    return loaded;
 }
 
 std::vector<EventTiming> TrackTimings(const ASS_Track* track) {

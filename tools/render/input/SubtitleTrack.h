@@ -12,23 +12,24 @@
 
 namespace pelldrin::render {
 
-// Owns the libass library handle. Warnings, libass's own at warning level or above
-// and those about the subtitle file, go to onMessage (nothing else is printed).
-class AssLibrary {
-  public:
-    explicit AssLibrary(std::function<void(const std::string&)> onMessage = {});
-    ~AssLibrary();
-    AssLibrary(const AssLibrary&) = delete;
-    AssLibrary& operator=(const AssLibrary&) = delete;
-    ASS_Library* Get() const { return library_; }
-    // Passes one warning line to onMessage.
-    void Warn(const std::string& message) const;
-
-  private:
-    static void OnMessage(int level, const char* format, va_list args, void* data);
-    ASS_Library* library_ = nullptr;
-    std::function<void(const std::string&)> onMessage_;
+// Frees each libass object with its own call.
+struct LibassFree {
+    void operator()(ASS_Library* library) const { ass_library_done(library); }
+    void operator()(ASS_Track* track) const { ass_free_track(track); }
+    void operator()(ASS_Renderer* renderer) const { ass_renderer_done(renderer); }
 };
+
+// A subtitle file's text in UTF-8, read once for the whole run.
+struct SubtitleFile {
+    std::string path;
+    std::string text;
+};
+
+// Reads an .ass, .ssa or .srt file in the encoding charset names or else the one
+// recognised, which warn is told when it is a legacy one. Throws SubtitleError naming the
+// file for another kind of file or bytes that do not read, FileError when it cannot be read.
+SubtitleFile ReadSubtitleFile(const std::string& path, const std::string& charset,
+                              const std::function<void(const std::string&)>& warn);
 
 // An event's span in milliseconds, end exclusive, and whether its picture can
 // change while it shows.
@@ -45,27 +46,17 @@ bool IsAnimatedEvent(std::string_view text, std::string_view effect);
 // The timing of every event of a track that lasts at all.
 std::vector<EventTiming> TrackTimings(const ASS_Track* track);
 
-// A loaded track; .srt files (by extension) are converted, .ass and .ssa go to libass.
-class SubtitleTrack {
-  public:
-    // Loads the file, in the encoding charset names or else the one recognised; for SRT
-    // the style comes from "<name>.srt.style" beside it when present. Throws
-    // SubtitleError or FileError naming the file. What is read but lost (zero bytes,
-    // lines libass skips, a file without events) and a legacy encoding that was
-    // recognised are reported through the library's warnings.
-    SubtitleTrack(const AssLibrary& library, const std::string& path,
-                  const std::string& charset = {});
-    ~SubtitleTrack();
-    SubtitleTrack(const SubtitleTrack&) = delete;
-    SubtitleTrack& operator=(const SubtitleTrack&) = delete;
-
-    ASS_Track* Get() const { return track_; }
-    // The line of the file each event of the track came from (0 where unknown).
-    const std::vector<int>& EventLines() const { return eventLines_; }
-
-  private:
-    ASS_Track* track_ = nullptr;
-    std::vector<int> eventLines_;
+// A track and the line of the file each of its events came from (0 where unknown).
+struct LoadedTrack {
+    std::unique_ptr<ASS_Track, LibassFree> track;
+    std::vector<int> eventLines;
 };
+
+// Loads the text into a track of the library: .srt files (by the path's extension) are
+// converted, with the style from "<name>.srt.style" beside them when present; .ass and .ssa
+// go to libass. Throws SubtitleError or FileError naming the file. What is read but lost
+// (zero bytes, lines libass skips, a file without events) is reported through warn.
+LoadedTrack LoadTrack(ASS_Library* library, const SubtitleFile& text,
+                      const std::function<void(const std::string&)>& warn);
 
 } // namespace pelldrin::render
