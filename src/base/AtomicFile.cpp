@@ -1,6 +1,7 @@
 #include "base/AtomicFile.h"
 
 #include "base/FileSystem.h"
+#include "base/Platform.h"
 #include "base/Utf8.h"
 
 #include <algorithm>
@@ -221,10 +222,6 @@ void AtomicWriteFile(std::string_view path, std::string_view bytes) {
     AtomicFile file{std::string(path)};
     file.Write(bytes);
     file.Commit();
-}
-
-std::int64_t CurrentProcessId() {
-    return static_cast<std::int64_t>(PELLDRIN_GETPID());
 }
 
 std::optional<std::int64_t> AtomicTempWriter(std::string_view fileName) {

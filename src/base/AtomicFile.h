@@ -13,7 +13,8 @@ namespace pelldrin {
 // A file being written under a temporary name in the target's folder. Commit makes it the
 // target; destroying it uncommitted removes the temporary file and leaves the target as it
 // was. The temporary file is created new (never through a link or over an existing file)
-// and named "<target>.tmp<pid>_<n>", so a program can recognise leftovers of a killed run.
+// and named "<target>.tmp<pid>_<n>" (CurrentProcessId), so a program can recognise leftovers
+// of a killed run.
 class AtomicFile {
   public:
     enum class Durability {
@@ -44,9 +45,6 @@ class AtomicFile {
 // Writes bytes to path through an AtomicFile, so a crash or a full disk never leaves half a
 // file. Throws FileError naming path.
 void AtomicWriteFile(std::string_view path, std::string_view bytes);
-
-// This process's id, the one an AtomicFile's temporary names carry.
-std::int64_t CurrentProcessId();
 
 // When the file name has the form of an AtomicFile's temporary file: the id of the process that
 // made it, or -1 when the number is too large to be one.

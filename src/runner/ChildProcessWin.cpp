@@ -1,12 +1,6 @@
 // Windows processes: CreateProcessW with a hidden console of its own, one pipe for
 // standard output and standard error, and a job object that holds the program and
 // every program it starts.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 
 #include "base/FileSystem.h"
 #include "runner/ChildProcess.h"

@@ -1,7 +1,8 @@
-// File names with any characters, and the Windows rules for roots, separators and
-// replacing a file.
+// File names with any characters, the Windows rules for roots, separators and
+// replacing a file, and what each system answers its own way (processes, folder locks).
 #include "base/AtomicFile.h"
 #include "base/FileSystem.h"
+#include "base/Platform.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -10,12 +11,6 @@
 #include <vector>
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #endif
 
@@ -46,6 +41,26 @@ TEST(FileUtilPaths, NamesOutsideAnyCodePageKeepEveryCharacter) {
     EXPECT_EQ(ReadWholeFile(file), bytes);
     EXPECT_EQ(NamesIn(folder), (std::vector<std::string>{"片名 ☃.xml"})); // no temporary left
     EXPECT_EQ(FolderOf(file), folder);
+}
+
+TEST(Platform, AFolderLockKeepsASecondHolderOutUntilItEnds) {
+    test::TempDir dir;
+    {
+        const FolderLock first(dir.Path(), ".lock");
+        EXPECT_THROW(FolderLock(dir.Path(), ".lock"), FolderTakenError);
+        const FolderLock other(dir.Path(), ".other-lock"); // another name is another lock
+    }
+    EXPECT_NO_THROW(FolderLock(dir.Path(), ".lock"));
+    EXPECT_THROW(FolderLock(dir.File("missing"), ".lock"), FileError);
+}
+
+TEST(Platform, ThisProcessRunsFromTheFolderOfItsProgram) {
+    EXPECT_FALSE(ProcessIsGone(CurrentProcessId()));
+#ifdef _WIN32
+    EXPECT_TRUE(FileExists(JoinPath(ProgramFolder(), "test_base.exe"))) << ProgramFolder();
+#else
+    EXPECT_TRUE(FileExists(JoinPath(ProgramFolder(), "test_base"))) << ProgramFolder();
+#endif
 }
 
 #ifdef _WIN32

@@ -110,7 +110,7 @@ TEST(RenderOutputs, ASecondRunIntoTheSameFolderFailsAtOnce) {
     WriteInputs(dir, kWords);
     WriteFile(dir.File("other.xml"), "the other run's document");
     {
-        FolderLock otherRun(dir.Path());
+        const auto otherRun = LockOutputFolders(OutputLayout(dir.File("run.xml")));
         const auto r = RunInto(dir, {dir.File("other.xml")});
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find("another pelldrin-render run is writing into the folder"),

@@ -1,15 +1,9 @@
 // What only the Windows process layer does: priority classes, wide paths, program
 // look-up and handle inheritance.
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 
-#include "runner/DosCommand.h"
 #include "base/FileSystem.h"
+#include "runner/DosCommand.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -1,14 +1,11 @@
 #include "drawing/Composite.h"
 
+#include "base/Simd.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
-
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define PELLDRIN_BLEND_SSE2 1
-#endif
 
 namespace pelldrin::render {
 
@@ -37,7 +34,7 @@ inline void BlendRun(const unsigned char* src, std::uint8_t* d, int n, std::uint
     }
 }
 
-#ifdef PELLDRIN_BLEND_SSE2
+#ifdef PELLDRIN_SSE2
 // Div255 on eight 16-bit lanes; every sum here stays below 2^16.
 inline __m128i Div255x8(__m128i x) {
     x = _mm_add_epi16(x, _mm_set1_epi16(128));
@@ -102,7 +99,7 @@ void BlendMask(const ASS_Image& img, std::uint8_t* canvas, const Box& box) {
     const int y1 = std::min(img.dst_y + img.h, box.bottom);
     const int canvasWidth = box.right - box.left;
     const int count = x1 - x0;
-#ifdef PELLDRIN_BLEND_SSE2
+#ifdef PELLDRIN_SSE2
     const __m128i colour =
         _mm_setr_epi16(static_cast<short>(r), static_cast<short>(g), static_cast<short>(b), 255,
                        static_cast<short>(r), static_cast<short>(g), static_cast<short>(b), 255);
@@ -132,7 +129,7 @@ void BlendMask(const ASS_Image& img, std::uint8_t* canvas, const Box& box) {
             if (group == ~std::uint64_t{0} && (a == 255 || AllZero(dst + x * 4, 32))) {
                 std::memcpy(dst + x * 4, solid, 32);
             } else if (group != 0) {
-#ifdef PELLDRIN_BLEND_SSE2
+#ifdef PELLDRIN_SSE2
                 BlendEight(src + x, dst + x * 4, colour, alpha);
 #else
                 BlendRun(src + x, dst + x * 4, 8, r, g, b, a);
@@ -164,7 +161,7 @@ void Unpremultiply(std::uint8_t* p, std::size_t count) {
     std::uint32_t lastOut = 0;
     std::size_t i = 0;
     while (i < count) {
-#ifdef PELLDRIN_BLEND_SSE2
+#ifdef PELLDRIN_SSE2
         // Four pixels that are each transparent or opaque stay as they are.
         if (i + 4 <= count) {
             const __m128i alphas =

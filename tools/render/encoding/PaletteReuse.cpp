@@ -1,13 +1,11 @@
 #include "encoding/PaletteReuse.h"
 
+#include "base/Simd.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
-
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#endif
 
 namespace pelldrin::render {
 
@@ -64,7 +62,7 @@ PictureRuns FindRuns(const RgbaImage& image, const std::vector<IndexedImage>& pa
                 const std::uint32_t colour = PixelValue(p + col * 4);
                 const std::uint8_t first = rowIndex[col];
                 int end = col + 1;
-#if defined(__SSE2__) || defined(_M_X64)
+#ifdef PELLDRIN_SSE2
                 // Four pixels and their indices at a time while they all match.
                 const __m128i colours = _mm_set1_epi32(static_cast<int>(colour));
                 const std::uint32_t firsts = first * 0x01010101u;

@@ -4,7 +4,6 @@
 #include "base/PathText.h"
 #include "base/TextHelpers.h"
 #include "base/Utf8.h"
-#include "input/SubtitleText.h"
 
 #include <algorithm>
 #include <array>
@@ -12,13 +11,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
-
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#endif
 
 namespace pelldrin::render {
 
@@ -72,23 +64,6 @@ std::string FamilyOf(const std::string& described) {
 }
 
 } // namespace
-
-std::string ProgramFolder() {
-#ifdef _WIN32
-    std::wstring path(32768, L'\0');
-    const DWORD length =
-        ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0 || length >= path.size()) {
-        return {};
-    }
-    path.resize(length);
-    return FolderOf(FromWide(path));
-#else
-    std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string() : FolderOf(FromFsPath(self));
-#endif
-}
 
 std::vector<std::string> FontFolders(const std::vector<std::string>& parents) {
     std::vector<std::string> folders;

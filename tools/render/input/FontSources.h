@@ -16,9 +16,6 @@
 
 namespace pelldrin::render {
 
-// The folder the running program was started from, or empty when it cannot be told.
-std::string ProgramFolder();
-
 // The "fonts" folders (any letter case) directly inside each of the given folders, in
 // that order; missing ones are left out.
 std::vector<std::string> FontFolders(const std::vector<std::string>& parents);

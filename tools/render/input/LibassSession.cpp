@@ -1,6 +1,7 @@
 #include "input/LibassSession.h"
 
 #include "base/PathText.h"
+#include "base/Platform.h"
 #include "base/Utf8.h"
 #include "core/RenderErrors.h"
 

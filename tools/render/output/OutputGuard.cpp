@@ -5,27 +5,9 @@
 #include "base/TextHelpers.h"
 #include "base/Utf8.h"
 
-#include <cerrno>
-#include <csignal>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <optional>
-
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace pelldrin::render {
 
@@ -59,21 +41,6 @@ bool SameFile(const std::string& a, const std::string& b) {
         return same; // both exist: the same file by its identity, whatever its names
     }
     return Resolved(a) == Resolved(b);
-}
-
-// Whether another process no longer runs.
-bool ProcessIsGone(std::int64_t pid) {
-#ifdef _WIN32
-    const HANDLE process =
-        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
-    if (process != nullptr) {
-        ::CloseHandle(process);
-        return false;
-    }
-    return ::GetLastError() == ERROR_INVALID_PARAMETER;
-#else
-    return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
-#endif
 }
 
 // The kind of thing at path, without following a link; nullopt when nothing is there.
@@ -158,73 +125,16 @@ namespace {
 
 } // namespace
 
-#ifdef _WIN32
-
-FolderLock::FolderLock(const std::string& folder) {
-    const std::string path = JoinPath(folder.empty() ? std::string(".") : folder, kLockName);
-    // Opened without sharing: a second run's open fails while this one holds it; a link
-    // planted under the name is opened as itself, not followed.
-    const HANDLE file =
-        ::CreateFileW(ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_SHARING_VIOLATION) {
-            FolderTaken(folder);
-        }
-        throw OutputError("cannot lock the output folder: " + Quoted(path) + ": " +
-                          WindowsErrorText(error));
-    }
-    handle_ = file;
-}
-
-FolderLock::~FolderLock() {
-    if (handle_ != nullptr) {
-        ::CloseHandle(static_cast<HANDLE>(handle_));
-    }
-}
-
-#else
-
-FolderLock::FolderLock(const std::string& folder) {
-    const std::string path = JoinPath(folder.empty() ? std::string(".") : folder, kLockName);
-    // O_NONBLOCK: a FIFO planted under the name must not stall the run.
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
-    if (fd_ < 0) {
-        throw OutputError("cannot lock the output folder: " + Quoted(path) + ": " +
-                          std::strerror(errno));
-    }
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd_);
-        fd_ = -1;
-        throw OutputError("cannot lock the output folder: " + Quoted(path) +
-                          " is not a plain file");
-    }
-    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno;
-        ::close(fd_);
-        fd_ = -1;
-        if (error == EWOULDBLOCK) {
-            FolderTaken(folder);
-        }
-        throw OutputError("cannot lock the output folder: " + Quoted(path) + ": " +
-                          std::strerror(error));
-    }
-}
-
-FolderLock::~FolderLock() {
-    if (fd_ >= 0) {
-        ::close(fd_); // releases the lock; the file stays, so no run locks a removed one
-    }
-}
-
-#endif
-
 std::vector<std::unique_ptr<FolderLock>> LockOutputFolders(const OutputLayout& layout) {
     std::vector<std::unique_ptr<FolderLock>> locks;
     for (const std::string& folder : layout.Folders()) {
-        locks.push_back(std::make_unique<FolderLock>(folder));
+        try {
+            locks.push_back(std::make_unique<FolderLock>(folder, kLockName));
+        } catch (const FolderTakenError&) {
+            FolderTaken(folder);
+        } catch (const FileError& e) {
+            throw OutputError(std::string("cannot lock the output folder: ") + e.what());
+        }
     }
     return locks;
 }

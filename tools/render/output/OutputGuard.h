@@ -2,6 +2,7 @@
 // lock that keeps two runs out of one folder, and the clean-up of a killed run's files.
 #pragma once
 
+#include "base/Platform.h"
 #include "core/RenderErrors.h"
 #include "output/OutputLayout.h"
 
@@ -16,21 +17,8 @@ namespace pelldrin::render {
 // script, the subtitle file, its style file) or the name of one of the run's pictures.
 void CheckOutputPaths(const OutputLayout& layout, const std::vector<std::string>& inputs);
 
-// An exclusive lock on ".pelldrin-render.lock" in a folder, held while it lives.
-class FolderLock {
-  public:
-    // Throws OutputError at once when another run holds the folder.
-    explicit FolderLock(const std::string& folder);
-    ~FolderLock();
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
-
-  private:
-    int fd_ = -1;            // the lock file, on POSIX systems
-    void* handle_ = nullptr; // the lock file, on Windows
-};
-
-// Locks every folder the run writes into, for as long as the locks live.
+// Locks every folder the run writes into, for as long as the locks live (the file
+// ".pelldrin-render.lock" in each). Throws OutputError at once when another run holds one.
 std::vector<std::unique_ptr<FolderLock>> LockOutputFolders(const OutputLayout& layout);
 
 // Leaves no file of an earlier or killed run that could pass for this run's result.

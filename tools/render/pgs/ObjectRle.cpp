@@ -1,15 +1,12 @@
 #include "pgs/ObjectRle.h"
 
+#include "base/Simd.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
 #include <vector>
-
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define PELLDRIN_PGS_SSE2 1
-#endif
 
 namespace pelldrin::pgs {
 
@@ -76,7 +73,7 @@ struct LineCoder {
 inline void CodeLine(const std::uint8_t* p, int width, LineCoder& coder) {
     int start = 0;
     int i = 1;
-#ifdef PELLDRIN_PGS_SSE2
+#ifdef PELLDRIN_SSE2
     // A bit for every pixel that differs from its left neighbour, 64 pixels at a time so
     // that the loop over the bits ends rarely.
     auto changes16 = [p](int at) {

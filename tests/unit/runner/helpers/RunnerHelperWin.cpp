@@ -1,12 +1,6 @@
 // The Windows build of the console program the runner tests start: each mode shows one
 // behaviour of a program the runner has to cope with. Arguments arrive as UTF-16 and
 // are printed as UTF-8, so the tests see exactly what the runner passed.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 
 #include <cstdint>
 #include <cstdlib>
