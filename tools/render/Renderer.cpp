@@ -45,7 +45,12 @@ class EncoderPool {
     using Work = std::function<void(const ShownImage&, int number)>;
 
     EncoderPool(int threads, Work encode, std::function<void(int number)> commit)
-        : encode_(std::move(encode)), commit_(std::move(commit)) {
+        : encode_(std::move(encode)), commit_(std::move(commit)),
+          // A picture holds its place from the scan until its commit, so that results
+          // waiting for an earlier picture's turn count as well; full-frame pictures, each
+          // about the whole budget, still keep every encoder busy with one waiting.
+          pictures_(2 * kQueueItems, kQueueBytes, BoundedQueue<Item>::Hold::UntilReleased,
+                    static_cast<std::size_t>(threads) + 1) {
         for (int i = 0; i < threads; ++i) {
             threads_.emplace_back([this] { Loop(); });
         }
@@ -126,10 +131,7 @@ class EncoderPool {
 
     Work encode_;
     std::function<void(int)> commit_;
-    // A picture holds its place from the scan until its commit, so that results waiting
-    // for an earlier picture's turn count as well.
-    BoundedQueue<Item> pictures_{2 * kQueueItems, 2 * kQueueBytes,
-                                 BoundedQueue<Item>::Hold::UntilReleased};
+    BoundedQueue<Item> pictures_;
     std::mutex mutex_;
     std::map<int, std::size_t> encoded_; // encoded, not yet committed: their pixel bytes
     bool committing_ = false;
@@ -245,7 +247,8 @@ class SupFeeder {
 
     pgs::SupWriter& sup_;
     std::string path_;
-    BoundedQueue<IndexedEvent> events_;
+    // Indices, a byte a pixel: half the budget holds twice the pixels of a picture queue.
+    BoundedQueue<IndexedEvent> events_{kQueueItems, kQueueBytes / 2};
     std::thread thread_; // last: it starts once the rest is ready
 };
 
@@ -275,6 +278,9 @@ GraphicSettings MakeGraphicSettings(const RenderOptions& options, const OutputLa
     settings.minGap = options.minGap;
     settings.forced = options.forced;
     settings.layout = layout;
+    // Full-frame pictures are mostly transparent rows, which the run-length deflater
+    // passes through fastest.
+    settings.png.runLength = !options.crop;
     return settings;
 }
 

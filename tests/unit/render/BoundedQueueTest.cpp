@@ -68,6 +68,16 @@ TEST(BoundedQueue, HoldsToItsBudgetAndHandsItemsOutInOrder) {
     EXPECT_FALSE(next.pushed);
     held.Release(60);
     EXPECT_EQ(held.Pop(), 2);
+
+    // Items over the budget still reach as many consumers as asked.
+    BoundedQueue<int> roomy(10, 100, BoundedQueue<int>::Hold::UntilPopped, 2);
+    EXPECT_TRUE(roomy.Push(1, 500));
+    EXPECT_TRUE(roomy.Push(2, 500));
+    LatePush third(roomy, 3, 500);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(third.pushed);
+    EXPECT_EQ(roomy.Pop(), 1);
+    EXPECT_TRUE(third.Join());
 }
 
 TEST(BoundedQueue, FailureComesAfterTheItemsAndAStopFreesAWaitingProducer) {

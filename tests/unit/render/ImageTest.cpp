@@ -1,4 +1,7 @@
-// Blending, cropping, splitting, palettes, the deflater and PNG round trips on made-up pictures.
+// Blending, cropping, splitting, palettes, the run-length deflater and PNG round trips on
+// made-up pictures.
+#include "RenderTestSupport.h"
+
 #include "core/RgbaImage.h"
 #include "drawing/Composite.h"
 #include "encoding/Palette.h"
@@ -362,11 +365,13 @@ TEST(RunLengthDeflate, CompressesPicturesAsWellAsZlibRunLength) {
     EXPECT_LE(ours.size(), theirs.size() * 105 / 100);
 }
 
-TEST(PngWriter, RoundTripsBothKinds) {
+TEST(PngWriter, RoundTripsBothKindsWithEitherDeflater) {
+    using test::DecodePng;
     RgbaImage img = Blank(0, 0, 33, 17);
     Paint(img, 1, 1, 12, 9, 255);
     Paint(img, 4, 10, 20, 16, 99);
-    for (const PngSettings& settings : {PngSettings{}, DefaultPngSettings()}) {
+    for (const PngSettings& settings :
+         {PngSettings{}, DefaultPngSettings(), PngSettings{12}, PngSettings{1, true}}) {
         const auto rgba = DecodePng(EncodePngRgba(img, settings));
         EXPECT_EQ(rgba.width, 33);
         EXPECT_EQ(rgba.height, 17);

@@ -1,5 +1,6 @@
 // Shared helpers of the renderer tests: running the program in-process, writing
-// scripts and subtitles, and reading back the BDN XML with its pictures.
+// scripts and subtitles, and reading back the BDN XML with its pictures (through libpng,
+// a reader apart from the writer).
 #pragma once
 
 #include "core/RgbaImage.h"
@@ -9,6 +10,7 @@
 #include "render/Renderer.h"
 #include "support/TempDir.h"
 
+#include <png.h>
 #include <pugixml.hpp>
 
 #include <sstream>
@@ -101,6 +103,25 @@ inline long long TimecodeFrame(const std::string& tc, int base) {
     int h = 0, m = 0, s = 0, f = 0;
     std::sscanf(tc.c_str(), "%d:%d:%d:%d", &h, &m, &s, &f);
     return ((h * 60LL + m) * 60 + s) * base + f;
+}
+
+// A PNG of either kind as straight RGBA.
+inline RgbaImage DecodePng(const std::vector<std::uint8_t>& bytes) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) {
+        throw PngError(std::string("not a PNG: ") + image.message);
+    }
+    image.format = PNG_FORMAT_RGBA;
+    RgbaImage out;
+    out.width = static_cast<int>(image.width);
+    out.height = static_cast<int>(image.height);
+    out.pixels.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, out.pixels.data(), 0, nullptr)) {
+        png_image_free(&image);
+        throw PngError(std::string("cannot decode the PNG: ") + image.message);
+    }
+    return out;
 }
 
 inline RgbaImage LoadPng(const std::string& path) {

@@ -22,19 +22,21 @@ template <class T> class BoundedQueue {
     // releases them (so that what consumers still work on counts too).
     enum class Hold { UntilPopped, UntilReleased };
 
+    // Holds at most maxItems items and maxBytes bytes of them, except that it takes any item
+    // while it holds fewer than anyItems (so that items larger than the budget still reach
+    // each of that many consumers).
     explicit BoundedQueue(std::size_t maxItems = kQueueItems, std::size_t maxBytes = kQueueBytes,
-                          Hold hold = Hold::UntilPopped)
-        : maxItems_(maxItems), maxBytes_(maxBytes), hold_(hold) {}
+                          Hold hold = Hold::UntilPopped, std::size_t anyItems = 1)
+        : maxItems_(maxItems), maxBytes_(maxBytes), anyItems_(anyItems), hold_(hold) {}
     BoundedQueue(const BoundedQueue&) = delete;
     BoundedQueue& operator=(const BoundedQueue&) = delete;
 
-    // Adds an item that holds `bytes` of the budget, waiting while the queue is full (a
-    // queue that holds nothing takes any item). False, and the item dropped, once the queue
-    // has stopped or failed.
+    // Adds an item that holds `bytes` of the budget, waiting while the queue is full. False,
+    // and the item dropped, once the queue has stopped or failed.
     bool Push(T item, std::size_t bytes) {
         std::unique_lock lock(mutex_);
         space_.wait(lock, [&] {
-            return stopped_ || error_ || heldItems_ == 0 ||
+            return stopped_ || error_ || heldItems_ < anyItems_ ||
                    (heldItems_ < maxItems_ && heldBytes_ + bytes <= maxBytes_);
         });
         if (stopped_ || error_) {
@@ -128,6 +130,7 @@ template <class T> class BoundedQueue {
 
     const std::size_t maxItems_;
     const std::size_t maxBytes_;
+    const std::size_t anyItems_;
     const Hold hold_;
     mutable std::mutex mutex_;
     std::condition_variable space_;

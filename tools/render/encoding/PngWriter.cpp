@@ -4,11 +4,8 @@
 #include "base/FileSystem.h"
 #include "encoding/RunLengthDeflate.h"
 
-#include <png.h>
-#include <zlib.h>
+#include <libdeflate.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -17,65 +14,49 @@ namespace pelldrin::render {
 
 namespace {
 
-struct Sink {
-    std::vector<std::uint8_t>* bytes;
-    bool failed = false;
+struct CompressorFree {
+    void operator()(libdeflate_compressor* compressor) const {
+        libdeflate_free_compressor(compressor);
+    }
 };
 
-void WriteToSink(png_structp png, png_bytep data, png_size_t length) {
-    auto* sink = static_cast<Sink*>(png_get_io_ptr(png));
-    try {
-        sink->bytes->insert(sink->bytes->end(), data, data + length);
-    } catch (...) {
-        sink->failed = true;
-        png_error(png, "out of memory");
+// This thread's compressor for the level: setting one up costs more than a small picture.
+libdeflate_compressor* Compressor(int level) {
+    thread_local std::unique_ptr<libdeflate_compressor, CompressorFree> compressor;
+    thread_local int compressorLevel = -1;
+    if (compressor == nullptr || compressorLevel != level) {
+        compressor.reset(libdeflate_alloc_compressor(level));
+        if (compressor == nullptr) {
+            throw PngError("cannot set up the PNG compressor at level " + std::to_string(level));
+        }
+        compressorLevel = level;
     }
+    return compressor.get();
 }
 
-void FlushSink(png_structp) {}
-
-// Everything between png_create and png_destroy lives in C; only plain data crosses
-// setjmp. Returns false when libpng reported an error.
-bool Encode(Sink& sink, int width, int height, bool indexed, const png_color* palette,
-            const png_byte* alphas, int paletteSize, int alphaCount, const std::uint8_t* pixels,
-            std::size_t rowBytes, const PngSettings& settings) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (png == nullptr) {
-        return false;
+// The zlib stream of data.
+std::vector<std::uint8_t> Deflate(const std::uint8_t* data, std::size_t size,
+                                  const PngSettings& settings) {
+    std::vector<std::uint8_t> out;
+    if (settings.runLength) {
+        AppendRunLengthZlib(data, size, out);
+        return out;
     }
-    png_infop info = png_create_info_struct(png);
-    if (info == nullptr) {
-        png_destroy_write_struct(&png, nullptr);
-        return false;
-    }
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return false;
-    }
-    png_set_write_fn(png, &sink, WriteToSink, FlushSink);
-    png_set_compression_level(png, settings.level);
-    if (settings.runLengthOnly) {
-        png_set_compression_strategy(png, Z_RLE);
-    }
-    if (!settings.filters) {
-        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-    }
-    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
-                 indexed ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
-    if (indexed) {
-        png_set_PLTE(png, info, palette, paletteSize);
-        if (alphaCount > 0) {
-            png_set_tRNS(png, info, alphas, alphaCount, nullptr);
+    libdeflate_compressor* compressor = Compressor(settings.level);
+    // Subtitle pictures deflate to a small part of their size: room for a quarter is tried
+    // first, and the size that always suffices only when that is not enough, so that no
+    // second buffer as large as the picture is needed.
+    out.resize(size / 4 + 1024);
+    std::size_t written = libdeflate_zlib_compress(compressor, data, size, out.data(), out.size());
+    if (written == 0) {
+        out.resize(libdeflate_zlib_compress_bound(compressor, size));
+        written = libdeflate_zlib_compress(compressor, data, size, out.data(), out.size());
+        if (written == 0) {
+            throw PngError("libdeflate could not compress a picture");
         }
     }
-    png_write_info(png, info);
-    for (int row = 0; row < height; ++row) {
-        png_write_row(png, pixels + static_cast<std::size_t>(row) * rowBytes);
-    }
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    return true;
+    out.resize(written);
+    return out;
 }
 
 void StoreBigEndian(std::uint8_t* at, std::uint32_t value) {
@@ -99,15 +80,17 @@ void AppendChunk(std::vector<std::uint8_t>& out, const char* type, Fill fill) {
     fill(out);
     const std::size_t length = out.size() - start - 8;
     StoreBigEndian(out.data() + start, static_cast<std::uint32_t>(length));
-    const uLong crc = crc32_z(crc32_z(0, nullptr, 0), out.data() + start + 4, length + 4);
-    AppendBigEndian(out, static_cast<std::uint32_t>(crc));
+    AppendBigEndian(out, libdeflate_crc32(0, out.data() + start + 4, length + 4));
 }
 
-// The run-length settings, written without libpng: the rows, each after a filter byte of
-// 0 (none), in one IDAT chunk coded by the run-length deflater.
-std::vector<std::uint8_t> EncodeRunLength(int width, int height, bool indexed,
-                                          const std::vector<PaletteColor>* palette,
-                                          const std::uint8_t* pixels, std::size_t rowBytes) {
+// The rows, each after a filter byte of 0 (none), deflated into one IDAT chunk.
+std::vector<std::uint8_t> EncodePng(int width, int height, bool indexed,
+                                    const std::vector<PaletteColor>* palette,
+                                    const std::uint8_t* pixels, std::size_t rowBytes,
+                                    const PngSettings& settings) {
+    if (width <= 0 || height <= 0) {
+        throw PngError("cannot encode an empty picture");
+    }
     constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     const std::size_t rowsSize = static_cast<std::size_t>(height) * (rowBytes + 1);
     const std::unique_ptr<std::uint8_t[]> rows(new std::uint8_t[rowsSize]);
@@ -116,8 +99,10 @@ std::vector<std::uint8_t> EncodeRunLength(int width, int height, bool indexed,
         line[0] = 0;
         std::memcpy(line + 1, pixels + static_cast<std::size_t>(row) * rowBytes, rowBytes);
     }
-    std::vector<std::uint8_t> out(kSignature, kSignature + 8);
-    out.reserve(rowsSize / 2 + 2048);
+    const std::vector<std::uint8_t> packed = Deflate(rows.get(), rowsSize, settings);
+    std::vector<std::uint8_t> out;
+    out.reserve(packed.size() + 128 + (palette != nullptr ? palette->size() * 4 : 0));
+    out.insert(out.end(), kSignature, kSignature + 8);
     AppendChunk(out, "IHDR", [&](std::vector<std::uint8_t>& o) {
         AppendBigEndian(o, static_cast<std::uint32_t>(width));
         AppendBigEndian(o, static_cast<std::uint32_t>(height));
@@ -147,89 +132,26 @@ std::vector<std::uint8_t> EncodeRunLength(int width, int height, bool indexed,
         }
     }
     AppendChunk(out, "IDAT", [&](std::vector<std::uint8_t>& o) {
-        AppendRunLengthZlib(rows.get(), rowsSize, o);
+        o.insert(o.end(), packed.begin(), packed.end());
     });
     AppendChunk(out, "IEND", [](std::vector<std::uint8_t>&) {});
     return out;
 }
 
-// Whether the settings are zlib's run-length matching without filters, which the
-// run-length deflater gives faster.
-bool RunLengthOnly(const PngSettings& settings) {
-    return settings.runLengthOnly && !settings.filters && settings.level != 0;
-}
-
-void CheckSize(int width, int height) {
-    if (width <= 0 || height <= 0) {
-        throw PngError("cannot encode an empty picture");
-    }
-}
-
 } // namespace
 
 PngSettings DefaultPngSettings() {
-    return PngSettings{Z_DEFAULT_COMPRESSION, false, true};
+    return PngSettings{6};
 }
 
 std::vector<std::uint8_t> EncodePngRgba(const RgbaImage& image, const PngSettings& settings) {
-    CheckSize(image.width, image.height);
-    if (RunLengthOnly(settings)) {
-        return EncodeRunLength(image.width, image.height, false, nullptr, image.pixels.data(),
-                               static_cast<std::size_t>(image.width) * 4);
-    }
-    std::vector<std::uint8_t> bytes;
-    bytes.reserve(image.pixels.size() / 4 + 1024);
-    Sink sink{&bytes};
-    if (!Encode(sink, image.width, image.height, false, nullptr, nullptr, 0, 0, image.pixels.data(),
-                static_cast<std::size_t>(image.width) * 4, settings)) {
-        throw PngError("libpng could not encode a picture");
-    }
-    return bytes;
+    return EncodePng(image.width, image.height, false, nullptr, image.pixels.data(),
+                     static_cast<std::size_t>(image.width) * 4, settings);
 }
 
 std::vector<std::uint8_t> EncodePngIndexed(const IndexedImage& image, const PngSettings& settings) {
-    CheckSize(image.width, image.height);
-    if (RunLengthOnly(settings)) {
-        return EncodeRunLength(image.width, image.height, true, &image.palette,
-                               image.indices.data(), static_cast<std::size_t>(image.width));
-    }
-    png_color palette[256];
-    png_byte alphas[256];
-    const int size = static_cast<int>(image.palette.size());
-    int alphaCount = 0;
-    for (int i = 0; i < size; ++i) {
-        palette[i] = {image.palette[i].r, image.palette[i].g, image.palette[i].b};
-        alphas[i] = image.palette[i].a;
-        if (image.palette[i].a != 255) {
-            alphaCount = i + 1;
-        }
-    }
-    std::vector<std::uint8_t> bytes;
-    bytes.reserve(image.indices.size() / 4 + 2048);
-    Sink sink{&bytes};
-    if (!Encode(sink, image.width, image.height, true, palette, alphas, size, alphaCount,
-                image.indices.data(), static_cast<std::size_t>(image.width), settings)) {
-        throw PngError("libpng could not encode a picture");
-    }
-    return bytes;
-}
-
-RgbaImage DecodePng(const std::vector<std::uint8_t>& bytes) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) {
-        throw PngError(std::string("not a PNG: ") + image.message);
-    }
-    image.format = PNG_FORMAT_RGBA;
-    RgbaImage out;
-    out.width = static_cast<int>(image.width);
-    out.height = static_cast<int>(image.height);
-    out.pixels.resize(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, out.pixels.data(), 0, nullptr)) {
-        png_image_free(&image);
-        throw PngError(std::string("cannot decode the PNG: ") + image.message);
-    }
-    return out;
+    return EncodePng(image.width, image.height, true, &image.palette, image.indices.data(),
+                     static_cast<std::size_t>(image.width), settings);
 }
 
 void WriteFileBytes(std::string_view path, const std::vector<std::uint8_t>& bytes) {

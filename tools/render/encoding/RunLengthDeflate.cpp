@@ -1,6 +1,6 @@
 #include "encoding/RunLengthDeflate.h"
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <algorithm>
 #include <array>
@@ -332,8 +332,7 @@ void AppendRunLengthZlib(const std::uint8_t* data, std::size_t size,
     } while (position < size);
     std::uint8_t* end = bits.Finish();
     out.insert(out.end(), buffer.get(), end);
-    const auto adler = static_cast<std::uint32_t>(
-        adler32_z(adler32_z(0, nullptr, 0), data, static_cast<z_size_t>(size)));
+    const std::uint32_t adler = libdeflate_adler32(1, data, size);
     const std::uint8_t check[4] = {
         static_cast<std::uint8_t>(adler >> 24), static_cast<std::uint8_t>(adler >> 16),
         static_cast<std::uint8_t>(adler >> 8), static_cast<std::uint8_t>(adler)};
