@@ -221,32 +221,46 @@ std::string ChooseTaskFolderName(const std::string& sourcePath, const std::strin
                           "\" is taken");
 }
 
-TaskScript BuildTaskScript(const std::string& sourcePath, const std::string& taskLine,
-                           const std::string& currentFolder, const std::string& converterPath,
-                           const std::string& pluginPath, const std::string& outputFolder,
-                           const std::string& taskFolderName) {
-    // Everything that can be checked is checked before any file is touched.
+namespace {
+
+// What a task line asks for.
+struct TaskSettings {
+    const VideoFormat* format = nullptr;
+    const FrameRate* rate = nullptr;
+    bool makeSup = false;
+    std::string commandTemplate;
+    std::string styleFile;
+};
+
+TaskSettings ReadTaskSettings(const std::string& taskLine) {
     std::vector<std::string> fields;
     try {
         fields = SplitTaskLine(taskLine);
     } catch (const TaskLineError& e) {
         throw TaskScriptError(e.what());
     }
+    TaskSettings settings;
     const std::int64_t formatIndex = ReadNumberField(fields, FormatIndex, "FormatIndex");
-    const auto format = VideoFormatFor(formatIndex);
-    if (!format) {
+    settings.format = VideoFormatFor(formatIndex);
+    if (!settings.format) {
         throw TaskScriptError("The task's FormatIndex " + std::to_string(formatIndex) +
                               " is not a video format (0 to 4)");
     }
-    const auto rate = FrameRateFor(fields[RateIndex]);
-    if (!rate) {
+    settings.rate = FrameRateFor(fields[RateIndex]);
+    if (!settings.rate) {
         throw TaskScriptError("The task's RateIndex \"" + fields[RateIndex] +
                               "\" is not a frame rate (0 to 3)");
     }
-    const bool makeSup = ReadNumberField(fields, MakeSup, "MakeSup") == 1;
-    const std::string& commandTemplate = fields[CommandTemplate];
-    const std::string& styleFile = fields[StyleFile];
+    settings.makeSup = ReadNumberField(fields, MakeSup, "MakeSup") == 1;
+    settings.commandTemplate = fields[CommandTemplate];
+    settings.styleFile = fields[StyleFile];
+    return settings;
+}
 
+// The paths and tool names must go into the script and the command line whole.
+void CheckTaskPaths(const std::string& sourcePath, const std::string& currentFolder,
+                    const std::string& converterPath, const std::string& pluginPath,
+                    const std::string& outputFolder) {
     CheckCarriable("subtitle path", sourcePath);
     CheckCarriable("current folder", currentFolder);
     CheckCarriable("converter path", converterPath);
@@ -261,7 +275,55 @@ TaskScript BuildTaskScript(const std::string& sourcePath, const std::string& tas
     if (Trim(outputFolder).empty()) {
         throw TaskScriptError("No output folder is configured");
     }
+}
 
+// The converter's command line: the expanded template, the outputs and the script.
+std::string BuildCommandLine(const TaskSettings& settings, const std::string& name,
+                             const std::string& converter, const std::string& xmlPath,
+                             const std::string& supPath, const std::string& scriptPath) {
+    const std::string trackName =
+        settings.makeSup && HasByteAbove128(name) ? std::string(kUnknownTrackName) : name;
+    const std::array<FormatArg, 4> args{converter, trackName, std::string(settings.format->label),
+                                        std::string(settings.rate->text)};
+    std::string command;
+    try {
+        command = ExpandCommandTemplate(settings.commandTemplate, args);
+    } catch (const FormatError& e) {
+        throw TaskScriptError(std::string("The command template cannot be used: ") + e.what());
+    }
+    command += " -o " + Quoted(xmlPath);
+    if (settings.makeSup) {
+        command += " -o " + Quoted(supPath);
+    }
+    command += " " + Quoted(scriptPath);
+    return command;
+}
+
+// The script's text: the plug-in, the subtitle over a clip of the format, rate and length,
+// and the format's extra line.
+std::string BuildScriptText(const TaskSettings& settings, const std::string& plugin,
+                            const std::string& sourcePath, std::int32_t frames) {
+    const VideoFormat& format = *settings.format;
+    std::string script;
+    script += "LoadPlugin(" + Quoted(plugin) + ")" + kLineEnd;
+    script += "MaskSub(" + Quoted(sourcePath) + ", " + std::to_string(format.renderWidth) + ", " +
+              std::to_string(format.renderHeight) + ", " + std::string(settings.rate->text) + ", " +
+              std::to_string(frames) + ")" + kLineEnd;
+    if (!format.extraLine.empty()) {
+        script += std::string(format.extraLine) + kLineEnd;
+    }
+    return script;
+}
+
+} // namespace
+
+TaskScript BuildTaskScript(const std::string& sourcePath, const std::string& taskLine,
+                           const std::string& currentFolder, const std::string& converterPath,
+                           const std::string& pluginPath, const std::string& outputFolder,
+                           const std::string& taskFolderName) {
+    // Everything that can be checked is checked before any file is touched.
+    const TaskSettings settings = ReadTaskSettings(taskLine);
+    CheckTaskPaths(sourcePath, currentFolder, converterPath, pluginPath, outputFolder);
     const std::string name = SubtitleName(sourcePath);
     const std::string extension = FileExtension(sourcePath);
     const bool isAss = SameTextN(extension, ".ass", 4) || SameTextN(extension, ".ssa", 4);
@@ -274,41 +336,17 @@ TaskScript BuildTaskScript(const std::string& sourcePath, const std::string& tas
     }
     result.taskFolder = JoinPath(OutputBase(currentFolder, outputFolder), folderName);
     result.scriptPath = JoinPath(result.taskFolder, name + ".avs");
-    const std::string xmlPath = JoinPath(result.taskFolder, name + ".xml");
-    const std::string supPath = JoinPath(result.taskFolder, name + ".sup");
-
-    const std::string trackName =
-        makeSup && HasByteAbove128(name) ? std::string(kUnknownTrackName) : name;
-    const std::array<FormatArg, 4> args{currentFolder + converterPath, trackName,
-                                        std::string(format->label), std::string(rate->text)};
-    std::string command;
-    try {
-        command = ExpandCommandTemplate(commandTemplate, args);
-    } catch (const FormatError& e) {
-        throw TaskScriptError(std::string("The command template cannot be used: ") + e.what());
-    }
-    command += " -o " + Quoted(xmlPath);
-    if (makeSup) {
-        command += " -o " + Quoted(supPath);
-    }
-    command += " " + Quoted(result.scriptPath);
-    result.commandLine = std::move(command);
-
+    result.commandLine = BuildCommandLine(
+        settings, name, currentFolder + converterPath, JoinPath(result.taskFolder, name + ".xml"),
+        JoinPath(result.taskFolder, name + ".sup"), result.scriptPath);
     const std::int32_t frames =
-        CountSubtitleFrames(sourcePath, isAss ? skAssSsa : skSrt, rate->decimal);
-
-    std::string script;
-    script += "LoadPlugin(" + Quoted(currentFolder + pluginPath) + ")" + kLineEnd;
-    script += "MaskSub(" + Quoted(sourcePath) + ", " + std::to_string(format->renderWidth) + ", " +
-              std::to_string(format->renderHeight) + ", " + std::string(rate->text) + ", " +
-              std::to_string(frames) + ")" + kLineEnd;
-    if (!format->extraLine.empty()) {
-        script += std::string(format->extraLine) + kLineEnd;
-    }
+        CountSubtitleFrames(sourcePath, isAss ? skAssSsa : skSrt, settings.rate->decimal);
+    const std::string script =
+        BuildScriptText(settings, currentFolder + pluginPath, sourcePath, frames);
 
     CreateFolders(result.taskFolder);
     if (isSrt) {
-        if (auto warning = PrepareSrtStyle(sourcePath, styleFile, currentFolder)) {
+        if (auto warning = PrepareSrtStyle(sourcePath, settings.styleFile, currentFolder)) {
             result.warnings.push_back(std::move(*warning));
         }
     }

@@ -408,12 +408,6 @@ class EventOutput {
     std::optional<EncoderPool> pool_; // last: its threads stop before the rest goes
 };
 
-// The drawing threads asked for, one unless asked: drawing is a small share of the work (the
-// encoders already fill the other core), and each extra libass renderer costs memory.
-int DrawingThreads(const RenderLimits& limits) {
-    return limits.threads > 0 ? limits.threads : 1;
-}
-
 // Warnings from every drawing thread's library, one at a time. The first thread's library
 // is the one the track was loaded with and speaks as before; a message of another thread's
 // library that was already given is dropped, so each is given once.
@@ -473,7 +467,7 @@ void RenderOutputs(const RenderOptions& options, const OutputLayout& layout,
     CheckTrackWithinLimits(session->Track(), session->EventLines(), geometry, options.limits,
                            script.subtitlePath);
     WarnOfEventsPastTheClip(*session, script, warnings);
-    const int threads = DrawingThreads(options.limits);
+    const int threads = options.limits.threads;
     const int cacheMb = LibassCacheMegabytes(options.limits, threads);
     // The first thread draws with the run's own session; the others load the same text
     // into sessions of their own quietly (the first load warned), and each of their

@@ -11,7 +11,9 @@ struct RenderLimits {
     double frameSeconds = 10;                          // --max-frame-time SECONDS
     std::int64_t events = 200'000;                     // --max-events N
     std::int64_t outputBytes = std::int64_t{20} << 30; // --max-output SIZE (20G)
-    int threads = 0;                                   // --threads N; 0: one
+    // --threads N: the threads that draw. One unless asked: drawing is a small share of the
+    // work (the encoders already fill the other core), and each libass renderer costs memory.
+    int threads = 1;
 };
 
 } // namespace pelldrin::render

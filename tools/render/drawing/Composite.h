@@ -11,8 +11,8 @@ namespace pelldrin::render {
 // box that they cover on the frame; the result is cropped to its visible pixels.
 RgbaImage CompositeVisible(const ASS_Image* images, int frameWidth, int frameHeight);
 
-// The same blend over the whole frame, pixel by pixel; the plain way, kept as the
-// reference the fast path is checked against.
+// The same blend over the whole frame, uncropped: the picture of a frame as it is shown
+// (the preview's), or as the tests compare pictures with what libass draws.
 RgbaImage CompositeFullFrame(const ASS_Image* images, int frameWidth, int frameHeight);
 
 } // namespace pelldrin::render
