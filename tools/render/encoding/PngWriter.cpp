@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace pelldrin::render {
@@ -34,29 +35,37 @@ libdeflate_compressor* Compressor(int level) {
     return compressor.get();
 }
 
-// The zlib stream of data.
-std::vector<std::uint8_t> Deflate(const std::uint8_t* data, std::size_t size,
-                                  const PngSettings& settings) {
-    std::vector<std::uint8_t> out;
+// A buffer of this thread's of at least size bytes, kept for the next picture: a fresh one
+// the size of a picture would cost page faults every time.
+std::uint8_t* Scratch(std::vector<std::uint8_t>& buffer, std::size_t size) {
+    if (buffer.size() < size) {
+        buffer.resize(size);
+    }
+    return buffer.data();
+}
+
+// The zlib stream of data, in a buffer of this thread's that the next call reuses.
+std::span<const std::uint8_t> Deflate(const std::uint8_t* data, std::size_t size,
+                                      const PngSettings& settings) {
+    thread_local std::vector<std::uint8_t> out;
     if (settings.runLength) {
+        out.clear();
         AppendRunLengthZlib(data, size, out);
         return out;
     }
     libdeflate_compressor* compressor = Compressor(settings.level);
     // Subtitle pictures deflate to a small part of their size: room for a quarter is tried
-    // first, and the size that always suffices only when that is not enough, so that no
-    // second buffer as large as the picture is needed.
-    out.resize(size / 4 + 1024);
+    // first, and the size that always suffices only when that is not enough.
+    Scratch(out, size / 4 + 1024);
     std::size_t written = libdeflate_zlib_compress(compressor, data, size, out.data(), out.size());
     if (written == 0) {
-        out.resize(libdeflate_zlib_compress_bound(compressor, size));
+        Scratch(out, libdeflate_zlib_compress_bound(compressor, size));
         written = libdeflate_zlib_compress(compressor, data, size, out.data(), out.size());
         if (written == 0) {
             throw PngError("libdeflate could not compress a picture");
         }
     }
-    out.resize(written);
-    return out;
+    return {out.data(), written};
 }
 
 void StoreBigEndian(std::uint8_t* at, std::uint32_t value) {
@@ -93,13 +102,14 @@ std::vector<std::uint8_t> EncodePng(int width, int height, bool indexed,
     }
     constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     const std::size_t rowsSize = static_cast<std::size_t>(height) * (rowBytes + 1);
-    const std::unique_ptr<std::uint8_t[]> rows(new std::uint8_t[rowsSize]);
+    thread_local std::vector<std::uint8_t> rowBuffer;
+    std::uint8_t* rows = Scratch(rowBuffer, rowsSize);
     for (int row = 0; row < height; ++row) {
-        std::uint8_t* line = rows.get() + static_cast<std::size_t>(row) * (rowBytes + 1);
+        std::uint8_t* line = rows + static_cast<std::size_t>(row) * (rowBytes + 1);
         line[0] = 0;
         std::memcpy(line + 1, pixels + static_cast<std::size_t>(row) * rowBytes, rowBytes);
     }
-    const std::vector<std::uint8_t> packed = Deflate(rows.get(), rowsSize, settings);
+    const std::span<const std::uint8_t> packed = Deflate(rows, rowsSize, settings);
     std::vector<std::uint8_t> out;
     out.reserve(packed.size() + 128 + (palette != nullptr ? palette->size() * 4 : 0));
     out.insert(out.end(), kSignature, kSignature + 8);
