@@ -126,6 +126,52 @@ TEST(Composite, NothingVisibleGivesAnEmptyPicture) {
     EXPECT_TRUE(CompositeVisible(nullptr, 16, 16).Empty());
 }
 
+TEST(Composite, RowsNoMaskCoversAreBlankYetReadLikeTheWholeFrame) {
+    // A line at the top and one at the bottom, with a padded mask (zero coverage at its
+    // edges) and a mask clipped off the frame's side.
+    Mask top(4, 2, 30, 6, 200, 0xFFFFFF00);
+    Mask padded(8, 40, 20, 5, 0, 0x00FF0000);
+    Mask bottom(2, 50, 40, 4, 255, 0x2040A080);
+    Mask beside(70, 20, 10, 10, 255, 0xFFFFFF00); // wholly right of a 64-wide frame
+    std::fill_n(padded.bits.begin() + 20, 60, static_cast<unsigned char>(255));
+    top.image.next = &padded.image;
+    padded.image.next = &bottom.image;
+    bottom.image.next = &beside.image;
+
+    const RgbaImage visible = CompositeVisible(&top.image, 64, 60);
+    const RgbaImage dense = CropToVisible(CompositeFullFrame(&top.image, 64, 60));
+    ASSERT_TRUE(dense.rowStart.empty());
+    EXPECT_EQ(visible, dense);
+    EXPECT_EQ((std::array{visible.x, visible.y, visible.width, visible.height}),
+              (std::array{2, 2, 40, 52}));
+    EXPECT_FALSE(visible.RowBlank(0));
+    EXPECT_TRUE(visible.RowBlank(10));
+    EXPECT_LT(visible.pixels.size(), dense.pixels.size() / 2); // nothing kept between the lines
+
+    // Scans, cuts and pictures read it as they read the same pixels stored row after row.
+    PixelRect a, b, c, d;
+    ASSERT_TRUE(FindSplit(visible, 3, a, b));
+    ASSERT_TRUE(FindSplit(dense, 3, c, d));
+    EXPECT_EQ((std::array{a, b}), (std::array{c, d}));
+    EXPECT_EQ(VisibleParts(visible), VisibleParts(dense));
+    EXPECT_EQ(CutImage(visible, b).pixels, CutImage(dense, d).pixels);
+    EXPECT_EQ(test::DecodePng(EncodePngRgba(visible, PngSettings{})).pixels, dense.pixels);
+
+    // Without the top line, the crop starts lower and keeps the blank rows blank.
+    RgbaImage lower = visible;
+    RgbaImage denseLower = dense;
+    for (int row = 0; row < 6; ++row) {
+        std::fill_n(lower.Row(row), lower.width * 4, 0);
+        std::fill_n(denseLower.Row(row), denseLower.width * 4, 0);
+    }
+    lower = CropToVisible(std::move(lower));
+    EXPECT_EQ(lower.y, 41);
+    EXPECT_TRUE(lower.RowBlank(47 - 41));
+    EXPECT_EQ(lower, CropToVisible(denseLower));
+    lower.Row(50 - 41)[3] ^= 1;
+    EXPECT_NE(lower, CropToVisible(denseLower));
+}
+
 RgbaImage Blank(int x, int y, int w, int h) {
     RgbaImage img;
     img.x = x;

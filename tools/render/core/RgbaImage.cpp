@@ -38,7 +38,7 @@ int EndOfVisible(const std::uint8_t* row, int from, int to) {
 }
 
 bool RowVisible(const RgbaImage& image, int row, int left, int right) {
-    return FirstVisible(image.Row(row), left, right) < right;
+    return !image.RowBlank(row) && FirstVisible(image.Row(row), left, right) < right;
 }
 
 // The visible box of the rows [top,bottom); empty when they hold no visible pixel.
@@ -55,14 +55,72 @@ PixelRect VisibleBox(const RgbaImage& image, int top, int bottom) {
     int left = image.width;
     int right = 0;
     for (int row = top; row < bottom; ++row) {
-        const std::uint8_t* p = image.Row(row);
-        left = FirstVisible(p, 0, left);
-        right = EndOfVisible(p, right, image.width);
+        if (!image.RowBlank(row)) {
+            const std::uint8_t* p = image.Row(row);
+            left = FirstVisible(p, 0, left);
+            right = EndOfVisible(p, right, image.width);
+        }
     }
     return PixelRect{left, top, right, bottom};
 }
 
+// Copies the rectangle; with keepBlank, its blank rows stay blank (sharing one row of zeros)
+// instead of becoming rows of zeros each.
+RgbaImage CopyRect(const RgbaImage& image, const PixelRect& rect, bool keepBlank) {
+    RgbaImage out;
+    out.x = image.x + rect.left;
+    out.y = image.y + rect.top;
+    out.width = rect.right - rect.left;
+    out.height = rect.bottom - rect.top;
+    const std::size_t rowBytes = static_cast<std::size_t>(out.width) * 4;
+    int stored = out.height;
+    if (keepBlank) {
+        for (int row = rect.top; row < rect.bottom; ++row) {
+            stored -= image.RowBlank(row) ? 1 : 0;
+        }
+    }
+    if (stored == out.height) {
+        out.pixels.resize(rowBytes * static_cast<std::size_t>(out.height));
+        for (int row = 0; row < out.height; ++row) {
+            std::memcpy(out.Row(row),
+                        image.Row(rect.top + row) + static_cast<std::size_t>(rect.left) * 4,
+                        rowBytes);
+        }
+        return out;
+    }
+    out.blankFrom = rowBytes * static_cast<std::size_t>(stored);
+    out.pixels.resize(out.blankFrom + rowBytes); // the stored rows, then the row of zeros
+    out.rowStart.resize(static_cast<std::size_t>(out.height));
+    std::size_t next = 0;
+    for (int row = 0; row < out.height; ++row) {
+        if (image.RowBlank(rect.top + row)) {
+            out.rowStart[static_cast<std::size_t>(row)] = out.blankFrom;
+        } else {
+            out.rowStart[static_cast<std::size_t>(row)] = next;
+            std::memcpy(out.pixels.data() + next,
+                        image.Row(rect.top + row) + static_cast<std::size_t>(rect.left) * 4,
+                        rowBytes);
+            next += rowBytes;
+        }
+    }
+    return out;
+}
+
 } // namespace
+
+bool operator==(const RgbaImage& a, const RgbaImage& b) {
+    if (a.x != b.x || a.y != b.y || a.width != b.width || a.height != b.height) {
+        return false;
+    }
+    const std::size_t rowBytes = static_cast<std::size_t>(a.width) * 4;
+    for (int row = 0; row < a.height; ++row) {
+        if (!(a.RowBlank(row) && b.RowBlank(row)) &&
+            std::memcmp(a.Row(row), b.Row(row), rowBytes) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
 
 RgbaImage CropToVisible(const RgbaImage& image) {
     return CropToVisible(RgbaImage(image));
@@ -77,16 +135,29 @@ RgbaImage CropToVisible(RgbaImage&& image) {
         return std::move(image);
     }
     const std::size_t rowBytes = static_cast<std::size_t>(box.right - box.left) * 4;
-    const std::size_t bytes = rowBytes * static_cast<std::size_t>(box.bottom - box.top);
-    if (bytes < image.pixels.size() / 4 * 3) {
-        return CutImage(image, box); // a copy, not the larger buffer, is kept
-    }
-    // Mostly kept: the rows move up in place, each to an address no later than its own.
+    std::size_t bytes = 0;
     for (int row = box.top; row < box.bottom; ++row) {
-        std::memmove(image.pixels.data() + static_cast<std::size_t>(row - box.top) * rowBytes,
-                     image.Row(row) + static_cast<std::size_t>(box.left) * 4, rowBytes);
+        bytes += image.RowBlank(row) ? 0 : rowBytes;
     }
-    image.pixels.resize(bytes);
+    if (bytes < image.pixels.size() / 4 * 3) {
+        return CopyRect(image, box, true); // a copy, not the larger buffer, is kept
+    }
+    // Mostly kept: the rows stay where they are and only where they start changes; without
+    // rowStart, they move up in place, each to an address no later than its own.
+    if (!image.rowStart.empty()) {
+        std::vector<std::size_t> starts(static_cast<std::size_t>(box.bottom - box.top));
+        for (int row = box.top; row < box.bottom; ++row) {
+            starts[static_cast<std::size_t>(row - box.top)] =
+                image.RowOffset(row) + static_cast<std::size_t>(box.left) * 4;
+        }
+        image.rowStart = std::move(starts);
+    } else {
+        for (int row = box.top; row < box.bottom; ++row) {
+            std::memmove(image.pixels.data() + static_cast<std::size_t>(row - box.top) * rowBytes,
+                         image.Row(row) + static_cast<std::size_t>(box.left) * 4, rowBytes);
+        }
+        image.pixels.resize(bytes);
+    }
     image.x += box.left;
     image.y += box.top;
     image.width = box.right - box.left;
@@ -95,19 +166,7 @@ RgbaImage CropToVisible(RgbaImage&& image) {
 }
 
 RgbaImage CutImage(const RgbaImage& image, const PixelRect& rect) {
-    RgbaImage out;
-    out.x = image.x + rect.left;
-    out.y = image.y + rect.top;
-    out.width = rect.right - rect.left;
-    out.height = rect.bottom - rect.top;
-    const std::size_t rowBytes = static_cast<std::size_t>(out.width) * 4;
-    out.pixels.reserve(rowBytes * static_cast<std::size_t>(out.height));
-    for (int row = 0; row < out.height; ++row) {
-        const std::uint8_t* from =
-            image.Row(rect.top + row) + static_cast<std::size_t>(rect.left) * 4;
-        out.pixels.insert(out.pixels.end(), from, from + rowBytes);
-    }
-    return out;
+    return CopyRect(image, rect, false);
 }
 
 bool FindSplit(const RgbaImage& image, int minGap, PixelRect& top, PixelRect& bottom) {
@@ -143,6 +202,10 @@ std::vector<PixelRect> VisibleParts(const RgbaImage& image) {
     const int h = image.height;
     std::vector<Span> rows(static_cast<std::size_t>(h));
     for (int row = 0; row < h; ++row) {
+        if (image.RowBlank(row)) {
+            rows[row] = {image.width, image.width};
+            continue;
+        }
         const std::uint8_t* p = image.Row(row);
         const int left = FirstVisible(p, 0, image.width);
         rows[row] = {left, left < image.width ? EndOfVisible(p, left, image.width) : left};

@@ -84,8 +84,9 @@ bool AllZero(const std::uint8_t* p, std::size_t bytes) {
     return any == 0;
 }
 
-// Blends one mask over premultiplied pixels; canvas covers the frame box `box`.
-void BlendMask(const ASS_Image& img, std::uint8_t* canvas, const Box& box) {
+// Blends one mask over premultiplied pixels; canvas covers the frame box `box`, and holds
+// every row the mask covers.
+void BlendMask(const ASS_Image& img, RgbaImage& canvas, const Box& box) {
     const std::uint32_t r = (img.color >> 24) & 0xFF;
     const std::uint32_t g = (img.color >> 16) & 0xFF;
     const std::uint32_t b = (img.color >> 8) & 0xFF;
@@ -97,8 +98,10 @@ void BlendMask(const ASS_Image& img, std::uint8_t* canvas, const Box& box) {
     const int y0 = std::max(img.dst_y, box.top);
     const int x1 = std::min(img.dst_x + img.w, box.right);
     const int y1 = std::min(img.dst_y + img.h, box.bottom);
-    const int canvasWidth = box.right - box.left;
     const int count = x1 - x0;
+    if (count <= 0) {
+        return;
+    }
 #ifdef PELLDRIN_SSE2
     const __m128i colour =
         _mm_setr_epi16(static_cast<short>(r), static_cast<short>(g), static_cast<short>(b), 255,
@@ -117,8 +120,7 @@ void BlendMask(const ASS_Image& img, std::uint8_t* canvas, const Box& box) {
     for (int y = y0; y < y1; ++y) {
         const unsigned char* src =
             img.bitmap + static_cast<std::ptrdiff_t>(y - img.dst_y) * img.stride + (x0 - img.dst_x);
-        std::uint8_t* dst =
-            canvas + (static_cast<std::size_t>(y - box.top) * canvasWidth + (x0 - box.left)) * 4;
+        std::uint8_t* dst = canvas.Row(y - box.top) + static_cast<std::size_t>(x0 - box.left) * 4;
         // Glyph masks are mostly empty: eight pixels of zero coverage are skipped at
         // once. The rest runs without branches so the compiler can vectorise it; zero
         // coverage leaves a pixel as it was and full coverage stores the colour, exactly.
@@ -235,18 +237,45 @@ std::vector<RowSpan> CoveredSpans(const ASS_Image* images, const Box& box) {
     return spans;
 }
 
-RgbaImage Composite(const ASS_Image* images, const Box& box) {
+// A transparent canvas over the box. With onlyCovered, rows that no span covers are blank
+// (one shared row of zeros): they stay transparent whatever is blended.
+RgbaImage Canvas(const Box& box, const std::vector<RowSpan>& spans, bool onlyCovered) {
     RgbaImage out;
     out.x = box.left;
     out.y = box.top;
     out.width = box.right - box.left;
     out.height = box.bottom - box.top;
-    out.pixels.assign(static_cast<std::size_t>(out.width) * out.height * 4, 0);
-    for (const ASS_Image* img = images; img != nullptr; img = img->next) {
-        BlendMask(*img, out.pixels.data(), box);
+    const std::size_t rowBytes = static_cast<std::size_t>(out.width) * 4;
+    std::size_t covered = 0;
+    for (const RowSpan& span : spans) {
+        covered += span.first < span.end ? 1 : 0;
     }
+    if (!onlyCovered || covered == spans.size()) {
+        out.pixels.assign(rowBytes * static_cast<std::size_t>(out.height), 0);
+        return out;
+    }
+    out.blankFrom = rowBytes * covered;
+    out.pixels.assign(out.blankFrom + rowBytes, 0);
+    out.rowStart.resize(spans.size());
+    std::size_t next = 0;
+    for (std::size_t row = 0; row < spans.size(); ++row) {
+        if (spans[row].first < spans[row].end) {
+            out.rowStart[row] = next;
+            next += rowBytes;
+        } else {
+            out.rowStart[row] = out.blankFrom;
+        }
+    }
+    return out;
+}
+
+RgbaImage Composite(const ASS_Image* images, const Box& box, bool onlyCovered) {
     // Only the pixels some mask covers can be other than transparent.
     const std::vector<RowSpan> spans = CoveredSpans(images, box);
+    RgbaImage out = Canvas(box, spans, onlyCovered);
+    for (const ASS_Image* img = images; img != nullptr; img = img->next) {
+        BlendMask(*img, out, box);
+    }
     for (int row = 0; row < out.height; ++row) {
         const RowSpan& span = spans[static_cast<std::size_t>(row)];
         if (span.first < span.end) {
@@ -277,11 +306,11 @@ RgbaImage CompositeVisible(const ASS_Image* images, int frameWidth, int frameHei
     if (box.Empty()) {
         return RgbaImage{};
     }
-    return CropToVisible(Composite(images, box));
+    return CropToVisible(Composite(images, box, true));
 }
 
 RgbaImage CompositeFullFrame(const ASS_Image* images, int frameWidth, int frameHeight) {
-    return Composite(images, Box{0, 0, frameWidth, frameHeight});
+    return Composite(images, Box{0, 0, frameWidth, frameHeight}, false);
 }
 
 } // namespace pelldrin::render

@@ -8,7 +8,8 @@
 namespace pelldrin::render {
 
 // Blends the masks, back to front, over transparent pixels, but only inside the
-// box that they cover on the frame; the result is cropped to its visible pixels.
+// box that they cover on the frame; the result is cropped to its visible pixels, and the rows
+// that no mask covers are blank (RgbaImage::RowBlank).
 RgbaImage CompositeVisible(const ASS_Image* images, int frameWidth, int frameHeight);
 
 // The same blend over the whole frame, uncropped: the picture of a frame as it is shown

@@ -6,6 +6,7 @@
 
 #include <libdeflate.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <span>
@@ -92,11 +93,12 @@ void AppendChunk(std::vector<std::uint8_t>& out, const char* type, Fill fill) {
     AppendBigEndian(out, libdeflate_crc32(0, out.data() + start + 4, length + 4));
 }
 
-// The rows, each after a filter byte of 0 (none), deflated into one IDAT chunk.
+// The rows (rowBytes each, from rowStarts), each after a filter byte of 0 (none), deflated into
+// one IDAT chunk.
 std::vector<std::uint8_t> EncodePng(int width, int height, bool indexed,
                                     const std::vector<PaletteColor>* palette,
-                                    const std::uint8_t* pixels, std::size_t rowBytes,
-                                    const PngSettings& settings) {
+                                    const std::vector<const std::uint8_t*>& rowStarts,
+                                    std::size_t rowBytes, const PngSettings& settings) {
     if (width <= 0 || height <= 0) {
         throw PngError("cannot encode an empty picture");
     }
@@ -104,10 +106,10 @@ std::vector<std::uint8_t> EncodePng(int width, int height, bool indexed,
     const std::size_t rowsSize = static_cast<std::size_t>(height) * (rowBytes + 1);
     thread_local std::vector<std::uint8_t> rowBuffer;
     std::uint8_t* rows = Scratch(rowBuffer, rowsSize);
-    for (int row = 0; row < height; ++row) {
-        std::uint8_t* line = rows + static_cast<std::size_t>(row) * (rowBytes + 1);
+    for (int n = 0; n < height; ++n) {
+        std::uint8_t* line = rows + static_cast<std::size_t>(n) * (rowBytes + 1);
         line[0] = 0;
-        std::memcpy(line + 1, pixels + static_cast<std::size_t>(row) * rowBytes, rowBytes);
+        std::memcpy(line + 1, rowStarts[static_cast<std::size_t>(n)], rowBytes);
     }
     const std::span<const std::uint8_t> packed = Deflate(rows, rowsSize, settings);
     std::vector<std::uint8_t> out;
@@ -155,13 +157,21 @@ PngSettings DefaultPngSettings() {
 }
 
 std::vector<std::uint8_t> EncodePngRgba(const RgbaImage& image, const PngSettings& settings) {
-    return EncodePng(image.width, image.height, false, nullptr, image.pixels.data(),
+    std::vector<const std::uint8_t*> rows(static_cast<std::size_t>(std::max(image.height, 0)));
+    for (int row = 0; row < image.height; ++row) {
+        rows[static_cast<std::size_t>(row)] = image.Row(row);
+    }
+    return EncodePng(image.width, image.height, false, nullptr, rows,
                      static_cast<std::size_t>(image.width) * 4, settings);
 }
 
 std::vector<std::uint8_t> EncodePngIndexed(const IndexedImage& image, const PngSettings& settings) {
-    return EncodePng(image.width, image.height, true, &image.palette, image.indices.data(),
-                     static_cast<std::size_t>(image.width), settings);
+    const std::size_t rowBytes = static_cast<std::size_t>(std::max(image.width, 0));
+    std::vector<const std::uint8_t*> rows(static_cast<std::size_t>(std::max(image.height, 0)));
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        rows[row] = image.indices.data() + row * rowBytes;
+    }
+    return EncodePng(image.width, image.height, true, &image.palette, rows, rowBytes, settings);
 }
 
 void WriteFileBytes(std::string_view path, const std::vector<std::uint8_t>& bytes) {
