@@ -57,19 +57,18 @@ struct AtomicFile::Impl {
             Fail("Cannot write", ::GetLastError());
         }
     }
-    void Flush() {
+    void WriteOut(std::string_view bytes) {
         std::size_t done = 0;
-        while (done < buffer.size()) {
+        while (done < bytes.size()) {
             const DWORD chunk =
-                static_cast<DWORD>(std::min<std::size_t>(buffer.size() - done, 1u << 30));
+                static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
             DWORD written = 0;
-            if (::WriteFile(file, buffer.data() + done, chunk, &written, nullptr) == 0 ||
+            if (::WriteFile(file, bytes.data() + done, chunk, &written, nullptr) == 0 ||
                 written == 0) {
                 Fail("Cannot write", ::GetLastError());
             }
             done += written;
         }
-        buffer.clear();
     }
     void Close() {
         if (durability == Durability::Synced && ::FlushFileBuffers(file) == 0) {
@@ -132,10 +131,10 @@ struct AtomicFile::Impl {
             ::fchmod(fd, existing.st_mode & 07777);
         }
     }
-    void Flush() {
+    void WriteOut(std::string_view bytes) {
         std::size_t done = 0;
-        while (done < buffer.size()) {
-            const ssize_t n = ::write(fd, buffer.data() + done, buffer.size() - done);
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
             if (n < 0) {
                 if (errno == EINTR) {
                     continue;
@@ -144,7 +143,6 @@ struct AtomicFile::Impl {
             }
             done += static_cast<std::size_t>(n);
         }
-        buffer.clear();
     }
     void Close() {
         if (durability == Durability::Synced && ::fsync(fd) != 0) {
@@ -190,11 +188,11 @@ void AtomicFile::Write(std::string_view bytes) {
         throw FileError("\"" + impl_->target + "\" was already written");
     }
     if (impl_->buffer.size() + bytes.size() > kBlockSize) {
-        impl_->Flush();
+        impl_->WriteOut(impl_->buffer);
+        impl_->buffer.clear();
     }
     if (bytes.size() >= kBlockSize) {
-        impl_->buffer.assign(bytes); // large blocks go straight through
-        impl_->Flush();
+        impl_->WriteOut(bytes); // large blocks go straight through, never copied
     } else {
         impl_->buffer.append(bytes);
     }
@@ -204,7 +202,8 @@ void AtomicFile::Commit() {
     if (impl_->committed) {
         throw FileError("\"" + impl_->target + "\" was already written");
     }
-    impl_->Flush();
+    impl_->WriteOut(impl_->buffer);
+    impl_->buffer.clear();
     impl_->Close();
     impl_->RenameOver();
     impl_->committed = true;
