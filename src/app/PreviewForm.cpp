@@ -2,6 +2,7 @@
 
 #include "base/FileSystem.h"
 #include "base/TextHelpers.h"
+#include "runner/CommandLineSplit.h"
 #include "script/SubtitleLength.h"
 #include "script/TaskRecord.h"
 #include "script/TaskScript.h"
@@ -89,6 +90,12 @@ PreviewSource PreparePreview(const std::string& sourcePath, const std::string& t
         const double frame = std::ceil(
             *first * static_cast<double>(rate.num) / static_cast<double>(rate.den) - 1e-6);
         source.startFrame = static_cast<int>(std::clamp(frame, 0.0, double(source.lengthFrames)));
+    }
+    const std::vector<std::string> args = SplitCommandLine(script.commandLine);
+    for (std::size_t i = 0; i + 1 < args.size(); ++i) {
+        if (args[i] == "--charset") {
+            source.charset = args[i + 1];
+        }
     }
     source.warnings = script.warnings;
     return source;
@@ -271,9 +278,12 @@ void TPreviewForm::Render(int frame) {
     const QString picture = folder_->filePath(kPictureName);
     QFile::remove(picture); // an old picture must never pass for this one
     process_->setWorkingDirectory(Q(FolderOf(source_->scriptPath)));
-    process_->start(Q(source_->renderer),
-                    {"-v", Q(source_->formatLabel), "-f", Q(source_->rateText), "--preview",
-                     QString::number(seconds, 'f', 6), "-o", picture, Q(source_->scriptPath)});
+    QStringList args{"-v",        Q(source_->formatLabel),          "-f", Q(source_->rateText),
+                     "--preview", QString::number(seconds, 'f', 6), "-o", picture};
+    if (!source_->charset.empty()) {
+        args << "--charset" << Q(source_->charset);
+    }
+    process_->start(Q(source_->renderer), args << Q(source_->scriptPath));
     timeLimit_->start();
 }
 

@@ -35,6 +35,7 @@ struct PreviewSource {
     int frameHeight = 0;
     int lengthFrames = 0;              // the clip, as the script gives it to the renderer
     int startFrame = 0;                // the first frame of the first event
+    std::string charset;               // the template's --charset, if it gives one
     std::vector<std::string> warnings; // what the script builder noticed about the inputs
 };
 

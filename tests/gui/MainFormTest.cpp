@@ -673,6 +673,13 @@ class MainFormTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(
             !preview.canvas->Box().has_value() && !preview.canvas->Picture().isNull(), 15000);
         QCOMPARE(preview.statuslabel->text(), QString("Nothing is shown at this time."));
+
+        // The file is read as the task's template says.
+        form->Cmdedit->end(false);
+        QTest::keyClicks(form->Cmdedit, " --charset NO-SUCH-CODE");
+        form->previewm->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(form->previewForm->statuslabel->text().contains("NO-SUCH-CODE"),
+                                 15000);
     }
 
     void aPreviewThatCannotBeDrawnSaysWhy() {
