@@ -484,6 +484,25 @@ TEST_F(SupWriterTest, FullScreenEffectLeavesOutWhatThePlayerCannotDecodeInTime) 
     EXPECT_NE(DescribeReport(w.report).find("left out"), std::string::npos);
 }
 
+TEST(SupReport, TheWarningCountsInTheRightNumber) {
+    SupReport one;
+    one.pictures = 1;
+    one.leftOutFrames = {40};
+    one.lateFrames = {7};
+    EXPECT_EQ(DescribeReport(one),
+              "left out 1 of 1 picture that a player could not decode in time, at frame 40; "
+              "showed 1 picture a few frames late so that a player can decode it, at frame 7");
+    SupReport many;
+    many.pictures = 30;
+    many.leftOutFrames = {3, 4, 9};
+    many.lateFrames = {5, 6};
+    EXPECT_EQ(DescribeReport(many),
+              "left out 3 of 30 pictures that a player could not decode in time, at frames 3-4, "
+              "9; showed 2 pictures a few frames late so that a player can decode them, from "
+              "frames 5-6");
+    EXPECT_EQ(DescribeReport(SupReport{}), "");
+}
+
 TEST_F(SupWriterTest, LargeImageIsSplitAcrossObjectSegments) {
     StreamInfo info;
     // Noise in 16 colours codes to about a byte per pixel: several segments' worth.

@@ -51,9 +51,11 @@ std::string FrameRanges(const std::vector<std::int64_t>& frames) {
         if (ranges++ == kReportedRanges) {
             return text + ", ...";
         }
-        text += (text.empty() ? "" : ", ") + std::to_string(frames[i]);
+        text += text.empty() ? "" : ", ";
+        text += std::to_string(frames[i]);
         if (j > i) {
-            text += "-" + std::to_string(frames[j]);
+            text += '-';
+            text += std::to_string(frames[j]);
         }
         i = j + 1;
     }
@@ -63,18 +65,22 @@ std::string FrameRanges(const std::vector<std::int64_t>& frames) {
 } // namespace
 
 std::string DescribeReport(const SupReport& report) {
+    const auto frames = [](const std::vector<std::int64_t>& list) {
+        std::string text = list.size() == 1 ? "frame " : "frames ";
+        text += FrameRanges(list);
+        return text;
+    };
     std::string text;
-    if (!report.leftOutFrames.empty()) {
-        text = "left out " + std::to_string(report.leftOutFrames.size()) + " of " +
-               std::to_string(report.pictures) +
-               " pictures that a player could not decode in time, at frames " +
-               FrameRanges(report.leftOutFrames);
+    if (const std::size_t n = report.leftOutFrames.size(); n > 0) {
+        text = "left out " + std::to_string(n) + " of " + std::to_string(report.pictures) +
+               (report.pictures == 1 ? " picture" : " pictures") +
+               " that a player could not decode in time, at " + frames(report.leftOutFrames);
     }
-    if (!report.lateFrames.empty()) {
-        text += (text.empty() ? "" : "; ") + std::string("showed ") +
-                std::to_string(report.lateFrames.size()) +
-                " pictures a few frames late so that a player can decode them, from frames " +
-                FrameRanges(report.lateFrames);
+    if (const std::size_t n = report.lateFrames.size(); n > 0) {
+        text += (text.empty() ? "" : "; ") + std::string("showed ") + std::to_string(n) +
+                (n == 1 ? " picture a few frames late so that a player can decode it, at "
+                        : " pictures a few frames late so that a player can decode them, from ") +
+                frames(report.lateFrames);
     }
     return text;
 }
