@@ -467,6 +467,26 @@ TEST_F(SupWriterTest, ASignThatChangesEveryFrameKeepsItsEpochAndItsFrames) {
         << DescribeReport(c.report);
 }
 
+TEST_F(SupWriterTest, AnAnimationLongerThanTheWritersMemoryKeepsItsEpochAndItsFrames) {
+    StreamInfo info;
+    // New pictures at every frame, drifting right, more than the writer holds at once: it
+    // writes them in parts, and the part after carries on with the epoch (an epoch start
+    // there would cost a frame) in windows made wide enough for the drift that follows.
+    const std::string path = dir_.File("long.sup");
+    SupWriter writer(path, info);
+    const int pictures = 470;
+    for (int f = 0; f < pictures; ++f) {
+        writer.Add(Event(24 + f, 25 + f, {RunImage(200 + f, 900, 1200, 120, 16, f)}));
+    }
+    writer.Finish();
+    EXPECT_TRUE(writer.Report().leftOutFrames.empty()) << DescribeReport(writer.Report());
+    EXPECT_EQ(writer.Report().onTime, pictures);
+    const SupCheckSummary summary = CheckSupStream(pelldrin::test::ReadFile(path));
+    EXPECT_EQ(summary.violationCount, 0)
+        << (summary.violations.empty() ? "" : FormatViolation(summary.violations.front()));
+    EXPECT_EQ(summary.epochs, 1);
+}
+
 TEST_F(SupWriterTest, FullScreenEffectLeavesOutWhatThePlayerCannotDecodeInTime) {
     StreamInfo info;
     std::vector<SupEvent> effect;

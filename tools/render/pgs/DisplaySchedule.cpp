@@ -57,6 +57,8 @@ void DisplayScheduler::Schedule(const std::vector<Picture>& pictures, const std:
     const std::size_t epochBase = nextKey_;
     const std::size_t runBase = epochBase + plan.epochs.size();
     nextKey_ = runBase + runs.size();
+    const std::size_t lastEpochKey =
+        plan.continues && plan.epochs.size() == 1 ? openEpochKey_ : runBase - 1;
     codes_.assign(runs.size(), {});
     std::vector<std::int64_t> chainEnds(pictures.size());
     for (std::size_t i = pictures.size(); i-- > 0;) {
@@ -70,7 +72,9 @@ void DisplayScheduler::Schedule(const std::vector<Picture>& pictures, const std:
         slot.runIndex = r;
         slot.placement = &plan.runs[r];
         slot.layout = &plan.epochs[slot.placement->epoch];
-        slot.epochKey = epochBase + slot.placement->epoch;
+        slot.epochKey = plan.continues && slot.placement->epoch == 0
+                            ? openEpochKey_
+                            : epochBase + slot.placement->epoch;
         slot.runKey = runBase + r;
         for (slot.member = 0; slot.member < runs[r].count; ++slot.member) {
             const std::size_t i = runs[r].first + slot.member;
@@ -97,6 +101,7 @@ void DisplayScheduler::Schedule(const std::vector<Picture>& pictures, const std:
             }
         }
     }
+    openEpochKey_ = lastEpochKey;
 }
 
 // The slot's set, what it asks of the decoder, and from when its ids are free.

@@ -21,7 +21,8 @@ class DisplayScheduler {
     DisplayScheduler(const StreamInfo& info, Sink sink);
 
     // Writes a group of pictures. nextAbuts: the next group begins where this one ends, so
-    // its last picture is replaced rather than taken away.
+    // its last picture is replaced rather than taken away. A plan that continues carries on
+    // with the last epoch of the group before.
     void Schedule(const std::vector<Picture>& pictures, const std::vector<Run>& runs,
                   const GroupPlan& plan, bool nextAbuts, const EventContext& context);
     // The pictures shown on time, late or left out so far.
@@ -47,6 +48,7 @@ class DisplayScheduler {
     InputBudget input_;
     unsigned compositionNumber_ = 0;
     std::size_t epochKey_ = 0, runKey_ = 0, nextKey_ = 1; // 0: none
+    std::size_t openEpochKey_ = 0; // the last epoch of the last group, which the next may continue
     std::vector<Rect> windows_;
     bool showing_ = false;
     unsigned paletteId_ = 0;

@@ -18,10 +18,10 @@ constexpr std::int64_t kSlackNum = 3, kSlackDen = 2;
 // be decoded while the sets before it wait to be shown.
 constexpr std::int64_t kAheadFrames = 2;
 
-struct IdSlot {
-    int w = 0, h = 0;
-    std::int64_t lastOut = -1; // where the last run that used the id ends
-};
+// Steps by which a window left open widens.
+constexpr int kWidenX = 16, kWidenY = 8;
+
+using IdSlot = OpenEpoch::Id;
 
 struct IdTable {
     std::vector<IdSlot> ids;
@@ -232,13 +232,61 @@ void AssignWindows(const std::vector<Run>& runs, GroupPlan& plan, std::size_t ep
     }
 }
 
+// Widens the windows, each in turn a step in each direction, while they stay on the plane,
+// apart, and drawn within a frame: later objects of the epoch then find room in them.
+void Widen(std::vector<Rect>& windows, const StreamInfo& info, std::int64_t frameTicks) {
+    if (Ticks(windows) >= frameTicks) {
+        return;
+    }
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (std::size_t i = 0; i < windows.size(); ++i) {
+            for (int side = 0; side < 4; ++side) {
+                Rect r = windows[i];
+                const int x1 = r.x + r.w, y1 = r.y + r.h;
+                switch (side) {
+                case 0:
+                    r.x = std::max(0, r.x - kWidenX);
+                    break;
+                case 1:
+                    r.y = std::max(0, r.y - kWidenY);
+                    break;
+                case 2:
+                    r.w = std::min(info.width, x1 + kWidenX) - r.x;
+                    break;
+                default:
+                    r.h = std::min(info.height, y1 + kWidenY) - r.y;
+                    break;
+                }
+                r.w += windows[i].x - r.x;
+                r.h += windows[i].y - r.y;
+                std::vector<Rect> trial = windows;
+                trial[i] = r;
+                const bool apart = trial.size() < 2 || !trial[0].Overlaps(trial[1]);
+                if (r != windows[i] && apart && Ticks(trial) < frameTicks) {
+                    windows = std::move(trial);
+                    grew = true;
+                }
+            }
+        }
+    }
+}
+
 } // namespace
 
-GroupPlan PlanEpochs(std::vector<Run>& runs, const StreamInfo& info) {
+GroupPlan PlanEpochs(std::vector<Run>& runs, const StreamInfo& info, OpenEpoch& carry,
+                     bool leaveOpen) {
     const Planner planner{info, kClock * info.rateDen / info.rateNum};
     GroupPlan plan;
     plan.runs.resize(runs.size());
     IdTable ids;
+    if (carry.open) {
+        plan.epochs.push_back({carry.windows});
+        ids.ids = carry.ids;
+        for (const IdSlot& slot : ids.ids) {
+            ids.bytes += std::int64_t{slot.w} * slot.h;
+        }
+    }
     std::size_t epochStart = 0; // the first run of the open epoch
     std::vector<Choice> chosen;
     for (std::size_t r = 0; r < runs.size(); ++r) {
@@ -255,7 +303,11 @@ GroupPlan PlanEpochs(std::vector<Run>& runs, const StreamInfo& info) {
                 for (const Choice& c : chosen) {
                     Cover(grown, c.area);
                 }
-                if (Ticks(grown) < planner.frameTicks || Ticks(windows) >= planner.frameTicks) {
+                // The open epoch's windows are on screen already and cannot change.
+                const bool written = carry.open && plan.epochs.size() == 1;
+                if (written ? grown == windows
+                            : Ticks(grown) < planner.frameTicks ||
+                                  Ticks(windows) >= planner.frameTicks) {
                     ids = std::move(after);
                     windows = std::move(grown);
                     placement.epoch = plan.epochs.size() - 1;
@@ -277,6 +329,16 @@ GroupPlan PlanEpochs(std::vector<Run>& runs, const StreamInfo& info) {
     }
     if (!plan.epochs.empty()) {
         AssignWindows(runs, plan, plan.epochs.size() - 1, epochStart, runs.size());
+    }
+    plan.continues = carry.open && !runs.empty() && plan.runs[0].epoch == 0;
+    const bool lastWritten = carry.open && plan.epochs.size() == 1;
+    carry = OpenEpoch{};
+    if (leaveOpen && !plan.epochs.empty()) {
+        std::vector<Rect>& windows = plan.epochs.back().windows;
+        if (!lastWritten) {
+            Widen(windows, info, planner.frameTicks);
+        }
+        carry = {true, windows, std::move(ids.ids)};
     }
     return plan;
 }

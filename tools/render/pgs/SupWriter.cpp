@@ -102,6 +102,7 @@ struct SupWriter::State {
     std::vector<Picture> group;
     RunBuilder runs;
     std::size_t groupBytes = 0; // what the group's pictures would hold without their runs
+    OpenEpoch open;             // the epoch a group cut short for memory left open
 
     EventContext Context() const { return {&path, &info, eventNumber}; }
 
@@ -110,12 +111,14 @@ struct SupWriter::State {
         checker->Feed(set);
     }
 
-    void WriteGroup(bool nextAbuts) {
+    // leaveOpen: the group ends only because it holds too much, and the next one may carry
+    // on with its last epoch.
+    void WriteGroup(bool nextAbuts, bool leaveOpen) {
         if (group.empty()) {
             return;
         }
         std::vector<Run> groupRuns = runs.Finish();
-        const GroupPlan plan = PlanEpochs(groupRuns, info);
+        const GroupPlan plan = PlanEpochs(groupRuns, info, open, leaveOpen);
         scheduler->Schedule(group, groupRuns, plan, nextAbuts, Context());
         group.clear();
         groupBytes = 0;
@@ -137,8 +140,11 @@ struct SupWriter::State {
         const EventContext context = Context();
         CheckEvent(context, event, lastOutFrame);
         Picture picture = MakePicture(context, event);
-        if (!group.empty() && (PauseBefore(picture) || groupBytes > kGroupBytes)) {
-            WriteGroup(picture.inFrame == group.back().outFrame);
+        if (!group.empty()) {
+            const bool pause = PauseBefore(picture);
+            if (pause || groupBytes > kGroupBytes) {
+                WriteGroup(picture.inFrame == group.back().outFrame, !pause);
+            }
         }
         groupBytes += PictureBytes(picture);
         lastOutFrame = event.outFrame;
@@ -151,7 +157,7 @@ struct SupWriter::State {
     }
 
     void FinishChecked() {
-        WriteGroup(false);
+        WriteGroup(false, false);
         const SupCheckSummary summary = checker->Finish();
         if (summary.violationCount > 0) {
             throw SupError("Cannot write \"" + path +
