@@ -324,7 +324,7 @@ void CheckTrackWithinLimits(const ASS_Track* track, const std::vector<int>& even
 
 int LibassCacheMegabytes(const RenderLimits& limits, int renderers) {
     return std::max(
-        static_cast<int>(std::clamp<std::int64_t>(limits.memoryMb / 64, 4, 16)) / renderers, 2);
+        static_cast<int>(std::clamp<std::int64_t>(limits.memoryMb / 128, 4, 16)) / renderers, 2);
 }
 
 } // namespace pelldrin::render

@@ -29,8 +29,9 @@ std::uint64_t EstimateEventBytes(const ASS_Track* track, const ASS_Event& event,
 std::uint64_t EventMemoryBudget(const RenderLimits& limits);
 
 // The size of libass's bitmap cache for each of `renderers` renderers: together a
-// sixty-fourth of the memory limit, at most 16 MB, so a conversion and a preview draw with
-// the same caches.
+// hundred-and-twenty-eighth of the memory limit (8 MB at the default), at most 16 MB, so a
+// conversion and a preview draw with the same caches. Real files draw no faster with more:
+// animated lines change their bitmaps on every frame.
 int LibassCacheMegabytes(const RenderLimits& limits, int renderers = 1);
 
 // Throws LimitError for the first event (named by its line in eventLines, or by its
