@@ -31,7 +31,7 @@ struct IndexedEvent {
     std::int64_t outFrame = 0;
     bool forced = false;
     std::vector<IndexedImage> parts;
-    ColorStray stray; // the farthest any pixel is from its palette colour
+    QuantizeStray stray; // how far the pixels are from their palette colours
 };
 
 // Writes the PNG(s) of the eventNumber-th event (from 1) and returns its BDN event.

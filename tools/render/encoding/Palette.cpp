@@ -13,6 +13,10 @@ namespace pelldrin::render {
 namespace {
 
 constexpr int kMaxVisible = 255; // entry 0 is the transparent one
+// k-means passes after the variance cut, when its boxes' mean squared distance (premultiplied,
+// alpha times 255) passes a level squared.
+constexpr int kRefinePasses = 1;
+constexpr double kRefineError = 255.0 * 255.0;
 
 // Open-addressing table from packed RGBA to a dense colour number (from 1).
 class ColorTable {
@@ -99,119 +103,327 @@ struct Entry {
     std::uint32_t slot; // the colour's number
 };
 
-struct Box {
-    std::size_t begin, end;
-    int axis = 0;
-    double score = 0; // weighted squared spread along axis
+// Weighted sums over a set of entries: enough for their mean and their squared error. Exact
+// in integers: a picture's pixels times 65025 squared stay far below 2^63.
+struct Moments {
+    std::int64_t w = 0;
+    std::array<std::int64_t, 4> s{}, sq{}; // weighted sums of each channel and of its square
+
+    void Add(const Entry& e) {
+        const std::int64_t w1 = e.count;
+        w += w1;
+        for (int c = 0; c < 4; ++c) {
+            const std::int64_t wv = w1 * e.v[c];
+            s[c] += wv;
+            sq[c] += wv * e.v[c];
+        }
+    }
+    // The weighted squared distance of the entries from their mean along one channel.
+    double Spread(int c) const {
+        return w > 0 ? double(sq[c]) - double(s[c]) * double(s[c]) / double(w) : 0;
+    }
+    double Error() const { return Spread(0) + Spread(1) + Spread(2) + Spread(3); }
+    // What the squared error falls short of the sum of squares: a split keeps the error least
+    // where the two sides' shortfalls add up most.
+    static double Shortfall(std::int64_t w, const std::array<std::int64_t, 4>& s) {
+        const double sum = double(s[0]) * double(s[0]) + double(s[1]) * double(s[1]) +
+                           double(s[2]) * double(s[2]) + double(s[3]) * double(s[3]);
+        return w > 0 ? sum / double(w) : 0;
+    }
+    Moments& operator+=(const Moments& o) {
+        w += o.w;
+        for (int c = 0; c < 4; ++c) {
+            s[c] += o.s[c];
+            sq[c] += o.sq[c];
+        }
+        return *this;
+    }
+    Moments operator-(const Moments& o) const {
+        Moments m{w - o.w, s, sq};
+        for (int c = 0; c < 4; ++c) {
+            m.s[c] -= o.s[c];
+            m.sq[c] -= o.sq[c];
+        }
+        return m;
+    }
 };
 
-void Measure(const std::vector<Entry>& entries, Box& box) {
-    double sum[4] = {0, 0, 0, 0};
-    double sq[4] = {0, 0, 0, 0};
-    double weight = 0;
+struct Box {
+    std::size_t begin, end;
+    Moments moments;
+    double error = 0; // moments.Error(), kept for the queue
+};
+
+Moments MomentsOf(const std::vector<Entry>& entries, std::size_t begin, std::size_t end) {
+    Moments m;
+    for (std::size_t i = begin; i < end; ++i) {
+        m.Add(entries[i]);
+    }
+    return m;
+}
+
+// Splits the box along the axis where its entries spread most, at the place that leaves the
+// least squared error on the two sides; false when its entries are all alike. The entries are
+// counted into at most 256 steps of the axis (exact for a box narrower than that), the cut falls
+// between steps, and the entries are then parted around it in place.
+bool SplitBox(std::vector<Entry>& entries, const Box& box, Box& low, Box& high) {
+    const Moments& m = box.moments;
+    int axis = 0;
+    for (int c = 1; c < 4; ++c) {
+        axis = m.Spread(c) > m.Spread(axis) ? c : axis;
+    }
+    int lo = entries[box.begin].v[axis], hi = lo;
     for (std::size_t i = box.begin; i < box.end; ++i) {
-        const double w = entries[i].count;
-        weight += w;
+        lo = std::min(lo, entries[i].v[axis]);
+        hi = std::max(hi, entries[i].v[axis]);
+    }
+    if (lo == hi) {
+        return false;
+    }
+    // About two steps an entry: a small box is split in a few steps.
+    const int stepCount = static_cast<int>(std::min<std::size_t>(256, 2 * (box.end - box.begin)));
+    int shift = 0;
+    while (((hi - lo) >> shift) >= stepCount) {
+        ++shift;
+    }
+    const int last = (hi - lo) >> shift;
+    thread_local std::array<Moments, 256> steps;
+    std::fill_n(steps.begin(), last + 1, Moments{});
+    for (std::size_t i = box.begin; i < box.end; ++i) {
+        steps[(entries[i].v[axis] - lo) >> shift].Add(entries[i]);
+    }
+    // The last step holds hi, so any cut below it leaves entries on both sides.
+    Moments below;
+    double best = -1;
+    int cutStep = 0;
+    for (int b = 0; b < last; ++b) {
+        below += steps[b];
+        if (steps[b].w == 0) {
+            continue;
+        }
+        std::array<std::int64_t, 4> above;
         for (int c = 0; c < 4; ++c) {
-            sum[c] += w * entries[i].v[c];
-            sq[c] += w * entries[i].v[c] * entries[i].v[c];
+            above[c] = m.s[c] - below.s[c];
+        }
+        const double shortfall =
+            Moments::Shortfall(below.w, below.s) + Moments::Shortfall(m.w - below.w, above);
+        if (shortfall > best) {
+            best = shortfall;
+            cutStep = b;
+            low.moments = below;
         }
     }
-    box.score = -1;
-    if (box.end - box.begin < 2) {
-        return;
-    }
-    for (int c = 0; c < 4; ++c) {
-        const double spread = sq[c] - sum[c] * sum[c] / weight;
-        if (spread > box.score) {
-            box.score = spread;
-            box.axis = c;
-        }
-    }
+    const auto first = entries.begin() + static_cast<std::ptrdiff_t>(box.begin);
+    const auto cut =
+        std::partition(first, entries.begin() + static_cast<std::ptrdiff_t>(box.end),
+                       [&](const Entry& e) { return ((e.v[axis] - lo) >> shift) <= cutStep; });
+    low.begin = box.begin;
+    low.end = static_cast<std::size_t>(cut - entries.begin());
+    low.error = low.moments.Error();
+    high = {low.end, box.end, m - low.moments};
+    high.error = high.moments.Error();
+    return true;
 }
 
-PaletteColor Average(const std::vector<Entry>& entries, const Box& box) {
-    double sum[4] = {0, 0, 0, 0};
-    double weight = 0;
-    for (std::size_t i = box.begin; i < box.end; ++i) {
-        const double w = entries[i].count;
-        weight += w;
-        for (int c = 0; c < 4; ++c) {
-            sum[c] += w * entries[i].v[c];
-        }
-    }
-    // v[3] is alpha * 255 and v[0..2] colour * alpha, so the ratio gives straight colour.
-    const double alpha255 = std::max(sum[3], 1.0);
-    PaletteColor color;
-    color.a = static_cast<std::uint8_t>(std::clamp(sum[3] / weight / 255.0 + 0.5, 1.0, 255.0));
-    color.r = static_cast<std::uint8_t>(std::clamp(sum[0] * 255.0 / alpha255 + 0.5, 0.0, 255.0));
-    color.g = static_cast<std::uint8_t>(std::clamp(sum[1] * 255.0 / alpha255 + 0.5, 0.0, 255.0));
-    color.b = static_cast<std::uint8_t>(std::clamp(sum[2] * 255.0 / alpha255 + 0.5, 0.0, 255.0));
-    return color;
-}
-
-// Orders the box's entries along its axis by a counting sort on the value's top
-// byte: linear time, and close enough for finding the median.
-void SortByAxis(std::vector<Entry>& entries, const Box& box, std::vector<Entry>& scratch) {
-    std::array<std::uint32_t, 257> start{};
-    for (std::size_t i = box.begin; i < box.end; ++i) {
-        ++start[(entries[i].v[box.axis] >> 8) + 1];
-    }
-    for (std::size_t b = 1; b < start.size(); ++b) {
-        start[b] += start[b - 1];
-    }
-    for (std::size_t i = box.begin; i < box.end; ++i) {
-        scratch[box.begin + start[entries[i].v[box.axis] >> 8]++] = entries[i];
-    }
-    std::copy(scratch.begin() + static_cast<std::ptrdiff_t>(box.begin),
-              scratch.begin() + static_cast<std::ptrdiff_t>(box.end),
-              entries.begin() + static_cast<std::ptrdiff_t>(box.begin));
-}
-
-// Median cut: splits the box with the most spread at its weighted median until
-// there are `colors` boxes or no box can be split.
-std::vector<Box> MedianCut(std::vector<Entry>& entries, int colors) {
-    std::vector<Entry> scratch(entries.size());
-    std::vector<Box> boxes;
-    boxes.push_back({0, entries.size()});
-    Measure(entries, boxes[0]);
-    // The box with the most spread is split next; among equals, the first in the list.
+// Greedy variance cut: splits the box with the most squared error until there are `colors`
+// boxes or none can be split.
+std::vector<Box> VarianceCut(std::vector<Entry>& entries, int colors) {
+    std::vector<Box> boxes{{0, entries.size(), MomentsOf(entries, 0, entries.size())}};
+    boxes[0].error = boxes[0].moments.Error();
+    // Among equals, the first box in the list goes first, so the result does not depend on
+    // the heap's order.
     const auto before = [&](std::size_t a, std::size_t b) {
-        return boxes[a].score < boxes[b].score || (boxes[a].score == boxes[b].score && a > b);
+        const double ea = boxes[a].error, eb = boxes[b].error;
+        return ea < eb || (ea == eb && a > b);
     };
     std::priority_queue<std::size_t, std::vector<std::size_t>, decltype(before)> next(before);
     next.push(0);
-    while (static_cast<int>(boxes.size()) < colors) {
+    while (static_cast<int>(boxes.size()) < colors && !next.empty()) {
         const std::size_t worst = next.top();
-        if (boxes[worst].score <= 0) {
+        next.pop();
+        if (boxes[worst].error <= 0) {
             break;
         }
-        next.pop();
-        Box box = boxes[worst];
-        SortByAxis(entries, box, scratch);
-        std::uint64_t total = 0;
-        for (std::size_t i = box.begin; i < box.end; ++i) {
-            total += entries[i].count;
+        Box low, high;
+        if (!SplitBox(entries, boxes[worst], low, high)) {
+            continue;
         }
-        std::uint64_t running = 0;
-        std::size_t cut = box.begin + 1;
-        for (std::size_t i = box.begin; i + 1 < box.end; ++i) {
-            running += entries[i].count;
-            cut = i + 1;
-            if (running * 2 >= total) {
-                break;
-            }
-        }
-        Box low{box.begin, cut};
-        Box high{cut, box.end};
-        Measure(entries, low);
-        Measure(entries, high);
         boxes[worst] = low;
         boxes.push_back(high);
         next.push(worst);
         next.push(boxes.size() - 1);
     }
     return boxes;
+}
+
+double Distance(const std::array<double, 4>& a, const std::array<double, 4>& b) {
+    return (a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
+           (a[2] - b[2]) * (a[2] - b[2]) + (a[3] - b[3]) * (a[3] - b[3]);
+}
+
+// Centres in premultiplied space, and for each entry the nearest one. An entry within half the
+// distance from its centre to the next centre keeps it; otherwise the centres are searched in
+// the order of one axis, stopping where that axis alone is farther than the best so far, so an
+// entry looks at a few neighbours rather than at every centre.
+class NearestCentre {
+  public:
+    explicit NearestCentre(const std::vector<std::array<double, 4>>& centres) : centres_(centres) {
+        std::array<double, 4> lo{}, hi{};
+        lo.fill(1e18);
+        hi.fill(-1e18);
+        for (const auto& c : centres) {
+            for (int k = 0; k < 4; ++k) {
+                lo[k] = std::min(lo[k], c[k]);
+                hi[k] = std::max(hi[k], c[k]);
+            }
+        }
+        for (int k = 1; k < 4; ++k) {
+            axis_ = hi[k] - lo[k] > hi[axis_] - lo[axis_] ? k : axis_;
+        }
+        order_.resize(centres.size());
+        for (std::size_t i = 0; i < order_.size(); ++i) {
+            order_[i] = static_cast<std::uint32_t>(i);
+        }
+        std::sort(order_.begin(), order_.end(), [&](std::uint32_t a, std::uint32_t b) {
+            return centres[a][axis_] < centres[b][axis_];
+        });
+        keys_.resize(order_.size());
+        for (std::size_t i = 0; i < order_.size(); ++i) {
+            keys_[i] = centres[order_[i]][axis_];
+        }
+        // A quarter of the squared distance to the nearest other centre, found by walking
+        // the axis order outwards until the axis alone is farther.
+        keep_.assign(centres.size(), std::numeric_limits<double>::max());
+        for (std::size_t i = 0; i < order_.size(); ++i) {
+            const std::array<double, 4>& a = centres[order_[i]];
+            double nearest = std::numeric_limits<double>::max();
+            for (std::size_t j = i + 1; j < order_.size(); ++j) {
+                const double gap = keys_[j] - keys_[i];
+                if (gap * gap >= nearest) {
+                    break;
+                }
+                nearest = std::min(nearest, Distance(a, centres[order_[j]]));
+            }
+            for (std::size_t j = i; j-- > 0;) {
+                const double gap = keys_[i] - keys_[j];
+                if (gap * gap >= nearest) {
+                    break;
+                }
+                nearest = std::min(nearest, Distance(a, centres[order_[j]]));
+            }
+            keep_[order_[i]] = nearest / 4;
+        }
+    }
+
+    std::uint32_t Find(const Entry& e, std::uint32_t guess) const {
+        const double v0 = e.v[0], v1 = e.v[1], v2 = e.v[2], v3 = e.v[3];
+        const auto distance = [&](std::uint32_t c) {
+            const std::array<double, 4>& m = centres_[c];
+            return (v0 - m[0]) * (v0 - m[0]) + (v1 - m[1]) * (v1 - m[1]) +
+                   (v2 - m[2]) * (v2 - m[2]) + (v3 - m[3]) * (v3 - m[3]);
+        };
+        std::uint32_t best = guess;
+        double bestDistance = distance(guess);
+        if (bestDistance <= keep_[guess]) {
+            return guess;
+        }
+        const double key = e.v[axis_];
+        const std::size_t at = static_cast<std::size_t>(
+            std::lower_bound(keys_.begin(), keys_.end(), key) - keys_.begin());
+        bool up = true, down = true;
+        for (std::size_t step = 0; up || down; ++step) {
+            if (up) {
+                const std::size_t i = at + step;
+                const double gap = i < keys_.size() ? keys_[i] - key : 1e18;
+                up = gap * gap < bestDistance;
+                if (up) {
+                    const double d = distance(order_[i]);
+                    if (d < bestDistance) {
+                        bestDistance = d;
+                        best = order_[i];
+                    }
+                }
+            }
+            if (down) {
+                const double gap = step < at ? key - keys_[at - step - 1] : 1e18;
+                down = gap * gap < bestDistance;
+                if (down) {
+                    const std::uint32_t c = order_[at - step - 1];
+                    const double d = distance(c);
+                    if (d < bestDistance) {
+                        bestDistance = d;
+                        best = c;
+                    }
+                }
+            }
+        }
+        return best;
+    }
+
+  private:
+    const std::vector<std::array<double, 4>>& centres_;
+    int axis_ = 0;
+    std::vector<std::uint32_t> order_;
+    std::vector<double> keys_, keep_;
+};
+
+// Moves each centre to the mean of the entries nearest to it, and each entry to its nearest
+// centre, a few times (k-means passes); a centre that keeps no entry goes.
+void RefineCentres(const std::vector<Entry>& entries, std::vector<Moments>& groups,
+                   std::vector<std::uint32_t>& groupOf) {
+    for (int pass = 0; pass < kRefinePasses; ++pass) {
+        std::vector<std::array<double, 4>> centres;
+        std::vector<std::uint32_t> renumber(groups.size(), 0);
+        for (std::size_t g = 0; g < groups.size(); ++g) {
+            if (groups[g].w > 0) {
+                renumber[g] = static_cast<std::uint32_t>(centres.size());
+                const double w = double(groups[g].w);
+                centres.push_back({double(groups[g].s[0]) / w, double(groups[g].s[1]) / w,
+                                   double(groups[g].s[2]) / w, double(groups[g].s[3]) / w});
+            }
+        }
+        const NearestCentre nearest(centres);
+        std::vector<Moments> moved(centres.size());
+        bool changed = false;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const std::uint32_t was = renumber[groupOf[i]];
+            const std::uint32_t now = nearest.Find(entries[i], was);
+            changed = changed || now != was || centres.size() != groups.size();
+            groupOf[i] = now;
+            moved[now].Add(entries[i]);
+        }
+        groups = std::move(moved);
+        if (!changed) {
+            break;
+        }
+    }
+    // The last pass may have emptied a centre.
+    std::vector<std::uint32_t> renumber(groups.size(), 0);
+    std::size_t kept = 0;
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        if (groups[g].w > 0) {
+            renumber[g] = static_cast<std::uint32_t>(kept);
+            groups[kept++] = groups[g];
+        }
+    }
+    groups.resize(kept);
+    for (std::uint32_t& g : groupOf) {
+        g = renumber[g];
+    }
+}
+
+PaletteColor ColorOfMoments(const Moments& m) {
+    // v[3] is alpha * 255 and v[0..2] colour * alpha, so the ratio gives straight colour.
+    const double alpha255 = std::max(double(m.s[3]), 1.0);
+    const auto channel = [](double v, double low) {
+        return static_cast<std::uint8_t>(std::clamp(v + 0.5, low, 255.0));
+    };
+    PaletteColor color;
+    color.a = channel(double(m.s[3]) / double(m.w) / 255.0, 1.0);
+    color.r = channel(double(m.s[0]) * 255.0 / alpha255, 0.0);
+    color.g = channel(double(m.s[1]) * 255.0 / alpha255, 0.0);
+    color.b = channel(double(m.s[2]) * 255.0 / alpha255, 0.0);
+    return color;
 }
 
 } // namespace
@@ -346,12 +558,28 @@ std::vector<PaletteColor> ChooseColors(std::vector<Entry>& entries,
         }
         return colors;
     }
-    const auto boxes = MedianCut(entries, kMaxVisible);
-    for (std::size_t b = 0; b < boxes.size(); ++b) {
-        colors.push_back(Average(entries, boxes[b]));
-        for (std::size_t i = boxes[b].begin; i < boxes[b].end; ++i) {
-            colorOfEntry[i] = static_cast<std::uint8_t>(b);
+    const std::vector<Box> boxes = VarianceCut(entries, kMaxVisible);
+    std::vector<Moments> groups;
+    std::vector<std::uint32_t> groupOf(entries.size());
+    double error = 0, weight = 0;
+    for (const Box& box : boxes) {
+        for (std::size_t i = box.begin; i < box.end; ++i) {
+            groupOf[i] = static_cast<std::uint32_t>(groups.size());
         }
+        groups.push_back(box.moments);
+        error += box.error;
+        weight += double(box.moments.w);
+    }
+    // Boxes that already hold their colours within a level (most anti-aliased text) are
+    // left as they are.
+    if (error > kRefineError * weight) {
+        RefineCentres(entries, groups, groupOf);
+    }
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        colorOfEntry[i] = static_cast<std::uint8_t>(groupOf[i]);
+    }
+    for (const Moments& m : groups) {
+        colors.push_back(ColorOfMoments(m));
     }
     return colors;
 }
@@ -378,7 +606,7 @@ std::array<std::uint8_t, 256> AppendPalette(const std::vector<PaletteColor>& col
 } // namespace
 
 std::vector<IndexedImage> QuantizeParts(const RgbaImage& image, const std::vector<PixelRect>& parts,
-                                        ColorStray* worst) {
+                                        QuantizeStray* stray) {
     std::vector<IndexedImage> out(parts.size());
     std::size_t count = 0;
     for (std::size_t k = 0; k < parts.size(); ++k) {
@@ -421,14 +649,19 @@ std::vector<IndexedImage> QuantizeParts(const RgbaImage& image, const std::vecto
             indexOfNumber[entries[i].slot] = finalIndex[colorOfEntry[i]];
         }
         // Every pixel has one of the distinct colours, so their strays are all there are.
-        if (worst != nullptr) {
+        if (stray != nullptr) {
+            double sum = 0, pixels = 0;
             for (std::uint32_t n = 1; n <= table.Size(); ++n) {
                 const PaletteColor c = ColorOfKey(keys[n]);
                 const std::uint8_t rgba[4] = {c.r, c.g, c.b, c.a};
-                const ColorStray stray = StrayOf(rgba, palette[indexOfNumber[n]]);
-                worst->alpha = std::max(worst->alpha, stray.alpha);
-                worst->color = std::max(worst->color, stray.color);
+                const PaletteColor& to = palette[indexOfNumber[n]];
+                const ColorStray one = StrayOf(rgba, to);
+                stray->worst.alpha = std::max(stray->worst.alpha, one.alpha);
+                stray->worst.color = std::max(stray->worst.color, one.color);
+                sum += counts[n] * PixelError(rgba, to);
+                pixels += counts[n];
             }
+            stray->mean = sum / pixels;
         }
         std::size_t offset = 0;
         for (IndexedImage& part : out) {

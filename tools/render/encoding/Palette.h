@@ -35,14 +35,31 @@ inline ColorStray StrayOf(const std::uint8_t* rgba, const PaletteColor& c) {
             std::max({channel(rgba[0], c.r), channel(rgba[1], c.g), channel(rgba[2], c.b)})};
 }
 
-// Quantizes the image. A picture with at most 255 visible colours keeps them
-// exactly; otherwise a median cut over alpha-weighted colours picks 255.
+// How far a pixel is from a palette colour on average over its channels, premultiplied
+// (alpha as alpha times 255), in levels.
+inline double PixelError(const std::uint8_t* rgba, const PaletteColor& c) {
+    const auto channel = [&](int u, int v) { return std::abs(u * rgba[3] - v * c.a); };
+    return (channel(rgba[0], c.r) + channel(rgba[1], c.g) + channel(rgba[2], c.b) +
+            255 * std::abs(rgba[3] - c.a)) /
+           (4.0 * 255.0);
+}
+
+// How far a quantized picture's pixels are from their palette colours: the farthest one, and
+// the mean PixelError over the visible pixels.
+struct QuantizeStray {
+    ColorStray worst;
+    double mean = 0;
+};
+
+// Quantizes the image. A picture with at most 255 visible colours keeps them exactly; otherwise
+// 255 are picked in premultiplied space (so faint pixels weigh little): a variance cut that
+// splits where the squared error falls most, then a k-means pass where its boxes stay coarse.
 IndexedImage QuantizeImage(const RgbaImage& image);
 
 // QuantizeImage over the parts of an image that hold all its visible pixels (the rest being
-// transparent), without the rest: the same palette and, part by part, the same indices. worst,
-// when given, gets the largest stray of a pixel from its palette colour.
+// transparent), without the rest: the same palette and, part by part, the same indices. stray,
+// when given, gets how far the pixels are from their palette colours.
 std::vector<IndexedImage> QuantizeParts(const RgbaImage& image, const std::vector<PixelRect>& parts,
-                                        ColorStray* worst = nullptr);
+                                        QuantizeStray* stray = nullptr);
 
 } // namespace pelldrin::render

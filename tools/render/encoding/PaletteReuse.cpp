@@ -230,17 +230,39 @@ std::size_t JoinAlike(const std::vector<PaletteColor>& palette, const ColorStray
     return kept.size();
 }
 
+// The mean PixelError of the visible pixels from their indices' colours.
+double MeanError(const PictureRuns& runs, const std::vector<PaletteColor>& palette,
+                 const PartIndices& indices) {
+    double sum = 0, pixels = 0;
+    runs.ForEach([&](std::size_t k, std::size_t i, std::size_t n, const std::uint8_t* p) {
+        const PaletteColor& c = palette[indices[k][i]];
+        if (p[3] != 0 || c.a != 0) {
+            sum += static_cast<double>(n) * PixelError(p, c);
+            pixels += static_cast<double>(n);
+        }
+    });
+    return pixels > 0 ? sum / pixels : 0;
+}
+
 } // namespace
 
 bool PaletteReuse::Apply(const RgbaImage& image, std::int64_t inFrame, std::int64_t outFrame,
-                         std::vector<IndexedImage>& parts, const ColorStray& freshStray) {
+                         std::vector<IndexedImage>& parts, const QuantizeStray& fresh) {
     const bool follows = inFrame == previousOut_ && SameShape(previous_, parts);
     previousOut_ = outFrame;
     bool reused = false;
     if (follows) {
-        // The picture may stray as far as its fresh quantization does, or up to the tolerances.
-        const ColorStray allowed{std::max(kReuseAlphaTolerance, freshStray.alpha),
-                                 std::max(kReuseColorTolerance * 255, freshStray.color)};
+        // A pixel splits off where it strays beyond the tolerances or a few times as far as
+        // the fresh quantization's farthest pixel; indices join where they come within half
+        // the tolerances or half that farthest stray. The mean check below keeps the whole
+        // picture close.
+        const auto scaled = [&](int factor, int divisor) {
+            return ColorStray{
+                std::max(kReuseAlphaTolerance, fresh.worst.alpha * factor / divisor),
+                std::max(kReuseColorTolerance * 255, fresh.worst.color * factor / divisor)};
+        };
+        const ColorStray splitAllowed = scaled(kReuseSplitStrays, 1);
+        const ColorStray joinAllowed = scaled(1, 2);
         // The previous indices, split where pixels that shared one now differ.
         PartIndices indices; // taken over: previous_ is replaced below
         for (IndexedImage& part : previous_) {
@@ -252,13 +274,13 @@ bool PaletteReuse::Apply(const RgbaImage& image, std::int64_t inFrame, std::int6
         std::vector<PaletteColor> palette = AveragePalette(runs, indices, previousPaletteSize_);
         // Each pass over the picture counts on a full frame, so the averages are taken again
         // only when indices changed.
-        if (const std::size_t joined = JoinAlike(palette, allowed, indices);
+        if (const std::size_t joined = JoinAlike(palette, joinAllowed, indices);
             joined != palette.size()) {
             palette = AveragePalette(runs, indices, joined);
         }
         // A split moves the averages, so a few rounds may be needed.
         for (int round = 0; round < kSplitRounds && !reused; ++round) {
-            const std::size_t size = SplitStrays(runs, palette, allowed, indices);
+            const std::size_t size = SplitStrays(runs, palette, splitAllowed, indices);
             if (size == 0) {
                 break;
             }
@@ -267,6 +289,7 @@ bool PaletteReuse::Apply(const RgbaImage& image, std::int64_t inFrame, std::int6
                 palette = AveragePalette(runs, indices, size);
             }
         }
+        reused = reused && MeanError(runs, palette, indices) <= fresh.mean + kReuseMeanSlack;
         for (std::size_t k = 0; reused && k < parts.size(); ++k) {
             parts[k].indices = std::move(indices[k]);
             parts[k].palette = palette;
