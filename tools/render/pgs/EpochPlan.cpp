@@ -233,9 +233,9 @@ void AssignWindows(const std::vector<Run>& runs, GroupPlan& plan, std::size_t ep
 }
 
 // Widens the windows, each in turn a step in each direction, while they stay on the plane,
-// apart, and drawn within a frame: later objects of the epoch then find room in them.
-void Widen(std::vector<Rect>& windows, const StreamInfo& info, std::int64_t frameTicks) {
-    if (Ticks(windows) >= frameTicks) {
+// apart, and drawn within the limit: later objects of the epoch then find room in them.
+void Widen(std::vector<Rect>& windows, const StreamInfo& info, std::int64_t limitTicks) {
+    if (Ticks(windows) >= limitTicks) {
         return;
     }
     for (bool grew = true; grew;) {
@@ -263,7 +263,7 @@ void Widen(std::vector<Rect>& windows, const StreamInfo& info, std::int64_t fram
                 std::vector<Rect> trial = windows;
                 trial[i] = r;
                 const bool apart = trial.size() < 2 || !trial[0].Overlaps(trial[1]);
-                if (r != windows[i] && apart && Ticks(trial) < frameTicks) {
+                if (r != windows[i] && apart && Ticks(trial) < limitTicks) {
                     windows = std::move(trial);
                     grew = true;
                 }
@@ -335,8 +335,10 @@ GroupPlan PlanEpochs(std::vector<Run>& runs, const StreamInfo& info, OpenEpoch& 
     carry = OpenEpoch{};
     if (leaveOpen && !plan.epochs.empty()) {
         std::vector<Rect>& windows = plan.epochs.back().windows;
+        // Up to half a frame's drawing: the other half is left for decoding an object into an
+        // id that the picture before shows, when the epoch's ids run short.
         if (!lastWritten) {
-            Widen(windows, info, planner.frameTicks);
+            Widen(windows, info, planner.frameTicks / 2);
         }
         carry = {true, windows, std::move(ids.ids)};
     }

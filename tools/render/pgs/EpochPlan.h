@@ -44,8 +44,8 @@ struct OpenEpoch {
 // its size for the epoch, so an object may be padded with transparent pixels to the size of
 // an id that is free: the run's objects then grow. With carry open, the first runs join the
 // open epoch where its windows and ids hold them. When leaveOpen, the last epoch's windows
-// are widened as far as a frame's drawing allows, so that the next group can carry on with
-// it, and carry says how it ends; otherwise carry is closed.
+// are widened up to half a frame's drawing, so that the next group can carry on with it, and
+// carry says how it ends; otherwise carry is closed.
 GroupPlan PlanEpochs(std::vector<Run>& runs, const StreamInfo& info, OpenEpoch& carry,
                      bool leaveOpen);
 
