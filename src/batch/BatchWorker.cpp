@@ -29,21 +29,33 @@ std::string LastWords(const std::string& line) {
 } // namespace
 
 std::vector<std::string> WarningLines(const std::vector<std::string>& output, std::size_t limit) {
-    std::vector<std::string> kept;
-    std::size_t more = 0;
+    std::vector<const std::string*> all;
     for (const std::string& line : output) {
-        if (line.rfind(kWarningPrefix, 0) != 0) {
-            continue;
+        if (line.rfind(kWarningPrefix, 0) == 0) {
+            all.push_back(&line);
         }
-        if (kept.size() >= limit) {
-            ++more;
-            continue;
-        }
-        const std::string_view cut = Utf8Prefix(line, kMaxWarningLength);
-        kept.push_back(cut.size() == line.size() ? line : std::string(cut) + "...");
     }
-    if (more > 0) {
-        kept.push_back("... and " + std::to_string(more) + " more warning line(s)");
+    const auto whole = [](const std::string& line) {
+        const std::string_view cut = Utf8Prefix(line, kMaxWarningLength);
+        return cut.size() == line.size() ? line : std::string(cut) + "...";
+    };
+    std::vector<std::string> kept;
+    if (all.size() <= limit) {
+        for (const std::string* line : all) {
+            kept.push_back(whole(*line));
+        }
+        return kept;
+    }
+    // The last line stays: the converter sums up its run there (the pictures its .sup
+    // leaves out).
+    const std::size_t first = limit > 0 ? limit - 1 : 0;
+    for (std::size_t i = 0; i < first; ++i) {
+        kept.push_back(whole(*all[i]));
+    }
+    kept.push_back("... and " + std::to_string(all.size() - first - (limit > 0 ? 1 : 0)) +
+                   " more warning line(s)");
+    if (limit > 0) {
+        kept.push_back(whole(*all.back()));
     }
     return kept;
 }

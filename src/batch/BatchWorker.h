@@ -63,7 +63,8 @@ inline constexpr std::size_t kMaxTaskWarnings = 20;
 inline constexpr std::size_t kMaxWarningLength = 4096;
 
 // The converter's warning lines among its output, in order, at most `limit` of them, each
-// cut at kMaxWarningLength bytes; a last line counts the ones left out.
+// cut at kMaxWarningLength bytes; beyond the limit, the first ones, a line that counts the
+// ones left out, and the last one.
 std::vector<std::string> WarningLines(const std::vector<std::string>& output,
                                       std::size_t limit = kMaxTaskWarnings);
 

@@ -388,8 +388,9 @@ TEST_F(BatchFixture, WarningLinesAreKeptPerTaskAndCounted) {
     const auto& lines = warnHost.warned[noisy];
     ASSERT_EQ(lines.size(), kMaxTaskWarnings + 1);
     EXPECT_EQ(lines[0], "Warning: line 1 " + std::string(400, 'x')); // kept whole
-    EXPECT_EQ(lines[19].rfind("Warning: line 20", 0), 0u);
-    EXPECT_EQ(lines[20], "... and 5 more warning line(s)");
+    EXPECT_EQ(lines[18].rfind("Warning: line 19", 0), 0u);
+    EXPECT_EQ(lines[19], "... and 5 more warning line(s)");
+    EXPECT_EQ(lines[20].rfind("Warning: line 25", 0), 0u); // the run's summary comes last
     const auto notice = run.Tick();
     ASSERT_TRUE(notice);
     EXPECT_EQ(notice->warnedTasks, 1);
