@@ -115,6 +115,28 @@ TEST(AtomicWriteFile, ReplacesTheWholeFileAndLeavesNoTemporary) {
     EXPECT_THROW(ReadWholeFile(dir.Path()), FileError);
 }
 
+// Small writes are gathered and large ones go straight to the file: mixed, around and across
+// the size where that changes, they must still arrive whole and in order.
+TEST(AtomicFile, WritesOfEverySizeArriveInOrder) {
+    test::TempDir dir;
+    const std::string path = dir.File("stream.sup");
+    std::string expected;
+    {
+        AtomicFile file(path, AtomicFile::Durability::Buffered);
+        char fill = 'a';
+        for (const std::size_t size : {100, 70'000, 65'436, 200, 65'536, 1, 300'000, 65'535, 2}) {
+            std::string piece(size, fill++);
+            piece.front() = '<';
+            piece.back() = '>';
+            file.Write(piece);
+            expected += piece;
+        }
+        EXPECT_FALSE(std::filesystem::exists(path)); // nothing shows before the commit
+        file.Commit();
+    }
+    EXPECT_TRUE(ReadWholeFile(path) == expected);
+}
+
 #ifndef _WIN32
 TEST(AtomicWriteFile, KeepsTheReplacedFilesPermissions) {
     test::TempDir dir;
