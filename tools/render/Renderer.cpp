@@ -15,6 +15,7 @@
 #include "input/SubtitleTrack.h"
 #include "output/BdnWriter.h"
 #include "output/OutputGuard.h"
+#include "pgs/PgsPalette.h"
 #include "pgs/SupWriter.h"
 
 #include <algorithm>
@@ -158,6 +159,9 @@ class ProgressPrinter {
     std::int64_t total_;
     std::chrono::steady_clock::time_point last_{};
 };
+
+static_assert(kStreamVisibleColors == pgs::kMaxVisibleColors,
+              "the pictures are quantized to the colours a stream picture may show");
 
 // Standard-definition streams use the BT.601 colours, the others BT.709.
 pgs::StreamInfo SupStreamInfo(const RenderScript& script) {

@@ -319,6 +319,12 @@ TEST(Palette, ManyColoursStayClose) {
     QuantizeStray stray;
     QuantizeParts(glow, {PixelRect{0, 0, 240, 80}}, &stray);
     EXPECT_LT(stray.mean, 1.1);
+    // For the stream: no more colours than a stream picture may show, none of them wasted.
+    QuantizeStray streamStray;
+    const std::vector<IndexedImage> stream =
+        QuantizeParts(glow, {PixelRect{0, 0, 240, 80}}, &streamStray, kStreamVisibleColors);
+    EXPECT_EQ(stream.front().palette.size(), static_cast<std::size_t>(kStreamVisibleColors) + 1);
+    EXPECT_LT(streamStray.mean, 1.1);
 }
 
 TEST(Palette, PartsQuantizeLikeTheWholePicture) {

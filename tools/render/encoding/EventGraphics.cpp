@@ -61,12 +61,13 @@ BdnEventOut WriteEventGraphics(const ShownImage& shown, int eventNumber,
 
     // Only the parts' pixels are quantized: the rows between them are empty. The stream gets
     // objects of its own, chosen by where the visible pixels lie whatever the graphics are;
-    // any parts that cover every visible pixel give the same palette.
+    // any parts that cover every visible pixel give the same palette. The palette PNGs are then
+    // cut from the stream's quantization, so they look as the stream does.
     std::vector<IndexedImage> cut, streamParts;
     const std::vector<IndexedImage>* quantized = &cut;
     if (indexed != nullptr) {
         const std::vector<PixelRect> apart = VisibleParts(image);
-        streamParts = QuantizeParts(image, apart, &indexed->stray);
+        streamParts = QuantizeParts(image, apart, &indexed->stray, kStreamVisibleColors);
         if (apart == parts) {
             quantized = &streamParts;
         } else if (settings.palette) {

@@ -12,7 +12,6 @@ namespace pelldrin::render {
 
 namespace {
 
-constexpr int kMaxVisible = 255; // entry 0 is the transparent one
 // k-means passes after the variance cut, when its boxes' mean squared distance (premultiplied,
 // alpha times 255) passes a level squared.
 constexpr int kRefinePasses = 1;
@@ -413,16 +412,18 @@ void RefineCentres(const std::vector<Entry>& entries, std::vector<Moments>& grou
 }
 
 PaletteColor ColorOfMoments(const Moments& m) {
-    // v[3] is alpha * 255 and v[0..2] colour * alpha, so the ratio gives straight colour.
-    const double alpha255 = std::max(double(m.s[3]), 1.0);
+    // v[3] is alpha * 255 and v[0..2] colour * alpha. The colour is taken against the alpha as
+    // written, so that colour times alpha comes back as the mean even where rounding moved
+    // a faint alpha by a good part of itself.
     const auto channel = [](double v, double low) {
         return static_cast<std::uint8_t>(std::clamp(v + 0.5, low, 255.0));
     };
     PaletteColor color;
     color.a = channel(double(m.s[3]) / double(m.w) / 255.0, 1.0);
-    color.r = channel(double(m.s[0]) * 255.0 / alpha255, 0.0);
-    color.g = channel(double(m.s[1]) * 255.0 / alpha255, 0.0);
-    color.b = channel(double(m.s[2]) * 255.0 / alpha255, 0.0);
+    const double alpha = double(m.w) * color.a;
+    color.r = channel(double(m.s[0]) / alpha, 0.0);
+    color.g = channel(double(m.s[1]) / alpha, 0.0);
+    color.b = channel(double(m.s[2]) / alpha, 0.0);
     return color;
 }
 
@@ -544,21 +545,21 @@ void MapNumbers(const Number* numbers, const std::vector<std::uint8_t>& indexOfN
     }
 }
 
-// At most kMaxVisible colours for the entries (each colour exactly when they fit);
+// At most maxColors colours for the entries (each colour exactly when they fit);
 // colorOfEntry gets the colour that stands for each entry.
 std::vector<PaletteColor> ChooseColors(std::vector<Entry>& entries,
-                                       const std::vector<std::uint32_t>& keys,
+                                       const std::vector<std::uint32_t>& keys, int maxColors,
                                        std::vector<std::uint8_t>& colorOfEntry) {
     std::vector<PaletteColor> colors;
     colorOfEntry.assign(entries.size(), 0);
-    if (entries.size() <= static_cast<std::size_t>(kMaxVisible)) {
+    if (entries.size() <= static_cast<std::size_t>(maxColors)) {
         for (std::size_t i = 0; i < entries.size(); ++i) {
             colors.push_back(ColorOfKey(keys[entries[i].slot]));
             colorOfEntry[i] = static_cast<std::uint8_t>(i);
         }
         return colors;
     }
-    const std::vector<Box> boxes = VarianceCut(entries, kMaxVisible);
+    const std::vector<Box> boxes = VarianceCut(entries, maxColors);
     std::vector<Moments> groups;
     std::vector<std::uint32_t> groupOf(entries.size());
     double error = 0, weight = 0;
@@ -606,7 +607,8 @@ std::array<std::uint8_t, 256> AppendPalette(const std::vector<PaletteColor>& col
 } // namespace
 
 std::vector<IndexedImage> QuantizeParts(const RgbaImage& image, const std::vector<PixelRect>& parts,
-                                        QuantizeStray* stray) {
+                                        QuantizeStray* stray, int maxColors) {
+    maxColors = std::clamp(maxColors, 1, kPngVisibleColors);
     std::vector<IndexedImage> out(parts.size());
     std::size_t count = 0;
     for (std::size_t k = 0; k < parts.size(); ++k) {
@@ -641,7 +643,7 @@ std::vector<IndexedImage> QuantizeParts(const RgbaImage& image, const std::vecto
             entries.push_back({{c.r * c.a, c.g * c.a, c.b * c.a, c.a * 255}, counts[n], n});
         }
         std::vector<std::uint8_t> colorOfEntry;
-        const std::vector<PaletteColor> colors = ChooseColors(entries, keys, colorOfEntry);
+        const std::vector<PaletteColor> colors = ChooseColors(entries, keys, maxColors, colorOfEntry);
         const auto finalIndex = AppendPalette(colors, palette);
 
         std::vector<std::uint8_t> indexOfNumber(table.Size() + 1, 0);

@@ -51,6 +51,11 @@ struct QuantizeStray {
     double mean = 0;
 };
 
+// Visible colours of a palette PNG (entry 0 is the transparent one), and of a picture of the PGS
+// stream, whose decoders may reserve index 0xFF.
+inline constexpr int kPngVisibleColors = 255;
+inline constexpr int kStreamVisibleColors = 254;
+
 // Quantizes the image. A picture with at most 255 visible colours keeps them exactly; otherwise
 // 255 are picked in premultiplied space (so faint pixels weigh little): a variance cut that
 // splits where the squared error falls most, then a k-means pass where its boxes stay coarse.
@@ -58,8 +63,10 @@ IndexedImage QuantizeImage(const RgbaImage& image);
 
 // QuantizeImage over the parts of an image that hold all its visible pixels (the rest being
 // transparent), without the rest: the same palette and, part by part, the same indices. stray,
-// when given, gets how far the pixels are from their palette colours.
+// when given, gets how far the pixels are from their palette colours. maxColors (at most 255)
+// takes the place of 255 above.
 std::vector<IndexedImage> QuantizeParts(const RgbaImage& image, const std::vector<PixelRect>& parts,
-                                        QuantizeStray* stray = nullptr);
+                                        QuantizeStray* stray = nullptr,
+                                        int maxColors = kPngVisibleColors);
 
 } // namespace pelldrin::render

@@ -11,7 +11,8 @@ namespace pelldrin::render {
 
 namespace {
 
-constexpr std::size_t kMaxEntries = 256;
+// The stream shows the palettes: its transparent entry and the visible colours it allows.
+constexpr std::size_t kMaxEntries = kStreamVisibleColors + 1;
 constexpr int kSplitRounds = 4;
 
 inline std::uint32_t PixelValue(const std::uint8_t* p) {

@@ -31,11 +31,11 @@ class PaletteReuse {
     // ended at inFrame with parts of the same places and sizes, rewrites them over the previous
     // indices with a palette averaged from image: indices whose colours now look alike are
     // joined, and pixels that stray from their index's colour split off into new ones (pixels
-    // that appear or vanish included), while at most 256 entries do. Every pixel stays within
-    // the tolerances (or kReuseSplitStrays times the fresh quantization's farthest stray), and
-    // on average the pixels stray no more than kReuseMeanSlack further than those of the fresh
-    // quantization. Returns whether it did. The palette then keeps no
-    // translucent-first order: it is meant for the stream only.
+    // that appear or vanish included), while the visible colours still fit a stream picture
+    // (kStreamVisibleColors). Every pixel stays within the tolerances (or kReuseSplitStrays
+    // times the fresh quantization's farthest stray), and on average the pixels stray no more
+    // than kReuseMeanSlack further than those of the fresh quantization. Returns whether it
+    // did. The palette then keeps no translucent-first order: it is meant for the stream only.
     // fresh: how far the image's pixels stray from the colours of parts.
     bool Apply(const RgbaImage& image, std::int64_t inFrame, std::int64_t outFrame,
                std::vector<IndexedImage>& parts, const QuantizeStray& fresh);
