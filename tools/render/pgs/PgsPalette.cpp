@@ -60,11 +60,41 @@ YCbCrA ToYCbCr(Rgba color, ColorMatrix matrix) {
     const double kg = 1.0 - kr - kb;
     const double r = color.r, g = color.g, b = color.b;
     const double luma = kr * r + kg * g + kb * b; // 0..255
-    YCbCrA out{};
-    out.y = ClampRound(16.0 + luma * 219.0 / 255.0, 16, 235);
-    out.cb = ClampRound(128.0 + (b - luma) / (2.0 * (1.0 - kb)) * 224.0 / 255.0, 16, 240);
-    out.cr = ClampRound(128.0 + (r - luma) / (2.0 * (1.0 - kr)) * 224.0 / 255.0, 16, 240);
-    out.a = color.a;
+    const double y = 16.0 + luma * 219.0 / 255.0;
+    const double cb = 128.0 + (b - luma) / (2.0 * (1.0 - kb)) * 224.0 / 255.0;
+    const double cr = 128.0 + (r - luma) / (2.0 * (1.0 - kr)) * 224.0 / 255.0;
+    // The limited range has fewer steps than RGB, so rounding each component on its own can
+    // land a level or two off once decoded. Of the eight codes around the exact one, the one a
+    // decoder turns back into the nearest colour is written.
+    const auto decoded = [&](int yc, int cbc, int crc) {
+        const double l = (yc - 16) * 255.0 / 219.0;
+        const double u = (cbc - 128) * 255.0 / 224.0, v = (crc - 128) * 255.0 / 224.0;
+        const double back[3] = {
+            l + 2.0 * (1.0 - kr) * v,
+            l - 2.0 * (1.0 - kb) * kb / kg * u - 2.0 * (1.0 - kr) * kr / kg * v,
+            l + 2.0 * (1.0 - kb) * u};
+        const double want[3] = {r, g, b};
+        double far = 0;
+        for (int c = 0; c < 3; ++c) {
+            const double d = std::clamp(std::floor(back[c] + 0.5), 0.0, 255.0) - want[c];
+            far += d * d;
+        }
+        return far;
+    };
+    YCbCrA out{ClampRound(y, 16, 235), ClampRound(cr, 16, 240), ClampRound(cb, 16, 240), color.a};
+    double best = decoded(out.y, out.cb, out.cr);
+    for (int i = 0; i < 8 && best > 0; ++i) {
+        const int yc = std::clamp(static_cast<int>(std::floor(y)) + (i & 1), 16, 235);
+        const int cbc = std::clamp(static_cast<int>(std::floor(cb)) + (i >> 1 & 1), 16, 240);
+        const int crc = std::clamp(static_cast<int>(std::floor(cr)) + (i >> 2 & 1), 16, 240);
+        const double far = decoded(yc, cbc, crc);
+        if (far < best) {
+            best = far;
+            out.y = static_cast<std::uint8_t>(yc);
+            out.cb = static_cast<std::uint8_t>(cbc);
+            out.cr = static_cast<std::uint8_t>(crc);
+        }
+    }
     return out;
 }
 
