@@ -1,6 +1,7 @@
 #include "pgs/PgsPalette.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace pelldrin::pgs {
@@ -49,12 +50,8 @@ void MergeClosest(PaletteMap& map, std::size_t count) {
     }
 }
 
-} // namespace
-
-YCbCrA ToYCbCr(Rgba color, ColorMatrix matrix) {
-    if (color.a == 0) {
-        return {16, 128, 128, 0};
-    }
+// The code of a visible colour (alpha as given); ToYCbCr keeps the last ones found.
+YCbCrA NearestCode(Rgba color, ColorMatrix matrix) {
     const double kr = matrix == ColorMatrix::Bt709 ? 0.2126 : 0.299;
     const double kb = matrix == ColorMatrix::Bt709 ? 0.0722 : 0.114;
     const double kg = 1.0 - kr - kb;
@@ -96,6 +93,31 @@ YCbCrA ToYCbCr(Rgba color, ColorMatrix matrix) {
         }
     }
     return out;
+}
+
+} // namespace
+
+YCbCrA ToYCbCr(Rgba color, ColorMatrix matrix) {
+    if (color.a == 0) {
+        return {16, 128, 128, 0};
+    }
+    // Every picture's palette is converted, and pictures one after another mostly share their
+    // colours: the codes found last are kept, a slot for each colour's hash.
+    struct Slot {
+        std::uint32_t key = 0; // colour and matrix, 0 when empty
+        YCbCrA code{};
+    };
+    thread_local std::array<Slot, 1024> found{};
+    const std::uint32_t key = (std::uint32_t{color.r} | std::uint32_t{color.g} << 8 |
+                               std::uint32_t{color.b} << 16) +
+                              (matrix == ColorMatrix::Bt709 ? (2u << 24) : (1u << 24));
+    Slot& slot = found[(key * 2654435761u) >> 22];
+    if (slot.key != key) {
+        slot = {key, NearestCode(color, matrix)};
+    }
+    YCbCrA code = slot.code;
+    code.a = color.a;
+    return code;
 }
 
 PaletteMap BuildPaletteMap(const std::vector<Rgba>& palette, ColorMatrix matrix,
