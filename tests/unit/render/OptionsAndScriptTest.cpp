@@ -82,6 +82,10 @@ TEST(RenderOptions, UsageErrorsSayWhatIsWrong) {
     EXPECT_NE(UsageMessage(Args({"-v", "1080p", "-f", "25", "-o", "a.xml", "-m"}))
                   .find("-m needs a value"),
               std::string::npos);
+    // An unknown long option is named as such, with or without something after it.
+    for (const auto& args : {Args({"--bogus"}), Args({"--bogus", "1", "a.avs"})}) {
+        EXPECT_NE(UsageMessage(args).find("unknown option \"--bogus\""), std::string::npos);
+    }
     EXPECT_NE(UsageMessage(Args({"-v", "1080x", "-f", "25", "-o", "a.xml", "a.avs"}))
                   .find("unknown video format \"1080x\""),
               std::string::npos);

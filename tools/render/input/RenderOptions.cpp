@@ -4,6 +4,7 @@
 #include "base/TextHelpers.h"
 #include "base/Utf8.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 
@@ -127,11 +128,20 @@ void ApplyOption(char letter, const std::string& value, RenderOptions& options, 
     }
 }
 
+// The long options that take a value.
+constexpr std::string_view kLongOptions[] = {"--charset",    "--max-memory", "--max-frame-time",
+                                             "--max-events", "--threads",    "--max-output"};
+
 // Reads "--name=VALUE" or "--name VALUE" at args[i].
 void ReadLongOption(const std::vector<std::string>& args, std::size_t& i, RenderOptions& options) {
     const std::string& arg = args[i];
     const auto equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
+    // Named as unknown whatever follows it: a missing value is not its trouble.
+    if (std::find(std::begin(kLongOptions), std::end(kLongOptions), name) ==
+        std::end(kLongOptions)) {
+        throw UsageError("unknown option \"" + QuoteForMessage(name) + "\"");
+    }
     std::string value;
     if (equals != std::string::npos) {
         value = arg.substr(equals + 1);
