@@ -16,6 +16,8 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QEventLoop>
@@ -817,6 +819,20 @@ class MainFormTest : public QObject {
         QCOMPARE(form->aboutForm->closebtn->text(), QString("Schließen"));
         QCOMPARE(ReadConfigValue(dir->File("prog/config.xml"), "Config", "DefLang").value(),
                  std::string("Deutsch"));
+
+        // Qt's own texts (the Yes of a question box) follow the language file's QtLocale,
+        // from the program folder's translations, and go back with the language.
+        const auto yes = [] { return QCoreApplication::translate("QPlatformTheme", "&Yes"); };
+        const QString shipped = QFileInfo(PELLDRIN_RENDER).dir().filePath("translations");
+        QVERIFY(QDir().mkpath(QString::fromStdString(dir->File("prog/translations"))));
+        QVERIFY(QFile::copy(shipped + "/qtbase_zh_CN.qm",
+                            QString::fromStdString(dir->File("prog/translations/qtbase_zh_CN.qm"))));
+        german.replace(german.find("Name=\"Deutsch\""), 14, "Name=\"Deutsch\" QtLocale=\"zh_CN\"");
+        test::WriteFile(dir->File("prog/lang/Deutsch.xml"), german);
+        items[0]->trigger();
+        QVERIFY2(yes() != "&Yes", qPrintable(yes()));
+        items[1]->trigger();
+        QCOMPARE(yes(), QString("&Yes"));
     }
 
     void thePreviewShowsTheRenderersFrameFromTheFirstEvent() {
