@@ -91,13 +91,14 @@ void RemoveTaskOutputs(const std::string& folder, const std::string& name) {
     for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
         const std::string file = FromFsPath(it->path().filename());
         bool output = file == name + ".xml" || file == name + ".sup";
-        // The pictures: name, "_", a number, ".png".
+        // The pictures: name, "_", a number, ".png"; a picture in two parts adds "_1" or "_2".
         if (!output && file.size() > name.size() + 5 && file.compare(0, name.size(), name) == 0 &&
             file[name.size()] == '_' && file.ends_with(".png")) {
             const std::string number =
                 file.substr(name.size() + 1, file.size() - name.size() - 1 - 4);
-            output = !number.empty() && std::all_of(number.begin(), number.end(),
-                                                    [](char c) { return c >= '0' && c <= '9'; });
+            output = !number.empty() && number.front() != '_' && number.back() != '_' &&
+                     std::all_of(number.begin(), number.end(),
+                                 [](char c) { return (c >= '0' && c <= '9') || c == '_'; });
         }
         if (output && it->is_regular_file(error)) {
             std::error_code ignored;

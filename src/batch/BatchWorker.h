@@ -88,7 +88,7 @@ struct RunInputs {
 };
 
 // Removes what an earlier conversion of the task named `name` left in folder: its XML, its
-// .sup and its numbered pictures ("name_00001.png"); other files stay.
+// .sup and its numbered pictures ("name_00001.png", "name_00002_1.png"); other files stay.
 void RemoveTaskOutputs(const std::string& folder, const std::string& name);
 
 // The tool paths from the configuration; nullopt and a reason when either is missing.

@@ -364,7 +364,8 @@ TEST_F(BatchFixture, SameNamedFilesGetFoldersOfTheirOwn) {
     // left there (pictures, a .sup, no XML) is gone, the user's own files stay.
     const std::string own = dir.File("out/ep01 (2)/");
     std::filesystem::remove(own + "ep01.xml");
-    for (const char* left : {"ep01_00042.png", "ep01.sup", "ep01_cover.png", "notes.txt"}) {
+    for (const char* left :
+         {"ep01_00042.png", "ep01_00043_2.png", "ep01.sup", "ep01_cover.png", "notes.txt"}) {
         test::WriteFile(own + left, "left");
     }
     AddTask("season2/ep01");
@@ -374,6 +375,7 @@ TEST_F(BatchFixture, SameNamedFilesGetFoldersOfTheirOwn) {
     EXPECT_FALSE(std::filesystem::exists(dir.File("out/ep01 (3)")));
     EXPECT_EQ(CountEvents(own + "ep01.xml"), 3);
     EXPECT_FALSE(FileExists(own + "ep01_00042.png"));
+    EXPECT_FALSE(FileExists(own + "ep01_00043_2.png"));
     EXPECT_FALSE(FileExists(own + "ep01.sup"));
     EXPECT_TRUE(FileExists(own + "ep01_cover.png"));
     EXPECT_TRUE(FileExists(own + "notes.txt"));
