@@ -165,6 +165,7 @@ void TMainform::BuildPathRow(QWidget* central, QVBoxLayout* top) {
         readOnly.setColor(group, QPalette::Base, readOnly.color(group, QPalette::Window));
     }
     Pathedit->setPalette(readOnly);
+    Pathedit->setFocusPolicy(Qt::ClickFocus); // no edit cursor waiting in it at start
     browsebtn = Make<QPushButton>(TntPanel1, "browsebtn");
     pathRow->addWidget(Pathlabel);
     pathRow->addWidget(Pathedit, 1);
