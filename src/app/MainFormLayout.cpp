@@ -195,25 +195,21 @@ void TMainform::BuildTaskList(QWidget* central, QVBoxLayout* top) {
 }
 
 void TMainform::BuildProgressFrames(QWidget* central, QVBoxLayout* top) {
-    TntGroupBox1 = Make<QGroupBox>(central, "TntGroupBox1");
-    auto* currentRow = new QHBoxLayout(TntGroupBox1);
-    currentRow->setContentsMargins(5, 2, 5, 2);
-    TntLabel1 = Make<QLabel>(TntGroupBox1, "TntLabel1");
-    cprogbar = Make<QProgressBar>(TntGroupBox1, "cprogbar");
-    cprogbar->setValue(0);
-    currentRow->addWidget(TntLabel1);
-    currentRow->addWidget(cprogbar, 1);
-    top->addWidget(TntGroupBox1);
-
-    TntGroupBox2 = Make<QGroupBox>(central, "TntGroupBox2");
-    auto* totalRow = new QHBoxLayout(TntGroupBox2);
-    totalRow->setContentsMargins(5, 2, 5, 2);
-    Proglabel = Make<QLabel>(TntGroupBox2, "Proglabel");
-    progbar = Make<QProgressBar>(TntGroupBox2, "progbar");
-    progbar->setValue(0);
-    totalRow->addWidget(Proglabel);
-    totalRow->addWidget(progbar, 1);
-    top->addWidget(TntGroupBox2);
+    // Each bar in a frame of its own, its label before it.
+    const auto frame = [&](QGroupBox*& box, const char* boxName, QLabel*& label,
+                           const char* labelName, QProgressBar*& bar, const char* barName) {
+        box = Make<QGroupBox>(central, boxName);
+        auto* row = new QHBoxLayout(box);
+        row->setContentsMargins(5, 2, 5, 2);
+        label = Make<QLabel>(box, labelName);
+        bar = Make<QProgressBar>(box, barName);
+        bar->setValue(0);
+        row->addWidget(label);
+        row->addWidget(bar, 1);
+        top->addWidget(box);
+    };
+    frame(TntGroupBox1, "TntGroupBox1", TntLabel1, "TntLabel1", cprogbar, "cprogbar");
+    frame(TntGroupBox2, "TntGroupBox2", Proglabel, "Proglabel", progbar, "progbar");
 }
 
 void TMainform::BuildTaskSettings(QWidget* central, QHBoxLayout* groups) {

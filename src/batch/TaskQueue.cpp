@@ -143,34 +143,26 @@ std::vector<TaskEntry> TaskQueue::Snapshot() const {
     return tasks_;
 }
 
-void TaskQueue::MarkRunning(std::size_t i) {
+void TaskQueue::SetState(std::size_t i, TaskState state, const std::string& reason) {
     {
         std::lock_guard lock(mutex_);
         CheckIndex(i);
-        tasks_[i].state = TaskState::Running;
-        tasks_[i].failureReason.clear();
-    }
-    Changed();
-}
-
-void TaskQueue::MarkFailed(std::size_t i, const std::string& reason) {
-    {
-        std::lock_guard lock(mutex_);
-        CheckIndex(i);
-        tasks_[i].state = TaskState::Failed;
+        tasks_[i].state = state;
         tasks_[i].failureReason = reason;
     }
     Changed();
 }
 
+void TaskQueue::MarkRunning(std::size_t i) {
+    SetState(i, TaskState::Running, {});
+}
+
+void TaskQueue::MarkFailed(std::size_t i, const std::string& reason) {
+    SetState(i, TaskState::Failed, reason);
+}
+
 void TaskQueue::MarkStopped(std::size_t i) {
-    {
-        std::lock_guard lock(mutex_);
-        CheckIndex(i);
-        tasks_[i].state = TaskState::Stopped;
-        tasks_[i].failureReason.clear();
-    }
-    Changed();
+    SetState(i, TaskState::Stopped, {});
 }
 
 void TaskQueue::MarkConverted(std::size_t i, std::vector<std::string> warnings,

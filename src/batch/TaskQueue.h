@@ -97,6 +97,7 @@ class TaskQueue {
 
   private:
     void CheckIndex(std::size_t i) const;
+    void SetState(std::size_t i, TaskState state, const std::string& reason);
     void Changed() const;
 
     mutable std::mutex mutex_;
