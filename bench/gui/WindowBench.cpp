@@ -115,6 +115,7 @@ int main(int argc, char** argv) {
                 static_cast<long long>(idleWorstGapMs),
                 static_cast<double>(worstGapMs) /
                     static_cast<double>(std::max<qint64>(idleWorstGapMs, 1)));
-    fs::remove_all(root);
+    // The folder stays until the next run starts: the window still keeps its list there as it
+    // closes.
     return dialogs.notices == 1 ? 0 : 1;
 }

@@ -39,6 +39,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <iostream>
 #include <set>
 #include <stdexcept>
 #include <unordered_map>
@@ -133,7 +134,7 @@ TMainform::~TMainform() {
     run_->StopAndWait(std::chrono::milliseconds(kQuitWaitMs));
     run_.reset();
     queue_.SetOnChanged({});
-    SaveQueue();
+    SaveQueue(false);
     if (qtTranslator_) {
         QCoreApplication::removeTranslator(qtTranslator_.get());
     }
@@ -250,7 +251,7 @@ void TMainform::FlushModel() {
     SaveQueue();
 }
 
-void TMainform::SaveQueue() {
+void TMainform::SaveQueue(bool tellInBox) {
     if (!saveQueue_) {
         return;
     }
@@ -258,6 +259,10 @@ void TMainform::SaveQueue() {
         SaveQueueFile(JoinPath(programFolder_, kQueueFileName), queue_.Snapshot());
         lastSaveError_.clear();
     } catch (const std::exception& e) {
+        if (!tellInBox) {
+            std::cerr << "Pelldrin: " << Format("C038", {std::string(e.what())}) << '\n';
+            return;
+        }
         // Told once: a full disk would otherwise ask at every change.
         if (lastSaveError_ != e.what()) {
             lastSaveError_ = e.what();

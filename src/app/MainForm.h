@@ -171,7 +171,9 @@ class TMainform : public QMainWindow {
     // own changes, and once per turn of the event loop after the worker's.
     void FlushModel();
     void SyncRows();
-    void SaveQueue();
+    // A failure is told in a box once; the closing window, having no owner for a box, says it
+    // on standard error.
+    void SaveQueue(bool tellInBox = true);
     void RestoreQueue();
     TaskRowTexts RowTexts() const;
     // The texts that are no control's caption: Qt's own (buttons, choosers), the empty
