@@ -6,7 +6,7 @@
 #include "base/Utf8.h"
 #include "core/BoundedQueue.h"
 #include "drawing/FrameScan.h"
-#include "encoding/EventGraphics.h"
+#include "encoding/EncodedEvent.h"
 #include "encoding/PaletteReuse.h"
 #include "input/EventEstimate.h"
 #include "input/LibassSession.h"
@@ -14,6 +14,7 @@
 #include "input/RenderScript.h"
 #include "input/SubtitleTrack.h"
 #include "output/BdnWriter.h"
+#include "output/EventFiles.h"
 #include "output/OutputGuard.h"
 #include "pgs/PgsPalette.h"
 #include "pgs/SupWriter.h"
@@ -175,11 +176,12 @@ pgs::StreamInfo SupStreamInfo(const RenderScript& script) {
     return info;
 }
 
-void AddSupEvent(pgs::SupWriter& sup, IndexedEvent& indexed, const std::string& supPath) {
+void AddSupEvent(pgs::SupWriter& sup, IndexedEvent& indexed, bool forced,
+                 const std::string& supPath) {
     pgs::SupEvent event;
     event.inFrame = indexed.inFrame;
     event.outFrame = indexed.outFrame;
-    event.forced = indexed.forced;
+    event.forced = forced;
     for (const PaletteColor& c : indexed.parts.front().palette) {
         event.palette.push_back(pgs::Rgba{c.r, c.g, c.b, c.a});
     }
@@ -198,8 +200,8 @@ void AddSupEvent(pgs::SupWriter& sup, IndexedEvent& indexed, const std::string& 
 // stream's work overlaps the palette reuse of the pictures after them.
 class SupFeeder {
   public:
-    SupFeeder(pgs::SupWriter& sup, std::string path)
-        : sup_(sup), path_(std::move(path)), thread_([this] { Loop(); }) {}
+    SupFeeder(pgs::SupWriter& sup, std::string path, bool forced)
+        : sup_(sup), path_(std::move(path)), forced_(forced), thread_([this] { Loop(); }) {}
     ~SupFeeder() {
         events_.Stop();
         if (thread_.joinable()) {
@@ -241,7 +243,7 @@ class SupFeeder {
     void Loop() {
         while (std::optional<IndexedEvent> event = events_.Pop()) {
             try {
-                AddSupEvent(sup_, *event, path_);
+                AddSupEvent(sup_, *event, forced_, path_);
             } catch (...) {
                 events_.Stop(std::current_exception());
                 return;
@@ -251,6 +253,7 @@ class SupFeeder {
 
     pgs::SupWriter& sup_;
     std::string path_;
+    bool forced_;
     // Indices, a byte a pixel: half the budget holds twice the pixels of a picture queue.
     BoundedQueue<IndexedEvent> events_{kQueueItems, kQueueBytes / 2};
     std::thread thread_; // last: it starts once the rest is ready
@@ -275,13 +278,12 @@ std::string DescribeTime(const LibassSession& session, const std::string& path, 
     return path + (lines.empty() ? "" : ": " + lines);
 }
 
-GraphicSettings MakeGraphicSettings(const RenderOptions& options, const OutputLayout& layout) {
-    GraphicSettings settings;
+EncodeSettings MakeEncodeSettings(const RenderOptions& options) {
+    EncodeSettings settings;
     settings.palette = options.palette;
     settings.split = options.split && options.crop;
     settings.minGap = options.minGap;
-    settings.forced = options.forced;
-    settings.layout = layout;
+    settings.stream = !options.supPath.empty();
     // Full-frame pictures are mostly transparent rows, which the run-length deflater
     // passes through fastest.
     settings.png.runLength = !options.crop;
@@ -299,18 +301,18 @@ BdnDocumentOut MakeDocument(const RenderOptions& options, const RenderScript& sc
     return document;
 }
 
-// Takes the scan's pictures: encodes them on the pool's threads, then adds them in order
-// to the document and the PGS stream, keeping count of the bytes written.
+// Takes the scan's pictures: encodes and writes them on the pool's threads, then adds them
+// in order to the document and the PGS stream, keeping count of the bytes written.
 class EventOutput {
   public:
     EventOutput(const RenderOptions& options, const OutputLayout& layout,
                 const RenderScript& script, std::function<std::string(std::int64_t ms)> describe)
-        : options_(options), settings_(MakeGraphicSettings(options, layout)),
+        : options_(options), layout_(layout), settings_(MakeEncodeSettings(options)),
           document_(MakeDocument(options, script)),
           describe_(std::move(describe)), clock_{script.rate->num, script.rate->den} {
         if (!options.supPath.empty()) {
             sup_ = std::make_unique<pgs::SupWriter>(options.supPath, SupStreamInfo(script));
-            feeder_.emplace(*sup_, options.supPath);
+            feeder_.emplace(*sup_, options.supPath, options.forced);
         }
         pool_.emplace(
             kEncoderThreads, [this](const ShownImage& shown, int number) { Encode(shown, number); },
@@ -363,10 +365,12 @@ class EventOutput {
     };
 
     void Encode(const ShownImage& shown, int number) {
+        EncodedEvent encoded = EncodeEvent(shown, settings_);
         Encoded result;
-        result.event = WriteEventGraphics(shown, number, settings_,
-                                          sup_ ? &result.indexed : nullptr, &result.bytes);
+        result.event = WriteEventFiles(encoded.graphics, shown.in, shown.out, options_.forced,
+                                       number, layout_, &result.bytes);
         if (sup_) {
+            result.indexed = std::move(encoded.indexed);
             result.image = shown.image;
         }
         std::lock_guard lock(doneMutex_);
@@ -399,7 +403,8 @@ class EventOutput {
     }
 
     const RenderOptions& options_;
-    GraphicSettings settings_;
+    const OutputLayout& layout_;
+    EncodeSettings settings_;
     BdnDocumentOut document_;
     std::function<std::string(std::int64_t)> describe_;
     FrameClock clock_;
