@@ -4,7 +4,7 @@
 #include "base/FileSystem.h"
 #include "base/TextHelpers.h"
 #include "base/Utf8.h"
-#include "core/BoundedQueue.h"
+#include "core/EncoderPool.h"
 #include "drawing/FrameScan.h"
 #include "encoding/EncodedEvent.h"
 #include "encoding/PaletteReuse.h"
@@ -24,7 +24,6 @@
 #include <cstdio>
 #include <exception>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -39,108 +38,6 @@ namespace {
 // Two encoders beside the scan keep both cores busy whichever side is heavier.
 constexpr int kEncoderThreads = 2;
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
-
-// Encodes pictures on worker threads while the scan goes on, and hands the results
-// over one at a time in the order the pictures came.
-class EncoderPool {
-  public:
-    using Work = std::function<void(const ShownImage&, int number)>;
-
-    EncoderPool(int threads, Work encode, std::function<void(int number)> commit)
-        : encode_(std::move(encode)), commit_(std::move(commit)),
-          // A picture holds its place from the scan until its commit, so that results
-          // waiting for an earlier picture's turn count as well; full-frame pictures, each
-          // about the whole budget, still keep every encoder busy with one waiting.
-          pictures_(2 * kQueueItems, kQueueBytes, BoundedQueue<Item>::Hold::UntilReleased,
-                    static_cast<std::size_t>(threads) + 1) {
-        for (int i = 0; i < threads; ++i) {
-            threads_.emplace_back([this] { Loop(); });
-        }
-    }
-    ~EncoderPool() {
-        pictures_.Stop();
-        for (auto& t : threads_) {
-            t.join();
-        }
-    }
-    EncoderPool(const EncoderPool&) = delete;
-    EncoderPool& operator=(const EncoderPool&) = delete;
-
-    // Blocks while enough pictures wait; false once an encoder has failed.
-    bool Push(ShownImage&& image) {
-        const std::size_t bytes = image.image->pixels.size();
-        return pictures_.Push(Item{nextNumber_++, std::move(image)}, bytes);
-    }
-
-    // Waits until every picture is done; rethrows the first failure.
-    void Finish() {
-        pictures_.Close();
-        for (auto& t : threads_) {
-            t.join();
-        }
-        threads_.clear();
-        if (const auto error = pictures_.Error()) {
-            std::rethrow_exception(error);
-        }
-    }
-
-    std::exception_ptr Error() const { return pictures_.Error(); }
-
-  private:
-    struct Item {
-        int number;
-        ShownImage image;
-    };
-
-    void Loop() {
-        while (std::optional<Item> item = pictures_.Pop()) {
-            try {
-                encode_(item->image, item->number);
-                CommitReady(item->number, item->image.image->pixels.size());
-            } catch (...) {
-                pictures_.Stop(std::current_exception());
-                return;
-            }
-        }
-    }
-
-    // Marks a picture encoded and, unless another thread is at it, commits every encoded
-    // picture whose turn has come: a thread never waits for an earlier picture's turn, it
-    // goes on encoding, and the thread that commits that picture commits this one too.
-    void CommitReady(int number, std::size_t bytes) {
-        std::unique_lock lock(mutex_);
-        encoded_.emplace(number, bytes);
-        if (committing_) {
-            return;
-        }
-        committing_ = true;
-        while (!encoded_.empty() && encoded_.begin()->first == nextCommit_ && !pictures_.Error()) {
-            lock.unlock();
-            try {
-                commit_(nextCommit_);
-            } catch (...) {
-                lock.lock();
-                committing_ = false;
-                throw;
-            }
-            lock.lock();
-            pictures_.Release(encoded_.begin()->second);
-            encoded_.erase(encoded_.begin());
-            ++nextCommit_;
-        }
-        committing_ = false;
-    }
-
-    Work encode_;
-    std::function<void(int)> commit_;
-    BoundedQueue<Item> pictures_;
-    std::mutex mutex_;
-    std::map<int, std::size_t> encoded_; // encoded, not yet committed: their pixel bytes
-    bool committing_ = false;
-    int nextNumber_ = 1;
-    int nextCommit_ = 1;
-    std::vector<std::thread> threads_; // last: they start once the rest is ready
-};
 
 class ProgressPrinter {
   public:
@@ -315,13 +212,15 @@ class EventOutput {
             feeder_.emplace(*sup_, options.supPath, options.forced);
         }
         pool_.emplace(
-            kEncoderThreads, [this](const ShownImage& shown, int number) { Encode(shown, number); },
-            [this](int number) { Commit(number); });
+            kEncoderThreads,
+            [this](const ShownImage& shown, int number) { return Encode(shown, number); },
+            [this](Encoded&& result, int) { Commit(std::move(result)); });
     }
 
     // Queues a picture; rethrows an encoder's failure.
     void Push(ShownImage&& shown) {
-        if (!pool_->Push(std::move(shown))) {
+        const std::size_t bytes = shown.image->pixels.size();
+        if (!pool_->Push(std::move(shown), bytes)) {
             RethrowEncoderError();
             throw std::runtime_error("the PNG encoders stopped");
         }
@@ -355,7 +254,7 @@ class EventOutput {
     std::string SupNote() const { return sup_ ? pgs::DescribeReport(sup_->Report()) : ""; }
 
   private:
-    // Results wait here between encoding (any order) and commit (in order).
+    // What a picture leaves between its encoding (any order) and its commit (in order).
     struct Encoded {
         BdnEventOut event;
         IndexedEvent indexed;
@@ -364,7 +263,7 @@ class EventOutput {
         std::shared_ptr<const RgbaImage> image;
     };
 
-    void Encode(const ShownImage& shown, int number) {
+    Encoded Encode(const ShownImage& shown, int number) {
         EncodedEvent encoded = EncodeEvent(shown, settings_);
         Encoded result;
         result.event = WriteEventFiles(encoded.graphics, shown.in, shown.out, options_.forced,
@@ -373,18 +272,10 @@ class EventOutput {
             result.indexed = std::move(encoded.indexed);
             result.image = shown.image;
         }
-        std::lock_guard lock(doneMutex_);
-        done_.emplace(number, std::move(result));
+        return result;
     }
 
-    void Commit(int number) {
-        Encoded result;
-        {
-            std::lock_guard lock(doneMutex_);
-            auto it = done_.find(number);
-            result = std::move(it->second);
-            done_.erase(it);
-        }
+    void Commit(Encoded&& result) {
         bytesWritten_ += result.bytes;
         if (bytesWritten_ > static_cast<std::uint64_t>(options_.limits.outputBytes)) {
             throw LimitError(describe_(clock_.MsOfFrame(result.event.inFrame)) +
@@ -411,10 +302,8 @@ class EventOutput {
     std::unique_ptr<pgs::SupWriter> sup_;
     std::optional<SupFeeder> feeder_; // after the stream: it stops before the stream goes
     PaletteReuse reuse_;
-    std::mutex doneMutex_;
-    std::map<int, Encoded> done_;
     std::uint64_t bytesWritten_ = 0;
-    std::optional<EncoderPool> pool_; // last: its threads stop before the rest goes
+    std::optional<EncoderPool<ShownImage, Encoded>> pool_; // last: its threads stop first
 };
 
 // Warnings from every drawing thread's library, one at a time. The first thread's library
