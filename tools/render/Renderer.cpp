@@ -17,7 +17,7 @@
 #include "output/EventFiles.h"
 #include "output/OutputGuard.h"
 #include "pgs/PgsPalette.h"
-#include "pgs/SupWriter.h"
+#include "pgs/SupFeeder.h"
 
 #include <algorithm>
 #include <chrono>
@@ -29,7 +29,6 @@
 #include <new>
 #include <optional>
 #include <set>
-#include <thread>
 
 namespace pelldrin::render {
 
@@ -73,8 +72,8 @@ pgs::StreamInfo SupStreamInfo(const RenderScript& script) {
     return info;
 }
 
-void AddSupEvent(pgs::SupWriter& sup, IndexedEvent& indexed, bool forced,
-                 const std::string& supPath) {
+// The picture as the stream takes it: its palette and objects move over.
+pgs::SupEvent ToSupEvent(IndexedEvent&& indexed, bool forced) {
     pgs::SupEvent event;
     event.inFrame = indexed.inFrame;
     event.outFrame = indexed.outFrame;
@@ -86,75 +85,8 @@ void AddSupEvent(pgs::SupWriter& sup, IndexedEvent& indexed, bool forced,
         event.objects.push_back(
             pgs::IndexedObject{part.x, part.y, part.width, part.height, std::move(part.indices)});
     }
-    try {
-        sup.Add(event);
-    } catch (const pgs::SupError& e) {
-        throw pgs::SupError(supPath + ": " + e.what());
-    }
+    return event;
 }
-
-// Adds the events to the PGS stream on a thread of its own, in the order given, so that the
-// stream's work overlaps the palette reuse of the pictures after them.
-class SupFeeder {
-  public:
-    SupFeeder(pgs::SupWriter& sup, std::string path, bool forced)
-        : sup_(sup), path_(std::move(path)), forced_(forced), thread_([this] { Loop(); }) {}
-    ~SupFeeder() {
-        events_.Stop();
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-    }
-    SupFeeder(const SupFeeder&) = delete;
-    SupFeeder& operator=(const SupFeeder&) = delete;
-
-    // Waits while enough events wait; rethrows the stream's failure.
-    void Add(IndexedEvent&& event) {
-        const std::size_t bytes = Bytes(event);
-        if (!events_.Push(std::move(event), bytes)) {
-            if (const auto error = events_.Error()) {
-                std::rethrow_exception(error);
-            }
-            throw std::runtime_error("the PGS stream stopped");
-        }
-    }
-
-    // Waits until every event is in the stream; rethrows the stream's failure.
-    void Finish() {
-        events_.Close();
-        thread_.join();
-        if (const auto error = events_.Error()) {
-            std::rethrow_exception(error);
-        }
-    }
-
-  private:
-    static std::size_t Bytes(const IndexedEvent& event) {
-        std::size_t bytes = 0;
-        for (const IndexedImage& part : event.parts) {
-            bytes += part.indices.size();
-        }
-        return bytes;
-    }
-
-    void Loop() {
-        while (std::optional<IndexedEvent> event = events_.Pop()) {
-            try {
-                AddSupEvent(sup_, *event, forced_, path_);
-            } catch (...) {
-                events_.Stop(std::current_exception());
-                return;
-            }
-        }
-    }
-
-    pgs::SupWriter& sup_;
-    std::string path_;
-    bool forced_;
-    // Indices, a byte a pixel: half the budget holds twice the pixels of a picture queue.
-    BoundedQueue<IndexedEvent> events_{kQueueItems, kQueueBytes / 2};
-    std::thread thread_; // last: it starts once the rest is ready
-};
 
 } // namespace
 
@@ -198,18 +130,17 @@ BdnDocumentOut MakeDocument(const RenderOptions& options, const RenderScript& sc
     return document;
 }
 
-// Takes the scan's pictures: encodes and writes them on the pool's threads, then adds them
-// in order to the document and the PGS stream, keeping count of the bytes written.
+// Takes the scan's pictures: encodes and writes them on the pool's threads, then adds them in
+// order to the document and the PGS stream, keeping count of the bytes written.
 class EventOutput {
   public:
     EventOutput(const RenderOptions& options, const OutputLayout& layout,
                 const RenderScript& script, std::function<std::string(std::int64_t ms)> describe)
         : options_(options), layout_(layout), settings_(MakeEncodeSettings(options)),
-          document_(MakeDocument(options, script)),
-          describe_(std::move(describe)), clock_{script.rate->num, script.rate->den} {
-        if (!options.supPath.empty()) {
-            sup_ = std::make_unique<pgs::SupWriter>(options.supPath, SupStreamInfo(script));
-            feeder_.emplace(*sup_, options.supPath, options.forced);
+          document_(MakeDocument(options, script)), describe_(std::move(describe)),
+          clock_{script.rate->num, script.rate->den} {
+        if (settings_.stream) {
+            feeder_.emplace(options.supPath, SupStreamInfo(script));
         }
         pool_.emplace(
             kEncoderThreads,
@@ -236,13 +167,8 @@ class EventOutput {
     // Waits for the encoders and completes the PGS stream; returns the finished document.
     const BdnDocumentOut& Finish() {
         pool_->Finish();
-        if (sup_) {
+        if (feeder_) {
             feeder_->Finish();
-            try {
-                sup_->Finish();
-            } catch (const pgs::SupError& e) {
-                throw pgs::SupError(options_.supPath + ": " + e.what());
-            }
         }
         return document_;
     }
@@ -251,7 +177,7 @@ class EventOutput {
 
     // What the PGS stream had to show late or leave out to keep the decoder model, or
     // nothing.
-    std::string SupNote() const { return sup_ ? pgs::DescribeReport(sup_->Report()) : ""; }
+    std::string SupNote() const { return feeder_ ? pgs::DescribeReport(feeder_->Report()) : ""; }
 
   private:
     // What a picture leaves between its encoding (any order) and its commit (in order).
@@ -268,7 +194,7 @@ class EventOutput {
         Encoded result;
         result.event = WriteEventFiles(encoded.graphics, shown.in, shown.out, options_.forced,
                                        number, layout_, &result.bytes);
-        if (sup_) {
+        if (feeder_) {
             result.indexed = std::move(encoded.indexed);
             result.image = shown.image;
         }
@@ -283,12 +209,12 @@ class EventOutput {
                              std::to_string(options_.limits.outputBytes) +
                              " bytes; the limit is set by --max-output");
         }
-        if (sup_) {
+        if (feeder_) {
             // Only here, in time order, is the previous picture known.
             reuse_.Apply(*result.image, result.indexed.inFrame, result.indexed.outFrame,
                          result.indexed.parts, result.indexed.stray);
             result.image.reset();
-            feeder_->Add(std::move(result.indexed));
+            feeder_->Add(ToSupEvent(std::move(result.indexed), options_.forced));
         }
         document_.events.push_back(std::move(result.event));
     }
@@ -299,8 +225,7 @@ class EventOutput {
     BdnDocumentOut document_;
     std::function<std::string(std::int64_t)> describe_;
     FrameClock clock_;
-    std::unique_ptr<pgs::SupWriter> sup_;
-    std::optional<SupFeeder> feeder_; // after the stream: it stops before the stream goes
+    std::optional<pgs::SupFeeder> feeder_;
     PaletteReuse reuse_;
     std::uint64_t bytesWritten_ = 0;
     std::optional<EncoderPool<ShownImage, Encoded>> pool_; // last: its threads stop first
