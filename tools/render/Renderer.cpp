@@ -137,8 +137,8 @@ class EventOutput {
     EventOutput(const RenderOptions& options, const OutputLayout& layout,
                 const RenderScript& script, std::function<std::string(std::int64_t ms)> describe)
         : options_(options), layout_(layout), settings_(MakeEncodeSettings(options)),
-          document_(MakeDocument(options, script)), describe_(std::move(describe)),
-          clock_{script.rate->num, script.rate->den} {
+          document_(MakeDocument(options, script)),
+          describe_(std::move(describe)), clock_{script.rate->num, script.rate->den} {
         if (settings_.stream) {
             feeder_.emplace(options.supPath, SupStreamInfo(script));
         }

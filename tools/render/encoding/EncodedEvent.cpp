@@ -72,11 +72,10 @@ EncodedEvent EncodeEvent(const ShownImage& shown, const EncodeSettings& settings
     }
     for (std::size_t i = 0; i < parts.size(); ++i) {
         const PixelRect& r = parts[i];
-        event.graphics.push_back(
-            EncodedGraphic{image.x + r.left, image.y + r.top, r.right - r.left, r.bottom - r.top,
-                           settings.palette
-                               ? EncodePngIndexed((*quantized)[i], settings.png)
-                               : EncodePngRgba(whole ? image : CutImage(image, r), settings.png)});
+        event.graphics.push_back(EncodedGraphic{
+            image.x + r.left, image.y + r.top, r.right - r.left, r.bottom - r.top,
+            settings.palette ? EncodePngIndexed((*quantized)[i], settings.png)
+                             : EncodePngRgba(whole ? image : CutImage(image, r), settings.png)});
     }
     if (settings.stream) {
         event.indexed.parts = std::move(streamParts);
