@@ -163,15 +163,16 @@ class ProgressPrinter {
 static_assert(kStreamVisibleColors == pgs::kMaxVisibleColors,
               "the pictures are quantized to the colours a stream picture may show");
 
-// Standard-definition streams use the BT.601 colours, the others BT.709.
-pgs::StreamInfo SupStreamInfo(const RenderScript& script) {
+// Standard-definition streams use the BT.601 colours, the others BT.709, and HDR10 BT.2020.
+pgs::StreamInfo SupStreamInfo(const RenderScript& script, const ColorSettings& colour) {
     pgs::StreamInfo info;
     info.width = script.width;
     info.height = script.height;
     info.rateNum = static_cast<int>(script.rate->num);
     info.rateDen = static_cast<int>(script.rate->den);
-    info.matrix = script.height == 480 || script.height == 576 ? pgs::ColorMatrix::Bt601
-                                                               : pgs::ColorMatrix::Bt709;
+    info.matrix = colour.kind == ColorKind::Hdr10                ? pgs::ColorMatrix::Bt2020
+                  : script.height == 480 || script.height == 576 ? pgs::ColorMatrix::Bt601
+                                                                 : pgs::ColorMatrix::Bt709;
     return info;
 }
 
@@ -307,9 +308,13 @@ class EventOutput {
                 const RenderScript& script, std::function<std::string(std::int64_t ms)> describe)
         : options_(options), settings_(MakeGraphicSettings(options, layout)),
           document_(MakeDocument(options, script)),
+          hdr10_(options.colour.kind == ColorKind::Hdr10
+                     ? std::make_optional<Hdr10Conversion>(options.colour.whiteNits)
+                     : std::nullopt),
           describe_(std::move(describe)), clock_{script.rate->num, script.rate->den} {
         if (!options.supPath.empty()) {
-            sup_ = std::make_unique<pgs::SupWriter>(options.supPath, SupStreamInfo(script));
+            sup_ = std::make_unique<pgs::SupWriter>(options.supPath,
+                                                    SupStreamInfo(script, options.colour));
             feeder_.emplace(*sup_, options.supPath);
         }
         pool_.emplace(
@@ -362,7 +367,11 @@ class EventOutput {
         std::shared_ptr<const RgbaImage> image;
     };
 
-    void Encode(const ShownImage& shown, int number) {
+    void Encode(const ShownImage& drawn, int number) {
+        // Everything is made from the picture in the run's colours, so PNGs, palettes and
+        // stream agree.
+        const ShownImage shown{drawn.in, drawn.out,
+                               PictureInColor(drawn.image, hdr10_ ? &*hdr10_ : nullptr)};
         Encoded result;
         result.event = WriteEventGraphics(shown, number, settings_,
                                           sup_ ? &result.indexed : nullptr, &result.bytes);
@@ -401,6 +410,7 @@ class EventOutput {
     const RenderOptions& options_;
     GraphicSettings settings_;
     BdnDocumentOut document_;
+    std::optional<Hdr10Conversion> hdr10_; // for an HDR10 run
     std::function<std::string(std::int64_t)> describe_;
     FrameClock clock_;
     std::unique_ptr<pgs::SupWriter> sup_;
