@@ -68,7 +68,23 @@ TEST(Hdr10Conversion, CodedValuesRoundTheCurveAtTheChosenWhite) {
     EXPECT_EQ(at203.Convert(255, 255, 255), (std::array<std::uint8_t, 3>{148, 148, 148}));
     EXPECT_EQ(at1000.Convert(255, 255, 255), (std::array<std::uint8_t, 3>{192, 192, 192}));
     EXPECT_EQ(at203.Convert(0, 0, 0), (std::array<std::uint8_t, 3>{0, 0, 0}));
-    // Every grey and every pure primary, against the curve rounded directly.
+    // Every grey and every pure red, and colours of all kinds, against the curve rounded
+    // directly.
+    std::mt19937 rng(3);
+    for (int k = 0; k < 3000; ++k) {
+        const std::uint8_t in[3] = {static_cast<std::uint8_t>(rng()),
+                                    static_cast<std::uint8_t>(rng()),
+                                    static_cast<std::uint8_t>(rng())};
+        const auto got = at1000.Convert(in[0], in[1], in[2]);
+        for (int c = 0; c < 3; ++c) {
+            double light = 0;
+            for (int from = 0; from < 3; ++from) {
+                light += kBt709ToBt2020[c][from] * 1000 * std::pow(in[from] / 255.0, 2.4);
+            }
+            EXPECT_EQ(got[static_cast<std::size_t>(c)], std::lround(255 * PqEncode(light)))
+                << int{in[0]} << ' ' << int{in[1]} << ' ' << int{in[2]} << " channel " << c;
+        }
+    }
     for (int v = 0; v < 256; ++v) {
         const double light = 203 * std::pow(v / 255.0, 2.4);
         const auto grey = at203.Convert(static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v),

@@ -5,6 +5,7 @@
 #include "core/RgbaImage.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <memory>
 
@@ -52,11 +53,34 @@ class Hdr10Conversion {
     RgbaImage Convert(const RgbaImage& image) const;
 
   private:
-    // Each 8-bit value as linear light scaled to the white, where 1 is 10000 cd/m².
-    std::array<double, 256> linear_{};
+    struct ColorCache;
+    ColorCache& Cache() const;
+
+    // The code of linear light (1 is 10000 cd/m²).
+    std::uint8_t Code(double light) const;
+
+    // Bins of light by the top bits of its double: 256 an octave from 2^-48 (far below the
+    // first code's light) to 1.
+    static constexpr int kBinsPerOctave = 256;
+    static constexpr int kOctaves = 48;
+    static constexpr int kBins = kBinsPerOctave * kOctaves + 1;
+    static constexpr int kBinShift = 44; // leaves a double's exponent and 8 bits of mantissa
+    static constexpr std::uint64_t kFirstBin =
+        (std::bit_cast<std::uint64_t>(1.0) >> kBinShift) - kBinsPerOctave * kOctaves;
+
+    std::uint64_t serial_ = 0; // tells the caches of one conversion from another's
+    // Each 8-bit value of each input channel as its share of each output channel's linear
+    // light, scaled to the white: [output][input][value].
+    std::array<std::array<std::array<double, 256>, 3>, 3> shares_{};
     // The linear light at which each coded value from 1 to 255 begins: a colour's code is
     // the number of these at or below it, exactly as rounding the curve would give.
     std::array<double, 255> steps_{};
+    // The code where each bin of light begins, from which the exact code is a step away at
+    // most (a bin is a 256th of an octave, a code more).
+    std::array<std::uint8_t, kBins> binCodes_{};
+    // The code of each grey (R | G << 8 | B << 16): greys stay grey, and are most of the
+    // colours of a white line with a black outline.
+    std::array<std::uint32_t, 256> greys_{};
 };
 
 // The picture in the colours of the settings: itself for SDR, converted for HDR10.
