@@ -28,12 +28,8 @@ struct Seen {
     double nits = 0, x = 0, y = 0;
 };
 
-// PQ-coded BT.2020 R'G'B' (0 to 1) as shown.
-Seen ShownFromCoded(double r, double g, double b) {
-    const double light[3] = {PqDecode(r), PqDecode(g), PqDecode(b)};
-    const double toXyz[3][3] = {{0.636958, 0.144617, 0.168881},
-                                {0.262700, 0.677998, 0.059302},
-                                {0.000000, 0.028073, 1.060985}};
+// Linear RGB in cd/m² as shown, through its primaries' XYZ.
+Seen ShownFromLight(const double toXyz[3][3], const double light[3]) {
     double xyz[3] = {};
     for (int i = 0; i < 3; ++i) {
         for (int j = 0; j < 3; ++j) {
@@ -42,6 +38,15 @@ Seen ShownFromCoded(double r, double g, double b) {
     }
     const double sum = xyz[0] + xyz[1] + xyz[2];
     return {xyz[1], xyz[0] / sum, xyz[1] / sum};
+}
+
+// PQ-coded BT.2020 R'G'B' (0 to 1) as shown.
+Seen ShownFromCoded(double r, double g, double b) {
+    static const double bt2020[3][3] = {{0.636958, 0.144617, 0.168881},
+                                        {0.262700, 0.677998, 0.059302},
+                                        {0.000000, 0.028073, 1.060985}};
+    const double light[3] = {PqDecode(r), PqDecode(g), PqDecode(b)};
+    return ShownFromLight(bt2020, light);
 }
 
 // A palette entry of the stream (limited-range BT.2020 YCbCr) as shown.
@@ -54,18 +59,11 @@ Seen ShownFromEntry(int y, int cr, int cb) {
 
 // An authored colour (BT.709 R'G'B' 0 to 255) as an SDR display at the given white shows it.
 Seen AuthoredAt(int r, int g, int b, double white) {
+    static const double bt709[3][3] = {
+        {0.4124, 0.3576, 0.1805}, {0.2126, 0.7152, 0.0722}, {0.0193, 0.1192, 0.9505}};
     const double light[3] = {white * std::pow(r / 255.0, 2.4), white * std::pow(g / 255.0, 2.4),
                              white * std::pow(b / 255.0, 2.4)};
-    const double toXyz[3][3] = {
-        {0.4124, 0.3576, 0.1805}, {0.2126, 0.7152, 0.0722}, {0.0193, 0.1192, 0.9505}};
-    double xyz[3] = {};
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j) {
-            xyz[i] += toXyz[i][j] * light[j];
-        }
-    }
-    const double sum = xyz[0] + xyz[1] + xyz[2];
-    return {xyz[1], xyz[0] / sum, xyz[1] / sum};
+    return ShownFromLight(bt709, light);
 }
 
 void ExpectSeen(const Seen& got, const Seen& want, double nitsShare, const std::string& what) {
