@@ -5,7 +5,7 @@
 // lines with a moving sign, karaoke lines alone, a full-screen effect, and a one-second fade;
 // and the writer alone on a fade whose frames keep one palette order.
 #include "drawing/FrameScan.h"
-#include "encoding/EventGraphics.h"
+#include "encoding/EncodedEvent.h"
 #include "input/LibassSession.h"
 #include "pgs/SupCheck.h"
 #include "pgs/SupWriter.h"
@@ -161,18 +161,18 @@ std::uintmax_t OneEpochPerEvent(const std::string& folder, const std::string& su
     LibassSession session(subtitle);
     const FrameGeometry geometry{1920, 1080, 1920, 1080};
     ASS_Renderer* renderer = session.StartRenderer(geometry);
-    GraphicSettings settings;
+    EncodeSettings settings;
     settings.palette = true;
     settings.split = true;
-    settings.layout = OutputLayout(folder + "/one.xml");
+    settings.stream = true;
     std::uintmax_t bytes = 0;
     events = 0;
     const std::string path = folder + "/one.sup";
     ScanFrames(
         renderer, session.Track(), geometry, FrameClock{24000, 1001}, frames, true,
         [&](ShownImage&& shown) {
-            IndexedEvent indexed;
-            WriteEventGraphics(shown, static_cast<int>(++events), settings, &indexed);
+            ++events;
+            IndexedEvent indexed = EncodeEvent(shown, settings).indexed;
             pgs::SupEvent event;
             event.inFrame = indexed.inFrame;
             event.outFrame = indexed.outFrame;

@@ -10,6 +10,7 @@
 #include "encoding/Palette.h"
 #include "encoding/PngWriter.h"
 #include "input/LibassSession.h"
+#include "output/EventFiles.h"
 #include "render/Renderer.h"
 
 #include <sys/resource.h>

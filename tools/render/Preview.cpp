@@ -8,6 +8,7 @@
 #include "input/RenderOptions.h"
 #include "input/RenderScript.h"
 #include "input/SubtitleTrack.h"
+#include "output/EventFiles.h"
 #include "output/OutputGuard.h"
 
 #include <cmath>

@@ -4,9 +4,9 @@
 #include "base/FileSystem.h"
 #include "base/TextHelpers.h"
 #include "base/Utf8.h"
-#include "core/BoundedQueue.h"
+#include "core/EncoderPool.h"
 #include "drawing/FrameScan.h"
-#include "encoding/EventGraphics.h"
+#include "encoding/EncodedEvent.h"
 #include "encoding/PaletteReuse.h"
 #include "input/EventEstimate.h"
 #include "input/LibassSession.h"
@@ -14,22 +14,21 @@
 #include "input/RenderScript.h"
 #include "input/SubtitleTrack.h"
 #include "output/BdnWriter.h"
+#include "output/EventFiles.h"
 #include "output/OutputGuard.h"
 #include "pgs/PgsPalette.h"
-#include "pgs/SupWriter.h"
+#include "pgs/SupFeeder.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <set>
-#include <thread>
 
 namespace pelldrin::render {
 
@@ -38,108 +37,6 @@ namespace {
 // Two encoders beside the scan keep both cores busy whichever side is heavier.
 constexpr int kEncoderThreads = 2;
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
-
-// Encodes pictures on worker threads while the scan goes on, and hands the results
-// over one at a time in the order the pictures came.
-class EncoderPool {
-  public:
-    using Work = std::function<void(const ShownImage&, int number)>;
-
-    EncoderPool(int threads, Work encode, std::function<void(int number)> commit)
-        : encode_(std::move(encode)), commit_(std::move(commit)),
-          // A picture holds its place from the scan until its commit, so that results
-          // waiting for an earlier picture's turn count as well; full-frame pictures, each
-          // about the whole budget, still keep every encoder busy with one waiting.
-          pictures_(2 * kQueueItems, kQueueBytes, BoundedQueue<Item>::Hold::UntilReleased,
-                    static_cast<std::size_t>(threads) + 1) {
-        for (int i = 0; i < threads; ++i) {
-            threads_.emplace_back([this] { Loop(); });
-        }
-    }
-    ~EncoderPool() {
-        pictures_.Stop();
-        for (auto& t : threads_) {
-            t.join();
-        }
-    }
-    EncoderPool(const EncoderPool&) = delete;
-    EncoderPool& operator=(const EncoderPool&) = delete;
-
-    // Blocks while enough pictures wait; false once an encoder has failed.
-    bool Push(ShownImage&& image) {
-        const std::size_t bytes = image.image->pixels.size();
-        return pictures_.Push(Item{nextNumber_++, std::move(image)}, bytes);
-    }
-
-    // Waits until every picture is done; rethrows the first failure.
-    void Finish() {
-        pictures_.Close();
-        for (auto& t : threads_) {
-            t.join();
-        }
-        threads_.clear();
-        if (const auto error = pictures_.Error()) {
-            std::rethrow_exception(error);
-        }
-    }
-
-    std::exception_ptr Error() const { return pictures_.Error(); }
-
-  private:
-    struct Item {
-        int number;
-        ShownImage image;
-    };
-
-    void Loop() {
-        while (std::optional<Item> item = pictures_.Pop()) {
-            try {
-                encode_(item->image, item->number);
-                CommitReady(item->number, item->image.image->pixels.size());
-            } catch (...) {
-                pictures_.Stop(std::current_exception());
-                return;
-            }
-        }
-    }
-
-    // Marks a picture encoded and, unless another thread is at it, commits every encoded
-    // picture whose turn has come: a thread never waits for an earlier picture's turn, it
-    // goes on encoding, and the thread that commits that picture commits this one too.
-    void CommitReady(int number, std::size_t bytes) {
-        std::unique_lock lock(mutex_);
-        encoded_.emplace(number, bytes);
-        if (committing_) {
-            return;
-        }
-        committing_ = true;
-        while (!encoded_.empty() && encoded_.begin()->first == nextCommit_ && !pictures_.Error()) {
-            lock.unlock();
-            try {
-                commit_(nextCommit_);
-            } catch (...) {
-                lock.lock();
-                committing_ = false;
-                throw;
-            }
-            lock.lock();
-            pictures_.Release(encoded_.begin()->second);
-            encoded_.erase(encoded_.begin());
-            ++nextCommit_;
-        }
-        committing_ = false;
-    }
-
-    Work encode_;
-    std::function<void(int)> commit_;
-    BoundedQueue<Item> pictures_;
-    std::mutex mutex_;
-    std::map<int, std::size_t> encoded_; // encoded, not yet committed: their pixel bytes
-    bool committing_ = false;
-    int nextNumber_ = 1;
-    int nextCommit_ = 1;
-    std::vector<std::thread> threads_; // last: they start once the rest is ready
-};
 
 class ProgressPrinter {
   public:
@@ -176,11 +73,12 @@ pgs::StreamInfo SupStreamInfo(const RenderScript& script, const ColorSettings& c
     return info;
 }
 
-void AddSupEvent(pgs::SupWriter& sup, IndexedEvent& indexed, const std::string& supPath) {
+// The picture as the stream takes it: its palette and objects move over.
+pgs::SupEvent ToSupEvent(IndexedEvent&& indexed, bool forced) {
     pgs::SupEvent event;
     event.inFrame = indexed.inFrame;
     event.outFrame = indexed.outFrame;
-    event.forced = indexed.forced;
+    event.forced = forced;
     for (const PaletteColor& c : indexed.parts.front().palette) {
         event.palette.push_back(pgs::Rgba{c.r, c.g, c.b, c.a});
     }
@@ -188,74 +86,8 @@ void AddSupEvent(pgs::SupWriter& sup, IndexedEvent& indexed, const std::string& 
         event.objects.push_back(
             pgs::IndexedObject{part.x, part.y, part.width, part.height, std::move(part.indices)});
     }
-    try {
-        sup.Add(event);
-    } catch (const pgs::SupError& e) {
-        throw pgs::SupError(supPath + ": " + e.what());
-    }
+    return event;
 }
-
-// Adds the events to the PGS stream on a thread of its own, in the order given, so that the
-// stream's work overlaps the palette reuse of the pictures after them.
-class SupFeeder {
-  public:
-    SupFeeder(pgs::SupWriter& sup, std::string path)
-        : sup_(sup), path_(std::move(path)), thread_([this] { Loop(); }) {}
-    ~SupFeeder() {
-        events_.Stop();
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-    }
-    SupFeeder(const SupFeeder&) = delete;
-    SupFeeder& operator=(const SupFeeder&) = delete;
-
-    // Waits while enough events wait; rethrows the stream's failure.
-    void Add(IndexedEvent&& event) {
-        const std::size_t bytes = Bytes(event);
-        if (!events_.Push(std::move(event), bytes)) {
-            if (const auto error = events_.Error()) {
-                std::rethrow_exception(error);
-            }
-            throw std::runtime_error("the PGS stream stopped");
-        }
-    }
-
-    // Waits until every event is in the stream; rethrows the stream's failure.
-    void Finish() {
-        events_.Close();
-        thread_.join();
-        if (const auto error = events_.Error()) {
-            std::rethrow_exception(error);
-        }
-    }
-
-  private:
-    static std::size_t Bytes(const IndexedEvent& event) {
-        std::size_t bytes = 0;
-        for (const IndexedImage& part : event.parts) {
-            bytes += part.indices.size();
-        }
-        return bytes;
-    }
-
-    void Loop() {
-        while (std::optional<IndexedEvent> event = events_.Pop()) {
-            try {
-                AddSupEvent(sup_, *event, path_);
-            } catch (...) {
-                events_.Stop(std::current_exception());
-                return;
-            }
-        }
-    }
-
-    pgs::SupWriter& sup_;
-    std::string path_;
-    // Indices, a byte a pixel: half the budget holds twice the pixels of a picture queue.
-    BoundedQueue<IndexedEvent> events_{kQueueItems, kQueueBytes / 2};
-    std::thread thread_; // last: it starts once the rest is ready
-};
 
 } // namespace
 
@@ -276,13 +108,12 @@ std::string DescribeTime(const LibassSession& session, const std::string& path, 
     return path + (lines.empty() ? "" : ": " + lines);
 }
 
-GraphicSettings MakeGraphicSettings(const RenderOptions& options, const OutputLayout& layout) {
-    GraphicSettings settings;
+EncodeSettings MakeEncodeSettings(const RenderOptions& options) {
+    EncodeSettings settings;
     settings.palette = options.palette;
     settings.split = options.split && options.crop;
     settings.minGap = options.minGap;
-    settings.forced = options.forced;
-    settings.layout = layout;
+    settings.stream = !options.supPath.empty();
     // Full-frame pictures are mostly transparent rows, which the run-length deflater
     // passes through fastest.
     settings.png.runLength = !options.crop;
@@ -300,31 +131,33 @@ BdnDocumentOut MakeDocument(const RenderOptions& options, const RenderScript& sc
     return document;
 }
 
-// Takes the scan's pictures: encodes them on the pool's threads, then adds them in order
-// to the document and the PGS stream, keeping count of the bytes written.
+// Takes the scan's pictures: encodes and writes them on the pool's threads, then adds them in
+// order to the document and the PGS stream, keeping count of the bytes written.
 class EventOutput {
   public:
     EventOutput(const RenderOptions& options, const OutputLayout& layout,
                 const RenderScript& script, std::function<std::string(std::int64_t ms)> describe)
-        : options_(options), settings_(MakeGraphicSettings(options, layout)),
+        : options_(options), layout_(layout), settings_(MakeEncodeSettings(options)),
           document_(MakeDocument(options, script)),
           hdr10_(options.colour.kind == ColorKind::Hdr10
                      ? std::make_optional<Hdr10Conversion>(options.colour.whiteNits)
                      : std::nullopt),
           describe_(std::move(describe)), clock_{script.rate->num, script.rate->den} {
-        if (!options.supPath.empty()) {
-            sup_ = std::make_unique<pgs::SupWriter>(options.supPath,
-                                                    SupStreamInfo(script, options.colour));
-            feeder_.emplace(*sup_, options.supPath);
+        // The encoders convert an HDR10 run's pictures first, once each.
+        settings_.hdr10 = hdr10_ ? &*hdr10_ : nullptr;
+        if (settings_.stream) {
+            feeder_.emplace(options.supPath, SupStreamInfo(script, options.colour));
         }
         pool_.emplace(
-            kEncoderThreads, [this](const ShownImage& shown, int number) { Encode(shown, number); },
-            [this](int number) { Commit(number); });
+            kEncoderThreads,
+            [this](const ShownImage& shown, int number) { return Encode(shown, number); },
+            [this](Encoded&& result, int) { Commit(std::move(result)); });
     }
 
     // Queues a picture; rethrows an encoder's failure.
     void Push(ShownImage&& shown) {
-        if (!pool_->Push(std::move(shown))) {
+        const std::size_t bytes = shown.image->pixels.size();
+        if (!pool_->Push(std::move(shown), bytes)) {
             RethrowEncoderError();
             throw std::runtime_error("the PNG encoders stopped");
         }
@@ -340,13 +173,8 @@ class EventOutput {
     // Waits for the encoders and completes the PGS stream; returns the finished document.
     const BdnDocumentOut& Finish() {
         pool_->Finish();
-        if (sup_) {
+        if (feeder_) {
             feeder_->Finish();
-            try {
-                sup_->Finish();
-            } catch (const pgs::SupError& e) {
-                throw pgs::SupError(options_.supPath + ": " + e.what());
-            }
         }
         return document_;
     }
@@ -355,10 +183,10 @@ class EventOutput {
 
     // What the PGS stream had to show late or leave out to keep the decoder model, or
     // nothing.
-    std::string SupNote() const { return sup_ ? pgs::DescribeReport(sup_->Report()) : ""; }
+    std::string SupNote() const { return feeder_ ? pgs::DescribeReport(feeder_->Report()) : ""; }
 
   private:
-    // Results wait here between encoding (any order) and commit (in order).
+    // What a picture leaves between its encoding (any order) and its commit (in order).
     struct Encoded {
         BdnEventOut event;
         IndexedEvent indexed;
@@ -367,29 +195,19 @@ class EventOutput {
         std::shared_ptr<const RgbaImage> image;
     };
 
-    void Encode(const ShownImage& drawn, int number) {
-        // Everything is made from the picture in the run's colours, so PNGs, palettes and
-        // stream agree.
-        const ShownImage shown{drawn.in, drawn.out,
-                               PictureInColor(drawn.image, hdr10_ ? &*hdr10_ : nullptr)};
+    Encoded Encode(const ShownImage& shown, int number) {
+        EncodedEvent encoded = EncodeEvent(shown, settings_);
         Encoded result;
-        result.event = WriteEventGraphics(shown, number, settings_,
-                                          sup_ ? &result.indexed : nullptr, &result.bytes);
-        if (sup_) {
-            result.image = shown.image;
+        result.event = WriteEventFiles(encoded.graphics, shown.in, shown.out, options_.forced,
+                                       number, layout_, &result.bytes);
+        if (feeder_) {
+            result.indexed = std::move(encoded.indexed);
+            result.image = std::move(encoded.picture);
         }
-        std::lock_guard lock(doneMutex_);
-        done_.emplace(number, std::move(result));
+        return result;
     }
 
-    void Commit(int number) {
-        Encoded result;
-        {
-            std::lock_guard lock(doneMutex_);
-            auto it = done_.find(number);
-            result = std::move(it->second);
-            done_.erase(it);
-        }
+    void Commit(Encoded&& result) {
         bytesWritten_ += result.bytes;
         if (bytesWritten_ > static_cast<std::uint64_t>(options_.limits.outputBytes)) {
             throw LimitError(describe_(clock_.MsOfFrame(result.event.inFrame)) +
@@ -397,29 +215,27 @@ class EventOutput {
                              std::to_string(options_.limits.outputBytes) +
                              " bytes; the limit is set by --max-output");
         }
-        if (sup_) {
+        if (feeder_) {
             // Only here, in time order, is the previous picture known.
             reuse_.Apply(*result.image, result.indexed.inFrame, result.indexed.outFrame,
                          result.indexed.parts, result.indexed.stray);
             result.image.reset();
-            feeder_->Add(std::move(result.indexed));
+            feeder_->Add(ToSupEvent(std::move(result.indexed), options_.forced));
         }
         document_.events.push_back(std::move(result.event));
     }
 
     const RenderOptions& options_;
-    GraphicSettings settings_;
+    const OutputLayout& layout_;
+    EncodeSettings settings_;
     BdnDocumentOut document_;
     std::optional<Hdr10Conversion> hdr10_; // for an HDR10 run
     std::function<std::string(std::int64_t)> describe_;
     FrameClock clock_;
-    std::unique_ptr<pgs::SupWriter> sup_;
-    std::optional<SupFeeder> feeder_; // after the stream: it stops before the stream goes
+    std::optional<pgs::SupFeeder> feeder_;
     PaletteReuse reuse_;
-    std::mutex doneMutex_;
-    std::map<int, Encoded> done_;
     std::uint64_t bytesWritten_ = 0;
-    std::optional<EncoderPool> pool_; // last: its threads stop before the rest goes
+    std::optional<EncoderPool<ShownImage, Encoded>> pool_; // last: its threads stop first
 };
 
 // Warnings from every drawing thread's library, one at a time. The first thread's library

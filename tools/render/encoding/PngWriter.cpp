@@ -1,7 +1,5 @@
 #include "encoding/PngWriter.h"
 
-#include "base/AtomicFile.h"
-#include "base/FileSystem.h"
 #include "encoding/RunLengthDeflate.h"
 
 #include <libdeflate.h>
@@ -172,19 +170,6 @@ std::vector<std::uint8_t> EncodePngIndexed(const IndexedImage& image, const PngS
         rows[row] = image.indices.data() + row * rowBytes;
     }
     return EncodePng(image.width, image.height, true, &image.palette, rows, rowBytes, settings);
-}
-
-void WriteFileBytes(std::string_view path, const std::vector<std::uint8_t>& bytes) {
-    // Renamed into place: a half-written picture never carries the name, and a link
-    // planted under that name is replaced, not written through. Not synced one by one:
-    // the XML that names the pictures is synced last.
-    try {
-        AtomicFile file(std::string(path), AtomicFile::Durability::Buffered);
-        file.Write(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-        file.Commit();
-    } catch (const FileError& e) {
-        throw PngError(e.what());
-    }
 }
 
 } // namespace pelldrin::render

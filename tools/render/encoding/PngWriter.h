@@ -7,7 +7,6 @@
 #include "encoding/Palette.h"
 
 #include <cstdint>
-#include <string_view>
 #include <vector>
 
 namespace pelldrin::render {
@@ -30,8 +29,5 @@ std::vector<std::uint8_t> EncodePngRgba(const RgbaImage& image, const PngSetting
 
 // An 8-bit palette PNG with a transparency chunk.
 std::vector<std::uint8_t> EncodePngIndexed(const IndexedImage& image, const PngSettings& settings);
-
-// Writes bytes to path; throws PngError naming the file.
-void WriteFileBytes(std::string_view path, const std::vector<std::uint8_t>& bytes);
 
 } // namespace pelldrin::render

@@ -1,15 +1,10 @@
-#include "encoding/EventGraphics.h"
+#include "encoding/EncodedEvent.h"
 
 #include <algorithm>
 
 namespace pelldrin::render {
 
 namespace {
-
-std::size_t SaveGraphic(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    WriteFileBytes(path, bytes);
-    return bytes.size();
-}
 
 // The rectangle of an image cut from its quantized parts: the parts' indices where they
 // overlap it, transparent elsewhere.
@@ -40,14 +35,13 @@ IndexedImage CutIndexed(const RgbaImage& image, const PixelRect& r,
 
 } // namespace
 
-BdnEventOut WriteEventGraphics(const ShownImage& shown, int eventNumber,
-                               const GraphicSettings& settings, IndexedEvent* indexed,
-                               std::uint64_t* bytesWritten) {
-    const RgbaImage& image = *shown.image;
-    BdnEventOut event;
+EncodedEvent EncodeEvent(const ShownImage& shown, const EncodeSettings& settings) {
+    // PNGs, palettes and stream are all made from the picture in the run's colours.
+    std::shared_ptr<const RgbaImage> picture = PictureInColor(shown.image, settings.hdr10);
+    const RgbaImage& image = *picture;
+    EncodedEvent event;
     event.inFrame = shown.in;
     event.outFrame = shown.out;
-    event.forced = settings.forced;
 
     std::vector<PixelRect> parts;
     PixelRect top;
@@ -65,9 +59,9 @@ BdnEventOut WriteEventGraphics(const ShownImage& shown, int eventNumber,
     // cut from the stream's quantization, so they look as the stream does.
     std::vector<IndexedImage> cut, streamParts;
     const std::vector<IndexedImage>* quantized = &cut;
-    if (indexed != nullptr) {
+    if (settings.stream) {
         const std::vector<PixelRect> apart = VisibleParts(image);
-        streamParts = QuantizeParts(image, apart, &indexed->stray, kStreamVisibleColors);
+        streamParts = QuantizeParts(image, apart, &event.indexed.stray, kStreamVisibleColors);
         if (apart == parts) {
             quantized = &streamParts;
         } else if (settings.palette) {
@@ -80,33 +74,16 @@ BdnEventOut WriteEventGraphics(const ShownImage& shown, int eventNumber,
     }
     for (std::size_t i = 0; i < parts.size(); ++i) {
         const PixelRect& r = parts[i];
-        const int part = whole ? 0 : int(i) + 1;
-        const std::string name = settings.layout.PictureName(eventNumber, part);
-        const std::string path = settings.layout.PicturePath(eventNumber, part);
-        try {
-            const std::size_t size =
-                settings.palette
-                    ? SaveGraphic(path, EncodePngIndexed((*quantized)[i], settings.png))
-                    : SaveGraphic(path,
-                                  EncodePngRgba(whole ? image : CutImage(image, r), settings.png));
-            if (bytesWritten != nullptr) {
-                *bytesWritten += size;
-            }
-        } catch (const PngError& e) {
-            const std::string what = e.what();
-            if (what.find(name) != std::string::npos) {
-                throw;
-            }
-            throw PngError(path + ": " + what);
-        }
-        event.graphics.push_back(BdnGraphic{r.right - r.left, r.bottom - r.top, image.x + r.left,
-                                            image.y + r.top, name});
+        event.graphics.push_back(EncodedGraphic{
+            image.x + r.left, image.y + r.top, r.right - r.left, r.bottom - r.top,
+            settings.palette ? EncodePngIndexed((*quantized)[i], settings.png)
+                             : EncodePngRgba(whole ? image : CutImage(image, r), settings.png)});
     }
-    if (indexed != nullptr) {
-        indexed->parts = std::move(streamParts);
-        indexed->inFrame = shown.in;
-        indexed->outFrame = shown.out;
-        indexed->forced = settings.forced;
+    if (settings.stream) {
+        event.indexed.parts = std::move(streamParts);
+        event.indexed.inFrame = shown.in;
+        event.indexed.outFrame = shown.out;
+        event.picture = std::move(picture);
     }
     return event;
 }
