@@ -173,7 +173,8 @@ void ApplyOption(char letter, const std::string& value, RenderOptions& options, 
 
 // The long options that take a value.
 constexpr std::string_view kLongOptions[] = {"--charset",    "--max-memory", "--max-frame-time",
-                                             "--max-events", "--threads",    "--max-output"};
+                                             "--max-events", "--threads",    "--max-output",
+                                             "--colour",     "--white"};
 
 // Reads "--name=VALUE" or "--name VALUE" at args[i].
 void ReadLongOption(const std::vector<std::string>& args, std::size_t& i, RenderOptions& options,
