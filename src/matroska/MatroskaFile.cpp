@@ -42,8 +42,8 @@ namespace fs = std::filesystem;
 constexpr int kReadPieceBytes = 1 << 20;
 // Progress is reported when this much more has been read.
 constexpr std::int64_t kProgressStep = std::int64_t{4} << 20;
-// FFmpeg's messages kept for one read; a damaged file can repeat one a million times.
-constexpr std::size_t kMaxMessages = 20;
+// FFmpeg's messages kept for one read; a damaged file gives a new one for every element.
+constexpr std::size_t kMaxMessages = 8;
 
 std::string Lower(std::string_view text) {
     std::string out(text);
@@ -87,11 +87,11 @@ void CatchLog(void* avcl, int level, const char* format, va_list args) {
         text += ": the track is not counted, so the numbers of the tracks after it are one "
                 "less than mkvtoolnix's";
     }
-    if (text.empty() || tlMessages->size() >= kMaxMessages ||
+    if (text.empty() || tlMessages->size() > kMaxMessages ||
         std::find(tlMessages->begin(), tlMessages->end(), text) != tlMessages->end()) {
         return;
     }
-    tlMessages->push_back(text);
+    tlMessages->push_back(tlMessages->size() < kMaxMessages ? text : "and more like these");
 }
 
 // Sends FFmpeg's messages to `sink` while it exists.

@@ -168,8 +168,8 @@ std::string AddEvents(std::string_view header, const std::vector<std::string>& l
     }
     if (events == starts.size()) {
         out.assign(header);
-        if (!out.empty() && out.back() != '\n' && out.back() != '\r') {
-            out += eol;
+        if (!out.empty() && out.back() != '\n') {
+            out += out.back() == '\r' ? "\n" : eol;
         }
         if (!out.empty()) {
             out += eol;
@@ -195,8 +195,9 @@ std::string AddEvents(std::string_view header, const std::vector<std::string>& l
     }
     const std::size_t at = last + 1 < starts.size() ? starts[last + 1] : header.size();
     out.assign(header.substr(0, at));
-    if (out.back() != '\n' && out.back() != '\r') {
-        out += eol;
+    // After a lone CR too, which not every reader takes for a line end.
+    if (out.back() != '\n') {
+        out += out.back() == '\r' ? "\n" : eol;
     }
     out += body;
     out.append(header.substr(at));
@@ -318,27 +319,27 @@ TrackText BuildSrtTrack(std::vector<TextBlock> blocks, std::int64_t fileEnd) {
     std::int64_t empty = 0;
     std::int64_t blankLines = 0;
     for (const TextBlock& b : blocks) {
-        // One line end throughout; a blank line inside would end the cue.
+        // One line end throughout, and no blank line, which would end the cue early (a line
+        // of blanks does too).
         std::string text;
-        for (std::size_t i = 0; i < b.data.size(); ++i) {
-            const char c = b.data[i];
-            if (c == '\r' || c == '\n') {
-                if (c == '\r' && i + 1 < b.data.size() && b.data[i + 1] == '\n') {
-                    ++i;
-                }
-                if (!text.empty() && text.back() == '\n') {
-                    ++blankLines;
-                    continue;
-                }
-                text += '\n';
-            } else {
-                text += c;
+        std::int64_t blanksHere = 0;
+        for (std::size_t pos = 0; pos <= b.data.size();) {
+            std::size_t end = b.data.find_first_of("\r\n", pos);
+            if (end == std::string::npos) {
+                end = b.data.size();
             }
+            const std::string_view line = std::string_view(b.data).substr(pos, end - pos);
+            if (Trim(line).empty()) {
+                ++blanksHere;
+            } else {
+                blankLines += blanksHere;
+                blanksHere = 0;
+                text += text.empty() ? "" : "\n";
+                text.append(line);
+            }
+            pos = end + (b.data.compare(end, 2, "\r\n") == 0 ? 2 : 1);
         }
-        while (!text.empty() && text.back() == '\n') {
-            text.pop_back();
-        }
-        if (Trim(text).empty()) {
+        if (text.empty()) {
             ++empty;
             continue;
         }

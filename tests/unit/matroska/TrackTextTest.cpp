@@ -56,6 +56,12 @@ TEST(AssTrackText, AHeaderWithoutEventsGetsTheSectionItsFormatNeeds) {
     EXPECT_EQ(ssa.text, "[Events]\nFormat: Marked, Start, End, Style, Name, MarginL, MarginR, "
                         "MarginV, Effect, Text\nDialogue: Marked=0,0:00:00.00,0:00:00.05,X,,0,0,"
                         "0,,a\nDialogue: Marked=1,0:00:00.00,0:00:00.05,X,,0,0,0,,b\n");
+    // Lines ended by a lone CR, as old Mac editors wrote them: a line end follows.
+    const TrackText cr = BuildAssTrack("[Events]\rFormat: Layer, Start, End, Style, Name, "
+                                       "MarginL, MarginR, MarginV, Effect, Text\r",
+                                       {Block(0, 5, "0,0,X,,0,0,0,,a")}, 0, false);
+    EXPECT_NE(cr.text.find("Text\r\nDialogue: 0,0:00:00.00,0:00:00.05,X,,0,0,0,,a\n"),
+              std::string::npos);
 }
 
 TEST(AssTrackText, BlocksWithoutDurationEndWhereTheNextBegins) {
@@ -100,7 +106,7 @@ TEST(AssTrackText, DamagedBlocksAreReportedAndNothingBreaksALine) {
 }
 
 TEST(SrtTrackText, CuesAreNumberedInTimeOrderWithOneLineEnd) {
-    std::vector<TextBlock> blocks{Block(61001, 62500, "Second\r\nline two\r\n"),
+    std::vector<TextBlock> blocks{Block(61001, 62500, "\n \nSecond\r\nline two\r\n"),
                                   Block(1000, std::nullopt, "First"), Block(3000, 3500, " \r\n"),
                                   Block(3723004, 3724000, "Third\n\n\nafter blank lines")};
     const TrackText t = BuildSrtTrack(std::move(blocks), 0);
@@ -108,7 +114,7 @@ TEST(SrtTrackText, CuesAreNumberedInTimeOrderWithOneLineEnd) {
                       "2\n00:01:01,001 --> 00:01:02,500\nSecond\nline two\n\n"
                       "3\n01:02:03,004 --> 01:02:04,000\nThird\nafter blank lines\n\n");
     EXPECT_EQ(t.events, 3);
-    for (const char* part : {"before an earlier one", "no text", "2 blank lines", "no duration"}) {
+    for (const char* part : {"before an earlier one", "no text", "4 blank lines", "no duration"}) {
         EXPECT_TRUE(HasWarning(t, part)) << part;
     }
 }
