@@ -42,11 +42,13 @@ class MatroskaError : public std::runtime_error {
     MatroskaFault fault_;
 };
 
-// What a read may take. FFmpeg reads every attachment into memory while it opens a file,
-// and keeps a copy of each that is no picture as long as the file is open, so the head's
-// bytes bound the memory of a read; a track's blocks are held until they are sorted.
+// What a read may take. While FFmpeg opens a file it reads every attachment into memory, and
+// holds one that is no picture three times as long as the file is open (the element read,
+// the stream's extradata, and the copy of it that the open makes for the stream's codec
+// context), so the bytes the head may read bound the memory of a read to about three times
+// headBytes. A track's blocks are held until they are sorted.
 struct MatroskaLimits {
-    std::int64_t headBytes = std::int64_t{512} << 20;  // read while opening (attachments)
+    std::int64_t headBytes = std::int64_t{256} << 20;  // read while opening (attachments)
     std::int64_t trackBytes = std::int64_t{256} << 20; // text of the extracted track
     std::int64_t trackBlocks = 1'000'000;              // blocks of the extracted track
     std::int64_t fonts = 1000;                         // fonts written by one extraction
