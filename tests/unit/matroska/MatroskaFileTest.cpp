@@ -117,6 +117,8 @@ TEST(MatroskaHead, ListsTracksAndAttachmentsAndMatchesChoicesAcrossFiles) {
                                                 {"notes.txt", "text/plain", "words"},
                                                 {"fake.ttf", "font/ttf", "not a font at all"}}));
     const MatroskaHead head = ReadMatroskaHead(dir.File("a.mkv"));
+    EXPECT_TRUE(IsMatroskaFileName(dir.File("a.mkv")) && IsMatroskaFileName("x/Show.MKS"));
+    EXPECT_FALSE(IsMatroskaFileName("a.mkv.ass") || IsMatroskaFileName("mkv"));
     ASSERT_EQ(head.tracks.size(), 3u);
     const MatroskaTrack& ass = head.tracks[0];
     EXPECT_EQ(ass.number, 1); // the audio track is 0
