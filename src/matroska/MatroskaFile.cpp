@@ -44,6 +44,8 @@ constexpr int kReadPieceBytes = 1 << 20;
 constexpr std::int64_t kProgressStep = std::int64_t{4} << 20;
 // FFmpeg's messages kept for one read; a damaged file gives a new one for every element.
 constexpr std::size_t kMaxMessages = 8;
+// What FFmpeg says of a file that ends inside an element.
+constexpr std::string_view kCutShort = "ended prematurely";
 
 std::string Lower(std::string_view text) {
     std::string out(text);
@@ -87,8 +89,14 @@ void CatchLog(void* avcl, int level, const char* format, va_list args) {
         text += ": the track is not counted, so the numbers of the tracks after it are one "
                 "less than mkvtoolnix's";
     }
-    if (text.empty() || tlMessages->size() > kMaxMessages ||
+    // The message that says a file is cut short is kept however many came before it.
+    const bool cutShort = text.find(kCutShort) != std::string::npos;
+    if (text.empty() || (tlMessages->size() > kMaxMessages && !cutShort) ||
         std::find(tlMessages->begin(), tlMessages->end(), text) != tlMessages->end()) {
+        return;
+    }
+    if (cutShort) {
+        tlMessages->push_back(text);
         return;
     }
     tlMessages->push_back(tlMessages->size() < kMaxMessages ? text : "and more like these");
@@ -131,20 +139,17 @@ int Interrupt(void* opaque) noexcept {
         return 1;
     }
     const AVIOContext* pb = watch->context != nullptr ? watch->context->pb : nullptr;
-    if (pb == nullptr) {
-        return 0;
-    }
-    if (watch->headBudget >= 0) {
-        watch->overBudget = pb->bytes_read > watch->headBudget;
-        return watch->overBudget ? 1 : 0;
-    }
-    if (watch->callbacks == nullptr) {
+    if (pb == nullptr || watch->callbacks == nullptr) {
         return 0;
     }
     try {
         if (watch->callbacks->stop && watch->callbacks->stop()) {
             watch->stopped = true;
             return 1;
+        }
+        if (watch->headBudget >= 0) {
+            watch->overBudget = pb->bytes_read > watch->headBudget;
+            return watch->overBudget ? 1 : 0;
         }
         if (watch->callbacks->progress && pb->pos >= watch->reported + kProgressStep) {
             watch->reported = pb->pos;
@@ -184,7 +189,7 @@ class OpenFile {
         }
         watch_.context = context_;
         watch_.headBudget = limits.headBytes;
-        watch_.callbacks = callbacks;
+        watch_.callbacks = callbacks != nullptr ? callbacks : &noCallbacks_;
         context_->interrupt_callback = {Interrupt, &watch_};
         AVDictionary* options = nullptr;
         av_dict_set_int(&options, "blocksize", kReadPieceBytes, 0);
@@ -195,10 +200,17 @@ class OpenFile {
         if (opened < 0) {
             context_ = nullptr; // freed by FFmpeg
             watch_.context = nullptr;
+            if (watch_.failure) {
+                std::rethrow_exception(watch_.failure);
+            }
+            if (watch_.stopped) {
+                throw MatroskaError(MatroskaFault::Stopped,
+                                    Quoted(path) + ": the reading was stopped");
+            }
             if (watch_.overBudget) {
                 throw MatroskaError(MatroskaFault::OverLimit, OverHeadLimit(limits));
             }
-            if (Mentions("ended prematurely")) {
+            if (Mentions(kCutShort)) {
                 throw MatroskaError(MatroskaFault::NotMatroska,
                                     Quoted(path) + " ends inside its head (it is cut short)" +
                                         Details(opened));
@@ -221,10 +233,17 @@ class OpenFile {
                                 Quoted(path) + " cannot be read" + Details(opened));
         }
         watch_.headBudget = -1;
-        if (watch_.overBudget) {
+        if (watch_.overBudget || watch_.stopped || watch_.failure) {
             // FFmpeg may open a file whose attachments it could not all read.
             avformat_close_input(&context_);
             watch_.context = nullptr;
+            if (watch_.failure) {
+                std::rethrow_exception(watch_.failure);
+            }
+            if (watch_.stopped) {
+                throw MatroskaError(MatroskaFault::Stopped,
+                                    Quoted(path) + ": the reading was stopped");
+            }
             throw MatroskaError(MatroskaFault::OverLimit, OverHeadLimit(limits));
         }
         const std::int64_t size = avio_size(context_->pb);
@@ -275,6 +294,7 @@ class OpenFile {
   private:
     std::string path_;
     std::vector<std::string> messages_;
+    ExtractCallbacks noCallbacks_;
     MessageCatch capture_;
     ReadWatch watch_;
     AVFormatContext* context_ = nullptr;
@@ -623,7 +643,7 @@ ExtractedTrack ExtractTrack(const std::string& path, std::int64_t number, const 
         callbacks.progress(watch.total, watch.total);
     }
 
-    if (file.Mentions("ended prematurely")) {
+    if (file.Mentions(kCutShort)) {
         result.warnings.push_back(Quoted(path) + " ends early (it is cut short): the subtitle "
                                                  "holds the blocks before its end");
     }
