@@ -339,8 +339,11 @@ MatroskaTrack DescribeTrack(const AVStream* stream) {
         track.kind = TrackKind::Text;
         break;
     case AV_CODEC_ID_SUBRIP:
-    case AV_CODEC_ID_TEXT:
         track.codec = "S_TEXT/UTF8";
+        track.kind = TrackKind::Text;
+        break;
+    case AV_CODEC_ID_TEXT:
+        track.codec = "S_TEXT/ASCII";
         track.kind = TrackKind::Text;
         break;
     case AV_CODEC_ID_HDMV_PGS_SUBTITLE:
@@ -439,8 +442,9 @@ std::string TrackList(const MatroskaHead& head) {
     return text;
 }
 
-std::string FileExtensionFor(const MatroskaTrack& track) {
-    return track.codec == "S_TEXT/UTF8" ? ".srt" : ".ass";
+// SRT cues; the rest of the text tracks are ASS or SSA.
+bool IsSrtTrack(const MatroskaTrack& track) {
+    return track.codec == "S_TEXT/UTF8" || track.codec == "S_TEXT/ASCII";
 }
 
 // A name for an attachment that no other file of this extraction has (any letter case, as
@@ -535,7 +539,7 @@ std::optional<std::int64_t> MatchTrack(const MatroskaTrack& chosen, const Matros
 std::string ExtractedSubtitleName(const std::string& matroskaPath, const MatroskaTrack& track) {
     std::string stem = FileNamePart(matroskaPath);
     stem.resize(stem.size() - FileExtension(stem).size());
-    return stem + ".track" + std::to_string(track.number) + FileExtensionFor(track);
+    return stem + ".track" + std::to_string(track.number) + (IsSrtTrack(track) ? ".srt" : ".ass");
 }
 
 ExtractedTrack ExtractTrack(const std::string& path, std::int64_t number, const std::string& folder,
@@ -570,7 +574,7 @@ ExtractedTrack ExtractTrack(const std::string& path, std::int64_t number, const 
                 (track.kind == TrackKind::Picture ? "a picture track" : "in a text format") +
                 " that is not converted: only ASS, SSA and SRT tracks are");
     }
-    const bool ass = track.codec != "S_TEXT/UTF8";
+    const bool ass = !IsSrtTrack(track);
 
     // Only this track's blocks are handed over; the others are skipped unread.
     for (unsigned i = 0; i < context->nb_streams; ++i) {

@@ -112,7 +112,7 @@ MatroskaHead ReadMatroskaHead(const std::string& path, const MatroskaLimits& lim
 std::optional<std::int64_t> MatchTrack(const MatroskaTrack& chosen, const MatroskaHead& other);
 
 // The name the extracted subtitle file gets: the Matroska file's name without its
-// extension, ".track", the number, and ".ass" (ASS and SSA) or ".srt":
+// extension, ".track", the number, and ".ass" (ASS and SSA) or ".srt" (SRT, plain text):
 // "Show.S01E01.mkv", track 3 -> "Show.S01E01.track3.ass".
 std::string ExtractedSubtitleName(const std::string& matroskaPath, const MatroskaTrack& track);
 

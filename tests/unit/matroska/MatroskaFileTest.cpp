@@ -153,8 +153,14 @@ TEST(MatroskaHead, ListsTracksAndAttachmentsAndMatchesChoicesAcrossFiles) {
     renamed.name = "Full";
     WriteFile(dir.File("c.mkv"), BuildMatroska({renamed, renamed}, AssBlocks()));
     EXPECT_EQ(MatchTrack(ass, ReadMatroskaHead(dir.File("c.mkv"))), 1) << "by number";
-    WriteFile(dir.File("d.mkv"), BuildMatroska({srt}, {{0, 0, 10, "Only"}}));
-    EXPECT_EQ(MatchTrack(ass, ReadMatroskaHead(dir.File("d.mkv"))), std::nullopt);
+    BuiltTrack ascii = srt;
+    ascii.codec = "S_TEXT/ASCII";
+    WriteFile(dir.File("d.mkv"), BuildMatroska({ascii}, {{0, 0, 10, "Only"}}));
+    const MatroskaHead plain = ReadMatroskaHead(dir.File("d.mkv"));
+    EXPECT_EQ(MatchTrack(ass, plain), std::nullopt);
+    ASSERT_EQ(plain.TextTracks().size(), 1u);
+    EXPECT_EQ(plain.tracks[0].codec, "S_TEXT/ASCII");
+    EXPECT_EQ(ExtractedSubtitleName(dir.File("d.mkv"), plain.tracks[0]), "d.track0.srt");
 
     // The command line lists the same, one field per tab.
     const CommandResult listed = Command({"--tracks", dir.File("a.mkv")});
