@@ -332,41 +332,31 @@ MatroskaTrack DescribeTrack(const AVStream* stream) {
     track.isForced = (stream->disposition & AV_DISPOSITION_FORCED) != 0;
     // FFmpeg hands over its codec, not the codec id the file holds: the id is that
     // codec's own.
-    switch (stream->codecpar->codec_id) {
-    case AV_CODEC_ID_ASS:
-    case AV_CODEC_ID_SSA:
+    struct Codec {
+        AVCodecID id;
+        const char* name;
+        TrackKind kind;
+    };
+    static constexpr std::array<Codec, 7> kCodecs{{
+        {AV_CODEC_ID_SUBRIP, "S_TEXT/UTF8", TrackKind::Text},
+        {AV_CODEC_ID_TEXT, "S_TEXT/ASCII", TrackKind::Text},
+        {AV_CODEC_ID_HDMV_PGS_SUBTITLE, "S_HDMV/PGS", TrackKind::Picture},
+        {AV_CODEC_ID_DVD_SUBTITLE, "S_VOBSUB", TrackKind::Picture},
+        {AV_CODEC_ID_DVB_SUBTITLE, "S_DVBSUB", TrackKind::Picture},
+        {AV_CODEC_ID_HDMV_TEXT_SUBTITLE, "S_HDMV/TEXTST", TrackKind::OtherText},
+        {AV_CODEC_ID_WEBVTT, "D_WEBVTT/SUBTITLES", TrackKind::OtherText},
+    }};
+    const AVCodecID id = stream->codecpar->codec_id;
+    const auto known =
+        std::find_if(kCodecs.begin(), kCodecs.end(), [&](const Codec& c) { return c.id == id; });
+    if (id == AV_CODEC_ID_ASS || id == AV_CODEC_ID_SSA) {
         track.codec = IsSsaHeader(Extradata(stream)) ? "S_TEXT/SSA" : "S_TEXT/ASS";
         track.kind = TrackKind::Text;
-        break;
-    case AV_CODEC_ID_SUBRIP:
-        track.codec = "S_TEXT/UTF8";
-        track.kind = TrackKind::Text;
-        break;
-    case AV_CODEC_ID_TEXT:
-        track.codec = "S_TEXT/ASCII";
-        track.kind = TrackKind::Text;
-        break;
-    case AV_CODEC_ID_HDMV_PGS_SUBTITLE:
-        track.codec = "S_HDMV/PGS";
-        track.kind = TrackKind::Picture;
-        break;
-    case AV_CODEC_ID_DVD_SUBTITLE:
-        track.codec = "S_VOBSUB";
-        track.kind = TrackKind::Picture;
-        break;
-    case AV_CODEC_ID_DVB_SUBTITLE:
-        track.codec = "S_DVBSUB";
-        track.kind = TrackKind::Picture;
-        break;
-    case AV_CODEC_ID_HDMV_TEXT_SUBTITLE:
-        track.codec = "S_HDMV/TEXTST";
-        break;
-    case AV_CODEC_ID_WEBVTT:
-        track.codec = "D_WEBVTT/SUBTITLES";
-        break;
-    default:
-        track.codec = avcodec_get_name(stream->codecpar->codec_id);
-        break;
+    } else if (known != kCodecs.end()) {
+        track.codec = known->name;
+        track.kind = known->kind;
+    } else {
+        track.codec = avcodec_get_name(id);
     }
     return track;
 }
