@@ -3,6 +3,7 @@
 #include "base/AtomicFile.h"
 #include "base/FileSystem.h"
 #include "base/TextHelpers.h"
+#include "base/ThreadCache.h"
 #include "base/Utf8.h"
 #include "core/BoundedQueue.h"
 #include "drawing/FrameScan.h"
@@ -92,6 +93,7 @@ class EncoderPool {
     };
 
     void Loop() {
+        const ThreadCacheScope caches;
         while (std::optional<Item> item = pictures_.Pop()) {
             try {
                 encode_(item->image, item->number);
@@ -239,6 +241,7 @@ class SupFeeder {
     }
 
     void Loop() {
+        const ThreadCacheScope caches;
         while (std::optional<IndexedEvent> event = events_.Pop()) {
             try {
                 AddSupEvent(sup_, *event, path_);
