@@ -191,6 +191,10 @@ const VideoFormat* VideoFormatFor(std::int64_t formatIndex) {
     return &kVideoFormats[static_cast<std::size_t>(formatIndex)];
 }
 
+bool Hdr10Fits(const VideoFormat& format) {
+    return format.label == "1080p";
+}
+
 const FrameRate* FrameRateFor(std::string_view rateIndex) {
     for (std::size_t i = 0; i < kTaskRateCount; ++i) {
         if (rateIndex == std::to_string(i)) {
@@ -230,7 +234,36 @@ struct TaskSettings {
     bool makeSup = false;
     std::string commandTemplate;
     std::string styleFile;
+    std::optional<int> hdr10White; // set for an HDR10 task
 };
+
+// The white of an HDR10 task, nullopt for SDR. The renderer makes HDR10 pictures for the
+// 1920x1080 graphics of a UHD disc alone: another format fails here, with the reason, rather
+// than at the converter's usage message.
+std::optional<int> ReadHdr10White(const std::vector<std::string>& fields,
+                                  const VideoFormat& format) {
+    const std::string& colour = fields[Colour];
+    if (colour.empty() || colour == kSdrColour) {
+        return std::nullopt; // an SDR task's white is kept but not used
+    }
+    if (colour != kHdr10Colour) {
+        throw TaskScriptError("The task's colour \"" + colour + "\" is neither " + kSdrColour +
+                              " nor " + kHdr10Colour);
+    }
+    const std::int64_t white = ReadNumberField(fields, White, "subtitle white");
+    if (white < kMinWhite || white > kMaxWhite) {
+        throw TaskScriptError("The task's subtitle white of " + std::to_string(white) +
+                              " cd/m2 is outside " + std::to_string(kMinWhite) + " to " +
+                              std::to_string(kMaxWhite));
+    }
+    if (!Hdr10Fits(format)) {
+        throw TaskScriptError("HDR10 subtitles are made for 1080P only (the graphics of a UHD "
+                              "disc are 1920x1080); this task's format is " +
+                              std::string(format.listText) +
+                              ": choose 1080P, or SDR for an HD disc");
+    }
+    return static_cast<int>(white);
+}
 
 TaskSettings ReadTaskSettings(const std::string& taskLine) {
     std::vector<std::string> fields;
@@ -254,6 +287,7 @@ TaskSettings ReadTaskSettings(const std::string& taskLine) {
     settings.makeSup = ReadNumberField(fields, MakeSup, "MakeSup") == 1;
     settings.commandTemplate = fields[CommandTemplate];
     settings.styleFile = fields[StyleFile];
+    settings.hdr10White = ReadHdr10White(fields, *settings.format);
     return settings;
 }
 
@@ -290,6 +324,11 @@ std::string BuildCommandLine(const TaskSettings& settings, const std::string& na
         command = ExpandCommandTemplate(settings.commandTemplate, args);
     } catch (const FormatError& e) {
         throw TaskScriptError(std::string("The command template cannot be used: ") + e.what());
+    }
+    // An SDR task's command line is what it always was.
+    if (settings.hdr10White) {
+        command += std::string(" --colour ") + kHdr10Colour + " --white " +
+                   std::to_string(*settings.hdr10White);
     }
     command += " -o " + Quoted(xmlPath);
     if (settings.makeSup) {

@@ -49,8 +49,8 @@ TEST(QueueFile, MissingSettingsTakeDefaultsAndUnknownAttributesAreIgnored) {
     test::TempDir dir;
     const std::string path = dir.File("queue.xml");
     test::WriteFile(path, "<PelldrinQueue Version=\"9\">"
-                          "<Task Path=\"/s/a_x.ass\" Rate=\"2\" Colour=\"HDR10\" State=\"odd\">"
-                          "<Track Number=\"3\"/></Task>"
+                          "<Task Path=\"/s/a_x.ass\" Rate=\"2\" Shade=\"HDR\" State=\"odd\">"
+                          "<Sheet Number=\"3\"/></Task>"
                           "<Task Path=\"/s/b.srt\" State=\"converted\"/></PelldrinQueue>");
     const QueueFileRead read = LoadQueueFile(path);
     ASSERT_TRUE(read.error.empty()) << read.error;
@@ -58,6 +58,9 @@ TEST(QueueFile, MissingSettingsTakeDefaultsAndUnknownAttributesAreIgnored) {
     TaskControls defaults;
     defaults.rateIndex = 2;
     EXPECT_EQ(read.rows[0].taskLine, BuildTaskLine("/s/a_x.ass", defaults));
+    // Kept before tasks had a colour: SDR at the default white.
+    EXPECT_EQ(TaskLineField(read.rows[0].taskLine, Colour), "sdr");
+    EXPECT_EQ(TaskLineField(read.rows[0].taskLine, White), "203");
     EXPECT_EQ(read.rows[0].state, TaskState::Queued);
     // Converted with no warnings to read: it waits to be converted again.
     EXPECT_EQ(read.rows[1].state, TaskState::Queued);
