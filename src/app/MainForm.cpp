@@ -24,6 +24,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -31,6 +32,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -72,6 +74,7 @@ enum class SettingKind {
     Flag,         // a check box: "1" or "0"
     Text,         // a line's whole text
     ListData,     // the data of a list's item (a style's file name; "" for none)
+    Number,       // a spin box's value, in decimal
 };
 struct SettingControl {
     const char* control;
@@ -86,6 +89,8 @@ constexpr SettingControl kSettingControls[] = {
     {"Cmdedit", CommandTemplate, SettingKind::Text},
     {"stylebox", StyleFile, SettingKind::ListData},
     {"EnEndBlack", EndBlack, SettingKind::Flag},
+    {"colourbox", Colour, SettingKind::ListData},
+    {"whitebox", White, SettingKind::Number},
 };
 
 // A message and the names it lists, at most kMaxSkippedNames of them.
@@ -167,6 +172,8 @@ void TMainform::ConnectHandlers() {
     connect(Cmdedit, &QLineEdit::textChanged, this, &TMainform::CmdeditChange);
     connect(stylebox, &QComboBox::currentIndexChanged, this, &TMainform::styleboxChange);
     connect(EnEndBlack, &QCheckBox::toggled, this, &TMainform::EnEndBlackClick);
+    connect(colourbox, &QComboBox::currentIndexChanged, this, &TMainform::colourboxChange);
+    connect(whitebox, &QSpinBox::valueChanged, this, &TMainform::whiteboxChange);
     connect(deltaskm, &QAction::triggered, this, &TMainform::deltaskmClick);
     connect(Clm, &QAction::triggered, this, &TMainform::ClmClick);
     connect(previewm, &QAction::triggered, this, &TMainform::previewmClick);
@@ -277,6 +284,7 @@ TaskRowTexts TMainform::RowTexts() const {
     texts.pairWarning = [this](const QString& format, const QString& rate) {
         return Q(Format("C035", {S(format), S(rate)}));
     };
+    texts.hdrWarning = [this](const QString& format) { return Q(Format("C042", {S(format)})); };
     return texts;
 }
 
@@ -325,7 +333,8 @@ std::string TMainform::Format(const std::string& key, std::vector<FormatArg> arg
 void TMainform::ApplyWindowTexts() {
     ApplyQtTranslation();
     tasklist->setPlaceholderText(Q(Msg("C041")));
-    UpdatePairWarning();
+    whitebox->setToolTip(Q(Msg("C044")));
+    UpdateSettingWarnings();
     SyncRows(); // the rows' tooltips
 }
 
@@ -626,10 +635,15 @@ void TMainform::ShowSettings(const std::string& taskLine) {
             box->setCurrentIndex(box->findData(Q(value))); // -1 (none) when not listed
             break;
         }
+        case SettingKind::Number:
+            if (TryParseInt(value, number)) {
+                qobject_cast<QSpinBox*>(control)->setValue(static_cast<int>(number));
+            }
+            break;
         }
     }
     showing_ = false;
-    UpdatePairWarning();
+    UpdateSettingWarnings();
 }
 
 std::string TMainform::SettingValue(int field) const {
@@ -647,6 +661,8 @@ std::string TMainform::SettingValue(int field) const {
             return S(qobject_cast<const QLineEdit*>(control)->text());
         case SettingKind::ListData:
             return S(qobject_cast<const QComboBox*>(control)->currentData().toString());
+        case SettingKind::Number:
+            return std::to_string(qobject_cast<const QSpinBox*>(control)->value());
         }
     }
     throw std::logic_error("no control edits task field " + std::to_string(field));
@@ -673,18 +689,34 @@ void TMainform::SettingChanged(int field) {
     } catch (const std::exception& e) {
         dialogs_->ShowError(e.what(), Msg("C016"));
     }
-    UpdatePairWarning();
+    UpdateSettingWarnings();
 }
 
-void TMainform::UpdatePairWarning() {
-    const RowTag tag = TagOf(
-        WithTaskLineField(WithTaskLineField(template_, FormatIndex, SettingValue(FormatIndex)),
-                          RateIndex, SettingValue(RateIndex)));
+void TMainform::UpdateSettingWarnings() {
+    std::string shown = template_;
+    for (const int field : {FormatIndex, RateIndex, Colour}) {
+        shown = WithTaskLineField(shown, field, SettingValue(field));
+    }
+    const RowTag tag = TagOf(shown);
     const bool warn = !tag.format.isEmpty() && !tag.discPair;
     if (warn) {
         pairwarn->setText(Q(Format("C035", {S(tag.format), S(tag.rate)})));
     }
     pairwarn->setVisible(warn);
+    const bool hdrWarn = !tag.format.isEmpty() && tag.hdr && !tag.hdrFits;
+    if (hdrWarn) {
+        hdrwarn->setText(Q(Format("C042", {S(tag.format)})));
+    }
+    hdrwarn->setVisible(hdrWarn);
+    whitebox->setEnabled(tag.hdr);
+    // A shown warning needs the height of its lines at the width it has, which the least
+    // size may not have left it: the window grows to show it whole.
+    centralWidget()->layout()->activate();
+    for (QLabel* label : {pairwarn, hdrwarn}) {
+        label->setMinimumHeight(label->isVisibleTo(this) ? label->heightForWidth(label->width())
+                                                         : 0);
+    }
+    FitLeastSize();
 }
 
 void TMainform::tasklistClick() {
@@ -726,6 +758,14 @@ void TMainform::styleboxChange() {
 
 void TMainform::EnEndBlackClick() {
     SettingChanged(EndBlack);
+}
+
+void TMainform::colourboxChange() {
+    SettingChanged(Colour);
+}
+
+void TMainform::whiteboxChange() {
+    SettingChanged(White);
 }
 
 void TMainform::deltaskmClick() {
@@ -910,7 +950,14 @@ void TMainform::previewmClick() {
             error = Q(e.what());
         }
     }
-    PreviewTexts texts{Q(Format("C021", {FileNamePart(path)})), Q(Msg("C022")), Q(Msg("C023"))};
+    PreviewTexts texts{Q(Format("C021", {FileNamePart(path)})), Q(Msg("C022")), Q(Msg("C023")),
+                       QString()};
+    // The renderer draws the preview as authored whatever the task's colours: say so.
+    std::int64_t white = 0;
+    if (TaskLineField(taskLine, Colour) == kHdr10Colour &&
+        TryParseInt(TaskLineField(taskLine, White), white)) {
+        texts.colourNote = Q(Format("C043", {white}));
+    }
     delete previewForm;
     previewForm =
         new TPreviewForm(std::move(folder), std::move(source), error, std::move(texts), this);

@@ -34,6 +34,7 @@ class QMenu;
 class QMenuBar;
 class QProgressBar;
 class QPushButton;
+class QSpinBox;
 class QSystemTrayIcon;
 class QTimer;
 class QTranslator;
@@ -86,6 +87,8 @@ class TMainform : public QMainWindow {
     void CmdeditChange();
     void styleboxChange();
     void EnEndBlackClick();
+    void colourboxChange();
+    void whiteboxChange();
     // Removes the selected rows (also the Delete key).
     void deltaskmClick();
     void ClmClick();
@@ -134,6 +137,8 @@ class TMainform : public QMainWindow {
     void ConnectHandlers();
     // Sizes the window and puts it at its remembered place, or centred at its least size.
     void PlaceWindow();
+    // Makes the window's least size fit its controls as they are shown; returns it.
+    QSize FitLeastSize();
     // Notes the window's place while it is shown normally, to be saved when it closes.
     void NotePlace();
     void LoadStartupState();
@@ -159,8 +164,9 @@ class TMainform : public QMainWindow {
     // A control changed field: the selected rows take the value, or the template without a
     // selection; never another row.
     void SettingChanged(int field);
-    // Shows, under the settings, that discs do not use the shown format at the shown rate.
-    void UpdatePairWarning();
+    // Shows, under the settings, that discs do not use the shown format at the shown rate,
+    // or that an HDR10 task cannot have the shown format; the white applies to HDR10 alone.
+    void UpdateSettingWarnings();
     // The ids of the selected rows, in list order.
     std::vector<std::uint64_t> SelectedIds() const;
     // The first selected row's entry, queued or converted.
@@ -243,6 +249,11 @@ class TMainform : public QMainWindow {
     QCheckBox* EnEndBlack = nullptr;
     QCheckBox* EnFirstBlack = nullptr;
     QLabel* pairwarn = nullptr; // a format and rate pair that discs do not use
+    QLabel* Colourlabel = nullptr;
+    QComboBox* colourbox = nullptr; // SDR or HDR10
+    QLabel* Whitelabel = nullptr;
+    QSpinBox* whitebox = nullptr; // the subtitle's white of an HDR10 task, in cd/m²
+    QLabel* hdrwarn = nullptr;    // HDR10 with a format other than 1080P
     QLabel* Cmdlabel = nullptr;
     QLineEdit* Cmdedit = nullptr;
     QGroupBox* Group2 = nullptr;

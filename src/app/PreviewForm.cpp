@@ -189,6 +189,10 @@ TPreviewForm::TPreviewForm(std::unique_ptr<QTemporaryDir> folder,
     warnlabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     warnlabel->setStyleSheet("color: rgb(150, 95, 0);");
     warnlabel->hide();
+    colourlabel = new QLabel(texts_.colourNote, this);
+    colourlabel->setObjectName("colourlabel");
+    colourlabel->setWordWrap(true);
+    colourlabel->setVisible(!texts_.colourNote.isEmpty());
     canvas = new TPreviewCanvas(this);
     canvas->setObjectName("canvas");
     timeslider = new QSlider(Qt::Horizontal, this);
@@ -202,6 +206,7 @@ TPreviewForm::TPreviewForm(std::unique_ptr<QTemporaryDir> folder,
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(warnlabel);
+    layout->addWidget(colourlabel);
     layout->addWidget(canvas, 1);
     auto* timeRow = new QHBoxLayout();
     timeRow->addWidget(timeslider, 1);

@@ -53,6 +53,7 @@ struct PreviewTexts {
     QString title;
     QString failed;       // the line above a failure's reason
     QString nothingShown; // the frame shows no subtitle
+    QString colourNote;   // an HDR10 task's: the picture shows its colours as authored
 };
 
 // Draws the picture scaled to fit over a checkerboard, with the frame's outline and the box.
@@ -90,6 +91,7 @@ class TPreviewForm : public QDialog {
     void timesliderChange();
 
     QLabel* warnlabel = nullptr;
+    QLabel* colourlabel = nullptr; // shown for an HDR10 task
     TPreviewCanvas* canvas = nullptr;
     QSlider* timeslider = nullptr;
     QLabel* timelabel = nullptr;

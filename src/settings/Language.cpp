@@ -64,6 +64,11 @@ const std::vector<std::pair<std::string, std::string>>& BuiltInMessages() {
         {"C039", "Subtitle files"},
         {"C040", "Stopped before it was done; it starts over at the next Start."},
         {"C041", "Drop subtitle files here, or Add files (File menu, Ctrl+O)."},
+        {"C042", "HDR10 is made for 1080P only: a %s task fails."},
+        {"C043", "This task makes HDR10 subtitles with a white of %d cd/m²; the preview shows them "
+                 "as authored (SDR)."},
+        {"C044", "The subtitle's full white on the HDR10 disc, in cd/m² (203 is the reference "
+                 "white players assume)."},
     };
     return messages;
 }
@@ -108,6 +113,8 @@ const std::vector<std::pair<std::string, std::string>>& BuiltInCaptions() {
         {"L033", "Add files..."},
         {"L034", "Add folder..."},
         {"L035", "(no style)"},
+        {"L036", "Colour:"},
+        {"L037", "White:"},
     };
     return captions;
 }

@@ -16,11 +16,11 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -33,6 +33,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -362,6 +363,59 @@ class MainFormTest : public QObject {
         QCOMPARE(form->Queue().GetField(2, FormatIndex), std::string("0"));
         QCOMPARE(form->TemplateLine(),
                  WithTaskLineField(templateLine, CommandTemplate, "%0:s --behave=exit:4"));
+    }
+
+    void eachTaskHasItsOwnColours() {
+        auto form = MakeForm();
+        form->AddDroppedFiles({Subtitle("uhd.srt"), Subtitle("hd.srt"), Subtitle("small.srt")});
+        QCOMPARE(form->colourbox->currentText(), QString("SDR"));
+        QVERIFY(!form->whitebox->isEnabled()); // a white is for HDR10 alone
+        Select(*form, {0, 2});
+        form->colourbox->setCurrentIndex(form->colourbox->findText("HDR10"));
+        QVERIFY(form->whitebox->isEnabled());
+        QCOMPARE(form->whitebox->value(), 203);
+        form->whitebox->setValue(400);
+        Select(*form, {2});
+        form->lbox->setCurrentIndex(1); // 720P: no HDR10 there
+        for (const std::size_t i : {0, 2}) {
+            QCOMPARE(form->Queue().GetField(i, Colour), std::string("hdr10"));
+            QCOMPARE(form->Queue().GetField(i, White), std::string("400"));
+        }
+        QCOMPARE(form->Queue().GetField(1, Colour), std::string("sdr"));
+        QCOMPARE(form->Queue().GetField(1, White), std::string("203"));
+        QCOMPARE(form->TemplateLine(), BuildTaskLine("", TaskControls{}));
+        // Said in the settings and on the row, as a pair discs do not use is.
+        QVERIFY(form->hdrwarn->isVisibleTo(form.get()));
+        QVERIFY(form->hdrwarn->text().contains("a 720P task fails"));
+        QCOMPARE(form->tasklist->item(2)->data(kTagRole).toString(), QString("720P  23.976  HDR"));
+        QVERIFY(form->tasklist->item(2)->data(kTagWarnRole).toBool());
+        QVERIFY(form->tasklist->item(2)->toolTip().contains("1080P only"));
+        QCOMPARE(form->tasklist->item(0)->data(kTagRole).toString(), QString("1080P  23.976  HDR"));
+        QVERIFY(!form->tasklist->item(0)->data(kTagWarnRole).toBool());
+        Select(*form, {1});
+        QCOMPARE(form->colourbox->currentText(), QString("SDR"));
+        QVERIFY(!form->whitebox->isEnabled());
+        QVERIFY(!form->hdrwarn->isVisibleTo(form.get()));
+        QCOMPARE(form->tasklist->item(1)->data(kTagRole).toString(), QString("1080P  23.976"));
+
+        // The preview draws as authored and says what the task makes.
+        Select(*form, {0});
+        form->previewmClick();
+        QVERIFY(form->previewForm->colourlabel->isVisibleTo(form->previewForm));
+        QVERIFY(form->previewForm->colourlabel->text().contains("white of 400 cd/m²"));
+        Select(*form, {1});
+        form->previewmClick();
+        QVERIFY(!form->previewForm->colourlabel->isVisibleTo(form->previewForm));
+        delete form->previewForm;
+
+        // The 1080P ones convert; the 720P one fails with its reason, kept in the list.
+        form->actbtnClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!dialogs->infos.empty(), 30000);
+        QCOMPARE(form->tasklist->count(), 1);
+        QCOMPARE(form->Queue().Get(0)->path, dir->File("small.srt"));
+        QCOMPARE(form->Queue().Get(0)->state, TaskState::Failed);
+        QVERIFY(form->Queue().Get(0)->failureReason.find("made for 1080P only") !=
+                std::string::npos);
     }
 
     void theQueueIsKeptAcrossARestart() {
@@ -825,8 +879,9 @@ class MainFormTest : public QObject {
         const auto yes = [] { return QCoreApplication::translate("QPlatformTheme", "&Yes"); };
         const QString shipped = QFileInfo(PELLDRIN_RENDER).dir().filePath("translations");
         QVERIFY(QDir().mkpath(QString::fromStdString(dir->File("prog/translations"))));
-        QVERIFY(QFile::copy(shipped + "/qtbase_zh_CN.qm",
-                            QString::fromStdString(dir->File("prog/translations/qtbase_zh_CN.qm"))));
+        QVERIFY(
+            QFile::copy(shipped + "/qtbase_zh_CN.qm",
+                        QString::fromStdString(dir->File("prog/translations/qtbase_zh_CN.qm"))));
         german.replace(german.find("Name=\"Deutsch\""), 14, "Name=\"Deutsch\" QtLocale=\"zh_CN\"");
         test::WriteFile(dir->File("prog/lang/Deutsch.xml"), german);
         items[0]->trigger();
