@@ -175,14 +175,33 @@ std::string SubtitleName(const std::string& sourcePath) {
     return name;
 }
 
-// A task folder always sits directly under the output folder, so tasks never nest; a
-// relative output folder is taken from the current folder.
-std::string OutputBase(const std::string& currentFolder, const std::string& outputFolder) {
+} // namespace
+
+std::string TaskOutputBase(const std::string& currentFolder, const std::string& outputFolder) {
+    // A task folder always sits directly under the output folder, so tasks never nest.
     return ToFsPath(outputFolder).is_absolute() ? outputFolder
                                                 : JoinPath(currentFolder, outputFolder);
 }
 
-} // namespace
+std::string ChooseFolderName(const std::string& name, const std::string& base,
+                             const std::function<bool(const std::string&)>& isOwn,
+                             const std::string& what) {
+    constexpr int kMaxTries = 1000;
+    for (int n = 1; n <= kMaxTries; ++n) {
+        const std::string candidate = n == 1 ? name : name + " (" + std::to_string(n) + ")";
+        const std::string folder = JoinPath(base, candidate);
+        const auto fsFolder = ToFsPath(folder);
+        std::error_code error;
+        if (!std::filesystem::exists(fsFolder, error) ||
+            (std::filesystem::is_directory(fsFolder, error) &&
+             std::filesystem::is_empty(fsFolder, error)) ||
+            isOwn(folder)) {
+            return candidate;
+        }
+    }
+    throw TaskScriptError("Every task folder name for \"" + what + "\" under \"" + base +
+                          "\" is taken");
+}
 
 const VideoFormat* VideoFormatFor(std::int64_t formatIndex) {
     if (formatIndex < 0 || formatIndex >= static_cast<std::int64_t>(kTaskFormatCount)) {
@@ -207,22 +226,12 @@ const FrameRate* FrameRateFor(std::string_view rateIndex) {
 std::string ChooseTaskFolderName(const std::string& sourcePath, const std::string& currentFolder,
                                  const std::string& outputFolder) {
     const std::string name = SubtitleName(sourcePath);
-    const std::string base = OutputBase(currentFolder, outputFolder);
-    constexpr int kMaxTries = 1000;
-    for (int n = 1; n <= kMaxTries; ++n) {
-        const std::string candidate = n == 1 ? name : name + " (" + std::to_string(n) + ")";
-        const std::string folder = JoinPath(base, candidate);
-        const auto fsFolder = ToFsPath(folder);
-        std::error_code error;
-        if (!std::filesystem::exists(fsFolder, error) ||
-            (std::filesystem::is_directory(fsFolder, error) &&
-             std::filesystem::is_empty(fsFolder, error)) ||
-            ScriptSourcePath(JoinPath(folder, name + ".avs")) == sourcePath) {
-            return candidate;
-        }
-    }
-    throw TaskScriptError("Every task folder name for \"" + sourcePath + "\" under \"" + base +
-                          "\" is taken");
+    return ChooseFolderName(
+        name, TaskOutputBase(currentFolder, outputFolder),
+        [&](const std::string& folder) {
+            return ScriptSourcePath(JoinPath(folder, name + ".avs")) == sourcePath;
+        },
+        sourcePath);
 }
 
 namespace {
@@ -373,7 +382,7 @@ TaskScript BuildTaskScript(const std::string& sourcePath, const std::string& tas
     if (FileNamePart(folderName) != folderName || folderName == "." || folderName == "..") {
         throw TaskScriptError("The task folder name \"" + folderName + "\" is not a plain name");
     }
-    result.taskFolder = JoinPath(OutputBase(currentFolder, outputFolder), folderName);
+    result.taskFolder = JoinPath(TaskOutputBase(currentFolder, outputFolder), folderName);
     result.scriptPath = JoinPath(result.taskFolder, name + ".avs");
     result.commandLine = BuildCommandLine(
         settings, name, currentFolder + converterPath, JoinPath(result.taskFolder, name + ".xml"),

@@ -4,6 +4,7 @@
 #include "base/VideoFormats.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -40,6 +41,17 @@ struct TaskScript {
 // The first line of every SRT style copy the program writes beside a subtitle: only a file
 // that starts with it is replaced or removed, never a style file of the user's own.
 inline constexpr std::string_view kStyleCopyMarker = "; written by Pelldrin";
+
+// The folder that task folders go under: outputFolder, taken from currentFolder when it is
+// relative.
+std::string TaskOutputBase(const std::string& currentFolder, const std::string& outputFolder);
+
+// The first of "name", "name (2)", "name (3)"... under base that is missing, empty, or a
+// folder that isOwn(folder) says is this task's; throws TaskScriptError naming `what` when
+// every one is taken.
+std::string ChooseFolderName(const std::string& name, const std::string& base,
+                             const std::function<bool(const std::string&)>& isOwn,
+                             const std::string& what);
 
 // The name of the folder under outputFolder that the subtitle's task writes into: the
 // subtitle's name, or "name (2)", "name (3)"... when a folder of that name already holds

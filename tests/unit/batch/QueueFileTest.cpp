@@ -19,6 +19,8 @@ TEST(QueueFile, EveryRowComesBackAsItWasKept) {
     q.AppendNew("/s/failed.srt", TaskControls{});
     q.AppendNew("/s/warned <&\">.srt", TaskControls{});
     q.AppendNew("/s/plain.ass", TaskControls{});
+    q.AddFile("/s/Show.mkv", BuildTaskLine("", TaskControls{}),
+              TaskTrack{3, "chi", "简体 \"中文\" <&>", "S_TEXT/ASS"});
     q.SetField(3, CommandTemplate, "%0:s -v %2:s \"quoted\"");
     q.SetField(3, StyleFile, "big.style");
     q.MarkRunning(0);
@@ -36,12 +38,15 @@ TEST(QueueFile, EveryRowComesBackAsItWasKept) {
         EXPECT_EQ(read.rows[i].failureReason, before[i].failureReason);
         EXPECT_EQ(read.rows[i].warnings, before[i].warnings);
         EXPECT_EQ(read.rows[i].folder, before[i].folder);
+        EXPECT_EQ(read.rows[i].track, before[i].track);
     }
     // The one that was running ended with the program that ran it.
     EXPECT_EQ(read.rows[0].state, TaskState::Stopped);
     EXPECT_EQ(read.rows[1].state, TaskState::Failed);
     EXPECT_EQ(read.rows[2].state, TaskState::Converted);
     EXPECT_EQ(read.rows[3].state, TaskState::Queued);
+    EXPECT_FALSE(read.rows[3].track.has_value());
+    EXPECT_EQ(read.rows[4].track->number, 3); // a release's track is kept with its row
     EXPECT_TRUE(LoadQueueFile(dir.File("none.xml")).rows.empty());
 }
 
@@ -71,7 +76,8 @@ TEST(QueueFile, AnUnreadableFileIsSetAsideNeverOverwritten) {
     const std::string path = dir.File("queue.xml");
     for (const std::string broken :
          {"<PelldrinQueue><Task Path=\"/a.ass\"", "<Other/>",
-          "<PelldrinQueue><Task Path=\"/a.ass\" Command=\"a|b\"/></PelldrinQueue>"}) {
+          "<PelldrinQueue><Task Path=\"/a.ass\" Command=\"a|b\"/></PelldrinQueue>",
+          "<PelldrinQueue><Task Path=\"/a.mkv\"><Track Number=\"x\"/></Task></PelldrinQueue>"}) {
         test::WriteFile(path, broken);
         const QueueFileRead read = LoadQueueFile(path);
         EXPECT_TRUE(read.rows.empty());

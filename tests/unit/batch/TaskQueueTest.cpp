@@ -143,6 +143,20 @@ TEST(TaskQueue, AFileIsListedOnceAndAConvertedOneWaitsAgainWithItsSettings) {
     EXPECT_EQ(q.Get(0)->state, TaskState::Queued);
     EXPECT_TRUE(q.Get(0)->warnings.empty());
     EXPECT_EQ(q.GetField(0, FormatIndex), "1");
+
+    // A release's tracks: one row per track, each listed once, named in the row.
+    const TaskTrack chinese{3, "chi", "简体中文", "S_TEXT/ASS"};
+    const TaskTrack english{4, "eng", "", "S_TEXT/UTF8"};
+    EXPECT_EQ(q.AddFile("/s/Show.mkv", templateLine, chinese).outcome,
+              TaskQueue::AddOutcome::Added);
+    EXPECT_EQ(q.AddFile("/s/Show.mkv", templateLine, english).outcome,
+              TaskQueue::AddOutcome::Added);
+    EXPECT_EQ(q.AddFile("/s/Show.mkv", templateLine, chinese).outcome,
+              TaskQueue::AddOutcome::AlreadyQueued);
+    ASSERT_EQ(q.Count(), 3u);
+    EXPECT_EQ(RowText(*q.Get(1)), "/s/Show.mkv \u2014 track 3, chi, 简体中文");
+    EXPECT_EQ(RowText(*q.Get(2)), "/s/Show.mkv \u2014 track 4, eng");
+    EXPECT_EQ(RowText(*q.Get(0)), "/s/Ep_chs.ass");
 }
 
 TEST(TaskQueue, AppendsFromTwoThreadsLoseNothing) {
