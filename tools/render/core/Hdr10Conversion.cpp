@@ -1,6 +1,7 @@
 #include "core/Hdr10Conversion.h"
 
 #include "base/Simd.h"
+#include "base/ThreadCache.h"
 
 #include <algorithm>
 #include <atomic>
@@ -52,16 +53,13 @@ struct Hdr10Conversion::ColorCache {
 };
 
 Hdr10Conversion::ColorCache& Hdr10Conversion::Cache() const {
-    // On the heap, so that threads that never convert do not carry it.
-    thread_local std::unique_ptr<ColorCache> cache;
-    if (!cache) {
-        cache = std::make_unique<ColorCache>();
+    // Made on a thread's first conversion, so that threads that never convert do not carry it.
+    ColorCache& cache = ThreadCache<ColorCache>();
+    if (cache.owner != serial_) {
+        cache.keys.fill(kEmpty);
+        cache.owner = serial_;
     }
-    if (cache->owner != serial_) {
-        cache->keys.fill(kEmpty);
-        cache->owner = serial_;
-    }
-    return *cache;
+    return cache;
 }
 
 double PqEncode(double nits) {

@@ -278,6 +278,8 @@ std::string UsageText() {
            "                      [-m ROWS] [-F 0|1] [--colour sdr|hdr10 [--white NITS]]\n"
            "                      -o OUT.xml [-o OUT.sup] SCRIPT.avs\n"
            "       pelldrin-render -v FORMAT -f RATE --preview SECONDS -o OUT.png SCRIPT.avs\n"
+           "       pelldrin-render --tracks FILE.mkv\n"
+           "       pelldrin-render --extract TRACK FILE.mkv -o FOLDER\n"
            "       pelldrin-render --help | --version\n"
            "  -v  1080p, 1080i, 720p, 480p, 480i or 576i\n"
            "  -f  23.976, 24, 25, 29.97, 50 or 59.94\n"
