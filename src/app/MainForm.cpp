@@ -3,6 +3,7 @@
 #include "app/AboutForm.h"
 #include "app/PreviewForm.h"
 #include "app/QtText.h"
+#include "app/Releases.h"
 #include "app/TaskRowView.h"
 #include "app/TextForm.h"
 #include "base/FileSystem.h"
@@ -115,6 +116,7 @@ TMainform::TMainform(std::string programFolder, IDialogs* dialogs, QWidget* pare
     }
     dialogs_ = dialogs;
     host_ = MakeHost();
+    trackReader_ = std::make_shared<MatroskaTrackReader>();
     run_ = std::make_unique<TBatchRun>(queue_, *host_);
 
     setObjectName("Mainform");
@@ -476,18 +478,32 @@ QListWidgetItem* TMainform::RowOf(std::uint64_t id) const {
     return nullptr;
 }
 
+struct TMainform::DropItem {
+    std::string path;
+    std::optional<MatroskaHead> head; // a release's
+    std::vector<TaskTrack> tracks;    // the release's tracks to queue
+};
+
 void TMainform::AddDroppedFiles(const QStringList& paths) {
     DropReport report;
+    std::vector<DropItem> items;
     for (const QString& file : paths) {
         const std::string path = S(file);
         if (IsAddress(path)) {
             report.notLocal.push_back(path);
         } else if (!path.empty() && QFileInfo(file).isDir()) {
-            AddFolder(path, report);
-        } else if (!IsSubtitleFile(path)) {
-            report.notSubtitles.push_back(path);
+            AddFolder(path, items, report);
         } else {
-            AddTask(path, report);
+            CollectFile(path, items, report);
+        }
+    }
+    ChooseReleaseTracks(items, report);
+    for (const DropItem& item : items) {
+        if (!item.head) {
+            AddTask(item.path, std::nullopt, report);
+        }
+        for (const TaskTrack& track : item.tracks) {
+            AddTask(item.path, track, report);
         }
     }
     FlushModel();
@@ -495,6 +511,86 @@ void TMainform::AddDroppedFiles(const QStringList& paths) {
         tasklist->scrollToItem(tasklist->item(tasklist->count() - 1));
     }
     TellDrop(report);
+}
+
+void TMainform::CollectFile(const std::string& path, std::vector<DropItem>& items,
+                            DropReport& report) {
+    if (IsSubtitleFile(path)) {
+        items.push_back({path, std::nullopt, {}});
+        return;
+    }
+    if (!IsMatroskaFileName(path)) {
+        report.notSubtitles.push_back(path);
+        return;
+    }
+    // The head alone: a release of any size is listed at once.
+    try {
+        MatroskaHead head = ReadMatroskaHead(path);
+        const std::vector<const MatroskaTrack*> text = head.TextTracks();
+        if (text.empty()) {
+            report.noTextTrack.push_back(path);
+            return;
+        }
+        DropItem item{path, std::move(head), {}};
+        if (text.size() == 1) {
+            item.tracks.push_back(TaskTrackOf(*text.front()));
+        }
+        items.push_back(std::move(item));
+    } catch (const std::exception& e) {
+        report.unreadable.push_back(e.what());
+    }
+}
+
+void TMainform::ChooseReleaseTracks(std::vector<DropItem>& items, DropReport& report) {
+    std::vector<DropItem*> several;
+    for (DropItem& item : items) {
+        if (item.head && item.tracks.empty()) {
+            several.push_back(&item);
+        }
+    }
+    if (several.empty()) {
+        return;
+    }
+    const MatroskaHead& first = *several.front()->head;
+    TrackChoice choice;
+    choice.title = Format("C047", {FileNamePart(several.front()->path)});
+    choice.intro = Msg("C048");
+    if (several.size() > 1) {
+        choice.intro += "\n" + Format("C049", {static_cast<std::int64_t>(several.size() - 1)});
+    }
+    choice.headers = {Msg("C050"), Msg("C051"), Msg("C052"), Msg("C053"), Msg("C054")};
+    choice.defaultFlag = Msg("C055");
+    choice.forcedFlag = Msg("C056");
+    choice.notConvertible = Msg("C057");
+    const MatroskaTrack* offered = first.DefaultTextTrack();
+    for (const MatroskaTrack& track : first.tracks) {
+        const bool text = track.kind == TrackKind::Text;
+        choice.rows.push_back({track.number, track.language, track.name, track.codec,
+                               track.isDefault, track.isForced, text, &track == offered});
+    }
+    const auto unmatched = [&](const std::vector<std::int64_t>& chosen) {
+        std::vector<std::string> names;
+        for (std::size_t i = 1; i < several.size(); ++i) {
+            bool missing = false;
+            MatchedTracks(first, chosen, *several[i]->head, missing);
+            if (missing) {
+                names.push_back(FileNamePart(several[i]->path));
+            }
+        }
+        return names.empty() ? std::string() : NamedList(Msg("C058"), names);
+    };
+    choice.unmatched = unmatched;
+    const std::vector<std::int64_t> chosen = dialogs_->ChooseTracks(choice);
+    if (chosen.empty()) {
+        return; // cancelled: these releases stay out
+    }
+    for (DropItem* item : several) {
+        bool missing = false;
+        item->tracks = MatchedTracks(first, chosen, *item->head, missing);
+        if (item->tracks.empty()) {
+            report.unmatched.push_back(item->path);
+        }
+    }
 }
 
 void TMainform::TellDrop(const DropReport& report) {
@@ -507,6 +603,15 @@ void TMainform::TellDrop(const DropReport& report) {
     }
     for (const auto& [folder, names] : report.skipped) {
         refusals.push_back(NamedList(Msg("C020") + "\n" + folder, names));
+    }
+    if (!report.noTextTrack.empty()) {
+        refusals.push_back(NamedList(Msg("C045"), report.noTextTrack));
+    }
+    if (!report.unreadable.empty()) {
+        refusals.push_back(NamedList(Msg("C046"), report.unreadable));
+    }
+    if (!report.unmatched.empty()) {
+        refusals.push_back(NamedList(Msg("C058"), report.unmatched));
     }
     std::vector<std::string> notices;
     if (!report.duplicates.empty()) {
@@ -529,12 +634,13 @@ void TMainform::TellDrop(const DropReport& report) {
     }
 }
 
-void TMainform::AddFolder(const std::string& folder, DropReport& report) {
+void TMainform::AddFolder(const std::string& folder, std::vector<DropItem>& items,
+                          DropReport& report) {
     // The folder's own files only, by name; sub-folders are not searched.
     std::vector<std::string> skipped;
     for (const std::string& path : ListFiles(folder, "*")) {
-        if (!QFileInfo(Q(path)).isDir() && IsSubtitleFile(path)) {
-            AddTask(path, report);
+        if (!QFileInfo(Q(path)).isDir() && (IsSubtitleFile(path) || IsMatroskaFileName(path))) {
+            CollectFile(path, items, report);
         } else {
             skipped.push_back(FileNamePart(path));
         }
@@ -544,18 +650,22 @@ void TMainform::AddFolder(const std::string& folder, DropReport& report) {
     }
 }
 
-void TMainform::AddTask(const std::string& path, DropReport& report) {
-    // A second row for a file would convert it into the same folder again: its one row keeps
-    // its settings, which can be changed there.
+void TMainform::AddTask(const std::string& path, const std::optional<TaskTrack>& track,
+                        DropReport& report) {
+    // A second row for a file (or a release's track) would convert it into the same folder
+    // again: its one row keeps its settings, which can be changed there.
     try {
-        switch (queue_.AddFile(path, template_).outcome) {
+        TaskEntry named;
+        named.path = path;
+        named.track = track;
+        switch (queue_.AddFile(path, template_, track).outcome) {
         case TaskQueue::AddOutcome::Added:
             break;
         case TaskQueue::AddOutcome::AlreadyQueued:
-            report.duplicates.push_back(path);
+            report.duplicates.push_back(RowText(named));
             break;
         case TaskQueue::AddOutcome::Requeued:
-            report.requeued.push_back(path);
+            report.requeued.push_back(RowText(named));
             break;
         }
     } catch (const std::exception& e) {
@@ -566,7 +676,7 @@ void TMainform::AddTask(const std::string& path, DropReport& report) {
 void TMainform::addfilesmClick() {
     const std::string start = lastAddFolder_.empty() ? S(QDir::homePath()) : lastAddFolder_;
     const auto files =
-        dialogs_->ChooseFiles(start, Msg("C030"), Msg("C039") + " (*.ass *.ssa *.srt)");
+        dialogs_->ChooseFiles(start, Msg("C030"), Msg("C039") + " (*.ass *.ssa *.srt *.mkv *.mks)");
     if (files.empty()) {
         return;
     }
@@ -854,6 +964,7 @@ void TMainform::actbtnClick() {
     inputs.outputFolder = settings_.OutputFolder;
     inputs.priorityIndex = plvbox->currentIndex();
     inputs.taskTimeLimit = ReadTaskTimeLimit(ConfigFile());
+    inputs.trackReader = trackReader_.get();
     switch (run_->Start(inputs)) {
     case TBatchRun::StartResult::EmptyQueue:
         dialogs_->ShowError(Msg("C003"), Msg("C004"));
@@ -937,12 +1048,27 @@ void TMainform::previewmClick() {
     // The script goes into a folder of the preview's own: the task's output stays untouched.
     auto folder = std::make_unique<QTemporaryDir>();
     std::optional<PreviewSource> source;
+    PreviewPreparation prepare;
     QString error;
     std::string reason;
     if (!folder->isValid()) {
         error = "cannot create a temporary folder: " + folder->errorString();
     } else if (const auto tools = ReadToolPaths(ConfigFile(), reason); !tools) {
         error = Q(Msg("C015") + "\n" + reason);
+    } else if (task->track) {
+        // A release's track is read into its task folder as the run reads it, and once: the
+        // run takes it from there.
+        prepare = [reader = trackReader_, track = *task->track, path, taskLine,
+                   program = programFolder_, output = settings_.OutputFolder, tools = *tools,
+                   scriptFolder = S(folder->path())](const TrackReadCallbacks& callbacks) {
+            const TrackSubtitle read =
+                PrepareTrackSubtitle(*reader, path, track, program, output, callbacks);
+            PreviewSource prepared =
+                PreparePreview(read.subtitlePath, taskLine, program, tools, scriptFolder);
+            prepared.warnings.insert(prepared.warnings.begin(), read.warnings.begin(),
+                                     read.warnings.end());
+            return prepared;
+        };
     } else {
         try {
             source = PreparePreview(path, taskLine, programFolder_, *tools, S(folder->path()));
@@ -950,8 +1076,10 @@ void TMainform::previewmClick() {
             error = Q(e.what());
         }
     }
-    PreviewTexts texts{Q(Format("C021", {FileNamePart(path)})), Q(Msg("C022")), Q(Msg("C023")),
-                       QString()};
+    // The row's text but for the file's folder: the name, and a release's track.
+    const std::string shownName = FileNamePart(path) + RowText(*task).substr(path.size());
+    PreviewTexts texts{Q(Format("C021", {shownName})), Q(Msg("C022")), Q(Msg("C023")), QString(),
+                       [this](int percent) { return Q(Format("C059", {std::int64_t{percent}})); }};
     // The renderer draws the preview as authored whatever the task's colours: say so.
     std::int64_t white = 0;
     if (TaskLineField(taskLine, Colour) == kHdr10Colour &&
@@ -960,7 +1088,9 @@ void TMainform::previewmClick() {
     }
     delete previewForm;
     previewForm =
-        new TPreviewForm(std::move(folder), std::move(source), error, std::move(texts), this);
+        prepare
+            ? new TPreviewForm(std::move(folder), std::move(prepare), std::move(texts), this)
+            : new TPreviewForm(std::move(folder), std::move(source), error, std::move(texts), this);
     previewForm->setAttribute(Qt::WA_DeleteOnClose);
     previewForm->show();
 }
@@ -995,9 +1125,13 @@ void TMainform::openfoldermClick() {
     if (folder.empty()) {
         folder = settings_.OutputFolder;
         try {
-            const std::string own =
-                JoinPath(settings_.OutputFolder,
-                         ChooseTaskFolderName(task->path, programFolder_, settings_.OutputFolder));
+            const std::string name =
+                task->track
+                    ? ChooseTrackFolderName(task->path, *task->track,
+                                            trackReader_->SubtitleName(task->path, *task->track),
+                                            programFolder_, settings_.OutputFolder)
+                    : ChooseTaskFolderName(task->path, programFolder_, settings_.OutputFolder);
+            const std::string own = JoinPath(settings_.OutputFolder, name);
             if (QFileInfo(Q(own)).isDir()) {
                 folder = own;
             }

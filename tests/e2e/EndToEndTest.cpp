@@ -36,6 +36,16 @@ class AnsweringDialogs : public IDialogs {
                                          const std::string&) override {
         return {};
     }
+    // Accepted as it opens: the default track.
+    std::vector<std::int64_t> ChooseTracks(const TrackChoice& choice) override {
+        std::vector<std::int64_t> checked;
+        for (const TrackChoiceRow& row : choice.rows) {
+            if (row.checked) {
+                checked.push_back(row.number);
+            }
+        }
+        return checked;
+    }
     std::vector<std::string> errors, infos, questions;
 };
 

@@ -91,9 +91,25 @@ class FakeDialogs : public IDialogs {
         filters.push_back(filter);
         return filesAnswer;
     }
+    // The tracks as the dialog opens, unless the test scripts an answer.
+    std::vector<std::int64_t> ChooseTracks(const TrackChoice& choice) override {
+        trackChoices.push_back(choice);
+        if (trackAnswer) {
+            return *trackAnswer;
+        }
+        std::vector<std::int64_t> checked;
+        for (const TrackChoiceRow& row : choice.rows) {
+            if (row.checked) {
+                checked.push_back(row.number);
+            }
+        }
+        return checked;
+    }
     std::vector<std::string> errors, infos, questions, chooserOpenedAt, opened, filters;
     std::vector<std::string> filesAnswer;
     std::deque<bool> answers;
+    std::vector<TrackChoice> trackChoices;
+    std::optional<std::vector<std::int64_t>> trackAnswer;
     std::string folderAnswer;
     bool holdQuestions = false;
     QEventLoop* held = nullptr;
