@@ -568,18 +568,23 @@ void TMainform::ChooseReleaseTracks(std::vector<DropItem>& items, DropReport& re
         choice.rows.push_back({track.number, track.language, track.name, track.codec,
                                track.isDefault, track.isForced, text, &track == offered});
     }
-    const auto unmatched = [&](const std::vector<std::int64_t>& chosen) {
+    // The heads go with the question, which may outlive this call.
+    std::vector<std::pair<std::string, MatroskaHead>> others;
+    for (std::size_t i = 1; i < several.size(); ++i) {
+        others.emplace_back(FileNamePart(several[i]->path), *several[i]->head);
+    }
+    choice.unmatched = [first, others = std::move(others),
+                        intro = Msg("C058")](const std::vector<std::int64_t>& chosen) {
         std::vector<std::string> names;
-        for (std::size_t i = 1; i < several.size(); ++i) {
+        for (const auto& [name, head] : others) {
             bool missing = false;
-            MatchedTracks(first, chosen, *several[i]->head, missing);
+            MatchedTracks(first, chosen, head, missing);
             if (missing) {
-                names.push_back(FileNamePart(several[i]->path));
+                names.push_back(name);
             }
         }
-        return names.empty() ? std::string() : NamedList(Msg("C058"), names);
+        return names.empty() ? std::string() : NamedList(intro, names);
     };
-    choice.unmatched = unmatched;
     const std::vector<std::int64_t> chosen = dialogs_->ChooseTracks(choice);
     if (chosen.empty()) {
         return; // cancelled: these releases stay out

@@ -9,6 +9,7 @@
 #include "batch/QueueFile.h"
 #include "settings/ConfigStore.h"
 #include "support/TempDir.h"
+#include "unit/matroska/MatroskaBuilder.h"
 
 #include <QAction>
 #include <QApplication>
@@ -272,6 +273,83 @@ class MainFormTest : public QObject {
               "already in the list", "/s/b.srt"}) {
             QVERIFY2(told.find(part) != std::string::npos, told.c_str());
         }
+    }
+
+    // A season of releases asks once: the tracks checked in the first are found in the others
+    // by language, codec and name, else by number; a release with one text track needs no
+    // question, one without any is refused by name.
+    void aDropOfReleasesAsksOnceForTheirTracks() {
+        using test::BuiltTrack;
+        const auto text = [](const char* codec, const char* language, const char* name,
+                             bool isDefault) {
+            BuiltTrack t;
+            t.codec = codec;
+            t.language = language;
+            t.name = name;
+            t.isDefault = isDefault;
+            return t;
+        };
+        const BuiltTrack chi = text("S_TEXT/ASS", "chi", "简体中文", false);
+        const BuiltTrack eng = text("S_TEXT/ASS", "eng", "English", true);
+        const BuiltTrack jpn = text("S_TEXT/UTF8", "jpn", "", false);
+        const BuiltTrack pgs = text("S_HDMV/PGS", "chi", "", false);
+        const auto release = [&](const std::string& name, const std::vector<BuiltTrack>& tracks) {
+            test::WriteFile(dir->File(name), test::BuildMatroska(tracks, {{0, 0, 1000, "x"}}));
+            return QString::fromStdString(dir->File(name));
+        };
+        const QStringList drop{release("E01.mks", {chi, eng, pgs}),
+                               release("E02.mkv", {eng, chi}),
+                               release("E03.mks", {pgs, jpn, jpn}),
+                               release("E04.mks", {eng}),
+                               release("Signs.mks", {pgs}),
+                               Subtitle("E05.ass"),
+                               QString::fromStdString(dir->File("Broken.mkv"))};
+        test::WriteFile(dir->File("Broken.mkv"), "not Matroska");
+        dialogs->trackAnswer = std::vector<std::int64_t>{0, 1};
+        auto form = MakeForm();
+        form->AddDroppedFiles(drop);
+
+        QCOMPARE(dialogs->trackChoices.size(), size_t(1));
+        const TrackChoice& choice = dialogs->trackChoices[0];
+        QVERIFY(choice.title.find("E01.mks") != std::string::npos);
+        QCOMPARE(choice.rows.size(), size_t(3));
+        QVERIFY(!choice.rows[0].checked && choice.rows[1].checked); // the default track
+        QVERIFY(!choice.rows[2].convertible && !choice.rows[2].checked);
+        // English alone is found in every file (in E03 by its number); Chinese is not in E03.
+        QCOMPARE(choice.unmatched({1}), std::string());
+        const std::string both = choice.unmatched({0, 1});
+        QVERIFY2(both.find("E03.mks") != std::string::npos, both.c_str());
+        QVERIFY(both.find("E02.mkv") == std::string::npos);
+
+        std::vector<std::string> rows;
+        for (int i = 0; i < form->tasklist->count(); ++i) {
+            rows.push_back(form->tasklist->item(i)->text().toStdString());
+        }
+        const std::string mark = " \u2014 track ";
+        const std::vector<std::string> expected{dir->File("E01.mks") + mark + "0, chi, 简体中文",
+                                                dir->File("E01.mks") + mark + "1, eng, English",
+                                                dir->File("E02.mkv") + mark + "1, chi, 简体中文",
+                                                dir->File("E02.mkv") + mark + "0, eng, English",
+                                                dir->File("E03.mks") + mark + "1, jpn",
+                                                dir->File("E04.mks") + mark + "0, eng, English",
+                                                dir->File("E05.ass")};
+        QCOMPARE(rows, expected);
+        // One message: the release without a text track, the one that is no Matroska file.
+        QCOMPARE(dialogs->errors.size(), size_t(1));
+        for (const std::string& part : {dir->File("Signs.mks"), dir->File("Broken.mkv")}) {
+            QVERIFY2(dialogs->errors[0].find(part) != std::string::npos,
+                     dialogs->errors[0].c_str());
+        }
+
+        // A release's track is listed once; cancelling the question adds nothing.
+        dialogs->trackAnswer = std::vector<std::int64_t>{1};
+        form->AddDroppedFiles({drop[0]});
+        QCOMPARE(form->tasklist->count(), 7);
+        QVERIFY(dialogs->infos.back().find(expected[1]) != std::string::npos);
+        dialogs->trackAnswer = std::vector<std::int64_t>{};
+        form->ClmClick();
+        form->AddDroppedFiles({drop[0], drop[1]});
+        QCOMPARE(form->tasklist->count(), 0);
     }
 
     void aRealDropEventQueuesLocalFiles() {
