@@ -87,7 +87,7 @@ const std::vector<std::pair<std::string, std::string>>& BuiltInMessages() {
         {"C054", "Flags"},
         {"C055", "default"},
         {"C056", "forced"},
-        {"C057", "picture, not convertible"},
+        {"C057", "not convertible"},
         {"C058", "These files have no track matching each checked one; only their matching "
                  "tracks are added:"},
         {"C059", "Reading the track out of the Matroska file: %d%%"},
