@@ -616,7 +616,7 @@ void TMainform::TellDrop(const DropReport& report) {
         refusals.push_back(NamedList(Msg("C046"), report.unreadable));
     }
     if (!report.unmatched.empty()) {
-        refusals.push_back(NamedList(Msg("C058"), report.unmatched));
+        refusals.push_back(NamedList(Msg("C060"), report.unmatched));
     }
     std::vector<std::string> notices;
     if (!report.duplicates.empty()) {

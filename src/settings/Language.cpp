@@ -91,6 +91,7 @@ const std::vector<std::pair<std::string, std::string>>& BuiltInMessages() {
         {"C058", "These files have no track matching each checked one; only their matching "
                  "tracks are added:"},
         {"C059", "Reading the track out of the Matroska file: %d%%"},
+        {"C060", "No track of these files matches the checked ones; they were not added:"},
     };
     return messages;
 }

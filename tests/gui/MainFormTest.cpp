@@ -346,6 +346,13 @@ class MainFormTest : public QObject {
         form->AddDroppedFiles({drop[0]});
         QCOMPARE(form->tasklist->count(), 7);
         QVERIFY(dialogs->infos.back().find(expected[1]) != std::string::npos);
+        // A release that no checked track matches is named in the drop's message.
+        dialogs->trackAnswer = std::vector<std::int64_t>{0};
+        form->AddDroppedFiles({drop[0], drop[2]});
+        QCOMPARE(form->tasklist->count(), 7);
+        QVERIFY2(dialogs->errors.back().find("not added:\n" + dir->File("E03.mks")) !=
+                     std::string::npos,
+                 dialogs->errors.back().c_str());
         dialogs->trackAnswer = std::vector<std::int64_t>{};
         form->ClmClick();
         form->AddDroppedFiles({drop[0], drop[1]});
