@@ -357,6 +357,18 @@ class MainFormTest : public QObject {
         form->ClmClick();
         form->AddDroppedFiles({drop[0], drop[1]});
         QCOMPARE(form->tasklist->count(), 0);
+
+        // Muxed again after its track was queued, a release whose number now names another
+        // track fails the task with that reason rather than convert the other track.
+        dialogs->trackAnswer = std::vector<std::int64_t>{0};
+        form->AddDroppedFiles({drop[1]}); // E02's track 0: English
+        test::WriteFile(dir->File("E02.mkv"), test::BuildMatroska({chi, eng}, {{0, 0, 1000, "x"}}));
+        const std::size_t notices = dialogs->infos.size();
+        form->actbtnClick();
+        QTRY_VERIFY_WITH_TIMEOUT(dialogs->infos.size() > notices, 30000);
+        QCOMPARE(form->Queue().Get(0)->state, TaskState::Failed);
+        const std::string reason = form->Queue().Get(0)->failureReason;
+        QVERIFY2(reason.find("track 0 is now chi") != std::string::npos, reason.c_str());
     }
 
     void aRealDropEventQueuesLocalFiles() {
