@@ -32,13 +32,7 @@ class SilentDialogs : public pelldrin::IDialogs {
     }
     // Accepted as it opens: the default track.
     std::vector<std::int64_t> ChooseTracks(const pelldrin::TrackChoice& choice) override {
-        std::vector<std::int64_t> checked;
-        for (const pelldrin::TrackChoiceRow& row : choice.rows) {
-            if (row.checked) {
-                checked.push_back(row.number);
-            }
-        }
-        return checked;
+        return pelldrin::CheckedAtOpening(choice);
     }
     int notices = 0;
 };

@@ -68,6 +68,16 @@ std::vector<std::string> QtDialogs::ChooseFiles(const std::string& initialFolder
     return files;
 }
 
+std::vector<std::int64_t> CheckedAtOpening(const TrackChoice& choice) {
+    std::vector<std::int64_t> checked;
+    for (const TrackChoiceRow& row : choice.rows) {
+        if (row.checked && row.convertible) {
+            checked.push_back(row.number);
+        }
+    }
+    return checked;
+}
+
 std::vector<std::int64_t> QtDialogs::ChooseTracks(const TrackChoice& choice) {
     QDialog dialog(parent_);
     dialog.setObjectName("trackDialog");

@@ -40,6 +40,9 @@ struct TrackChoice {
     std::function<std::string(const std::vector<std::int64_t>& checked)> unmatched;
 };
 
+// The numbers of the rows checked as the dialog opens: what accepting it at once gives.
+std::vector<std::int64_t> CheckedAtOpening(const TrackChoice& choice);
+
 class IDialogs {
   public:
     virtual ~IDialogs() = default;

@@ -41,13 +41,7 @@ class AnsweringDialogs : public IDialogs {
     }
     // Accepted as it opens: the default track.
     std::vector<std::int64_t> ChooseTracks(const TrackChoice& choice) override {
-        std::vector<std::int64_t> checked;
-        for (const TrackChoiceRow& row : choice.rows) {
-            if (row.checked) {
-                checked.push_back(row.number);
-            }
-        }
-        return checked;
+        return CheckedAtOpening(choice);
     }
     std::vector<std::string> errors, infos, questions;
 };

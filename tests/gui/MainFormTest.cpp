@@ -95,16 +95,7 @@ class FakeDialogs : public IDialogs {
     // The tracks as the dialog opens, unless the test scripts an answer.
     std::vector<std::int64_t> ChooseTracks(const TrackChoice& choice) override {
         trackChoices.push_back(choice);
-        if (trackAnswer) {
-            return *trackAnswer;
-        }
-        std::vector<std::int64_t> checked;
-        for (const TrackChoiceRow& row : choice.rows) {
-            if (row.checked) {
-                checked.push_back(row.number);
-            }
-        }
-        return checked;
+        return trackAnswer ? *trackAnswer : CheckedAtOpening(choice);
     }
     std::vector<std::string> errors, infos, questions, chooserOpenedAt, opened, filters;
     std::vector<std::string> filesAnswer;
