@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -25,20 +26,29 @@ struct Counted {
 TEST(ThreadCache, EachThreadKeepsItsOwnUntilItsScopeEnds) {
     const int before = alive;
     std::mutex mutex;
+    std::condition_variable allHaveOne;
+    int arrived = 0;
     std::set<const Counted*> seen;
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
             const pelldrin::ThreadCacheScope scope;
             Counted& first = pelldrin::ThreadCache<Counted>();
+            bool same = true;
             for (int i = 0; i < 1000; ++i) {
                 Counted& again = pelldrin::ThreadCache<Counted>();
-                ASSERT_EQ(&again, &first);
+                same = same && &again == &first;
                 again.values.push_back(t);
             }
+            EXPECT_TRUE(same);
             EXPECT_EQ(first.values.size(), 1000u);
-            const std::lock_guard lock(mutex);
+            // Each keeps its object until all four have theirs: one freed before another is
+            // made may give the next the same address, which would pass for a shared one.
+            std::unique_lock lock(mutex);
             seen.insert(&first);
+            ++arrived;
+            allHaveOne.notify_all();
+            allHaveOne.wait(lock, [&] { return arrived == 4; });
         });
     }
     for (std::thread& t : threads) {
