@@ -30,6 +30,10 @@ class SilentDialogs : public pelldrin::IDialogs {
                                          const std::string&) override {
         return {};
     }
+    // Accepted as it opens: the default track.
+    std::vector<std::int64_t> ChooseTracks(const pelldrin::TrackChoice& choice) override {
+        return pelldrin::CheckedAtOpening(choice);
+    }
     int notices = 0;
 };
 

@@ -26,6 +26,10 @@ class NoDialogs : public pelldrin::IDialogs {
                                          const std::string&) override {
         return {};
     }
+    // Accepted as it opens: the default track.
+    std::vector<std::int64_t> ChooseTracks(const pelldrin::TrackChoice& choice) override {
+        return pelldrin::CheckedAtOpening(choice);
+    }
     bool done = false;
 };
 } // namespace

@@ -4,6 +4,8 @@
 
 #include <QPointer>
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,35 @@ class QMessageBox;
 class QWidget;
 
 namespace pelldrin {
+
+// A subtitle track as the track dialog lists it.
+struct TrackChoiceRow {
+    std::int64_t number = 0;
+    std::string language;
+    std::string name;
+    std::string codec;
+    bool isDefault = false;
+    bool isForced = false;
+    bool convertible = true; // false: a picture track, listed but never checked
+    bool checked = false;    // as the dialog opens
+};
+
+// What the track dialog shows, in the window's language.
+struct TrackChoice {
+    std::string title;                // names the release whose tracks are listed
+    std::string intro;                // what to do, and whom else the choice serves
+    std::vector<std::string> headers; // number, language, name, codec, flags
+    std::string defaultFlag;          // the flags' words
+    std::string forcedFlag;
+    std::string notConvertible; // a picture track's note
+    std::vector<TrackChoiceRow> rows;
+    // The dropped files the checked tracks cannot serve, as the line above their names would
+    // say it (empty when every file is served); asked again whenever the checks change.
+    std::function<std::string(const std::vector<std::int64_t>& checked)> unmatched;
+};
+
+// The numbers of the rows checked as the dialog opens: what accepting it at once gives.
+std::vector<std::int64_t> CheckedAtOpening(const TrackChoice& choice);
 
 class IDialogs {
   public:
@@ -33,6 +64,9 @@ class IDialogs {
     virtual std::vector<std::string> ChooseFiles(const std::string& initialFolder,
                                                  const std::string& title,
                                                  const std::string& filter) = 0;
+    // The track dialog: the numbers of the tracks checked when it was accepted; empty when
+    // cancelled or when none was checked.
+    virtual std::vector<std::int64_t> ChooseTracks(const TrackChoice& choice) = 0;
 };
 
 // The real dialogs, owned by a parent window.
@@ -47,6 +81,7 @@ class QtDialogs : public IDialogs {
     bool OpenFolder(const std::string& folder) override;
     std::vector<std::string> ChooseFiles(const std::string& initialFolder, const std::string& title,
                                          const std::string& filter) override;
+    std::vector<std::int64_t> ChooseTracks(const TrackChoice& choice) override;
 
   private:
     QWidget* parent_;

@@ -3,6 +3,7 @@
 #include "app/AboutForm.h"
 #include "app/PreviewForm.h"
 #include "app/QtText.h"
+#include "app/Releases.h"
 #include "app/TaskRowView.h"
 #include "app/TextForm.h"
 #include "base/FileSystem.h"
@@ -24,6 +25,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -31,6 +33,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -72,6 +75,7 @@ enum class SettingKind {
     Flag,         // a check box: "1" or "0"
     Text,         // a line's whole text
     ListData,     // the data of a list's item (a style's file name; "" for none)
+    Number,       // a spin box's value, in decimal
 };
 struct SettingControl {
     const char* control;
@@ -86,6 +90,8 @@ constexpr SettingControl kSettingControls[] = {
     {"Cmdedit", CommandTemplate, SettingKind::Text},
     {"stylebox", StyleFile, SettingKind::ListData},
     {"EnEndBlack", EndBlack, SettingKind::Flag},
+    {"colourbox", Colour, SettingKind::ListData},
+    {"whitebox", White, SettingKind::Number},
 };
 
 // A message and the names it lists, at most kMaxSkippedNames of them.
@@ -110,6 +116,7 @@ TMainform::TMainform(std::string programFolder, IDialogs* dialogs, QWidget* pare
     }
     dialogs_ = dialogs;
     host_ = MakeHost();
+    trackReader_ = std::make_shared<MatroskaTrackReader>();
     run_ = std::make_unique<TBatchRun>(queue_, *host_);
 
     setObjectName("Mainform");
@@ -167,6 +174,8 @@ void TMainform::ConnectHandlers() {
     connect(Cmdedit, &QLineEdit::textChanged, this, &TMainform::CmdeditChange);
     connect(stylebox, &QComboBox::currentIndexChanged, this, &TMainform::styleboxChange);
     connect(EnEndBlack, &QCheckBox::toggled, this, &TMainform::EnEndBlackClick);
+    connect(colourbox, &QComboBox::currentIndexChanged, this, &TMainform::colourboxChange);
+    connect(whitebox, &QSpinBox::valueChanged, this, &TMainform::whiteboxChange);
     connect(deltaskm, &QAction::triggered, this, &TMainform::deltaskmClick);
     connect(Clm, &QAction::triggered, this, &TMainform::ClmClick);
     connect(previewm, &QAction::triggered, this, &TMainform::previewmClick);
@@ -277,6 +286,7 @@ TaskRowTexts TMainform::RowTexts() const {
     texts.pairWarning = [this](const QString& format, const QString& rate) {
         return Q(Format("C035", {S(format), S(rate)}));
     };
+    texts.hdrWarning = [this](const QString& format) { return Q(Format("C042", {S(format)})); };
     return texts;
 }
 
@@ -325,7 +335,8 @@ std::string TMainform::Format(const std::string& key, std::vector<FormatArg> arg
 void TMainform::ApplyWindowTexts() {
     ApplyQtTranslation();
     tasklist->setPlaceholderText(Q(Msg("C041")));
-    UpdatePairWarning();
+    whitebox->setToolTip(Q(Msg("C044")));
+    UpdateSettingWarnings();
     SyncRows(); // the rows' tooltips
 }
 
@@ -467,18 +478,32 @@ QListWidgetItem* TMainform::RowOf(std::uint64_t id) const {
     return nullptr;
 }
 
+struct TMainform::DropItem {
+    std::string path;
+    std::optional<MatroskaHead> head; // a release's
+    std::vector<TaskTrack> tracks;    // the release's tracks to queue
+};
+
 void TMainform::AddDroppedFiles(const QStringList& paths) {
     DropReport report;
+    std::vector<DropItem> items;
     for (const QString& file : paths) {
         const std::string path = S(file);
         if (IsAddress(path)) {
             report.notLocal.push_back(path);
         } else if (!path.empty() && QFileInfo(file).isDir()) {
-            AddFolder(path, report);
-        } else if (!IsSubtitleFile(path)) {
-            report.notSubtitles.push_back(path);
+            AddFolder(path, items, report);
         } else {
-            AddTask(path, report);
+            CollectFile(path, items, report);
+        }
+    }
+    ChooseReleaseTracks(items, report);
+    for (const DropItem& item : items) {
+        if (!item.head) {
+            AddTask(item.path, std::nullopt, report);
+        }
+        for (const TaskTrack& track : item.tracks) {
+            AddTask(item.path, track, report);
         }
     }
     FlushModel();
@@ -486,6 +511,91 @@ void TMainform::AddDroppedFiles(const QStringList& paths) {
         tasklist->scrollToItem(tasklist->item(tasklist->count() - 1));
     }
     TellDrop(report);
+}
+
+void TMainform::CollectFile(const std::string& path, std::vector<DropItem>& items,
+                            DropReport& report) {
+    if (IsSubtitleFile(path)) {
+        items.push_back({path, std::nullopt, {}});
+        return;
+    }
+    if (!IsMatroskaFileName(path)) {
+        report.notSubtitles.push_back(path);
+        return;
+    }
+    // The head alone: a release of any size is listed at once.
+    try {
+        MatroskaHead head = ReadMatroskaHead(path);
+        const std::vector<const MatroskaTrack*> text = head.TextTracks();
+        if (text.empty()) {
+            report.noTextTrack.push_back(path);
+            return;
+        }
+        DropItem item{path, std::move(head), {}};
+        if (text.size() == 1) {
+            item.tracks.push_back(TaskTrackOf(*text.front()));
+        }
+        items.push_back(std::move(item));
+    } catch (const std::exception& e) {
+        report.unreadable.push_back(e.what());
+    }
+}
+
+void TMainform::ChooseReleaseTracks(std::vector<DropItem>& items, DropReport& report) {
+    std::vector<DropItem*> several;
+    for (DropItem& item : items) {
+        if (item.head && item.tracks.empty()) {
+            several.push_back(&item);
+        }
+    }
+    if (several.empty()) {
+        return;
+    }
+    const MatroskaHead& first = *several.front()->head;
+    TrackChoice choice;
+    choice.title = Format("C047", {FileNamePart(several.front()->path)});
+    choice.intro = Msg("C048");
+    if (several.size() > 1) {
+        choice.intro += "\n" + Format("C049", {static_cast<std::int64_t>(several.size() - 1)});
+    }
+    choice.headers = {Msg("C050"), Msg("C051"), Msg("C052"), Msg("C053"), Msg("C054")};
+    choice.defaultFlag = Msg("C055");
+    choice.forcedFlag = Msg("C056");
+    choice.notConvertible = Msg("C057");
+    const MatroskaTrack* offered = first.DefaultTextTrack();
+    for (const MatroskaTrack& track : first.tracks) {
+        const bool text = track.kind == TrackKind::Text;
+        choice.rows.push_back({track.number, track.language, track.name, track.codec,
+                               track.isDefault, track.isForced, text, &track == offered});
+    }
+    // The heads go with the question, which may outlive this call.
+    std::vector<std::pair<std::string, MatroskaHead>> others;
+    for (std::size_t i = 1; i < several.size(); ++i) {
+        others.emplace_back(FileNamePart(several[i]->path), *several[i]->head);
+    }
+    choice.unmatched = [first, others = std::move(others),
+                        intro = Msg("C058")](const std::vector<std::int64_t>& chosen) {
+        std::vector<std::string> names;
+        for (const auto& [name, head] : others) {
+            bool missing = false;
+            MatchedTracks(first, chosen, head, missing);
+            if (missing) {
+                names.push_back(name);
+            }
+        }
+        return names.empty() ? std::string() : NamedList(intro, names);
+    };
+    const std::vector<std::int64_t> chosen = dialogs_->ChooseTracks(choice);
+    if (chosen.empty()) {
+        return; // cancelled: these releases stay out
+    }
+    for (DropItem* item : several) {
+        bool missing = false;
+        item->tracks = MatchedTracks(first, chosen, *item->head, missing);
+        if (item->tracks.empty()) {
+            report.unmatched.push_back(item->path);
+        }
+    }
 }
 
 void TMainform::TellDrop(const DropReport& report) {
@@ -498,6 +608,15 @@ void TMainform::TellDrop(const DropReport& report) {
     }
     for (const auto& [folder, names] : report.skipped) {
         refusals.push_back(NamedList(Msg("C020") + "\n" + folder, names));
+    }
+    if (!report.noTextTrack.empty()) {
+        refusals.push_back(NamedList(Msg("C045"), report.noTextTrack));
+    }
+    if (!report.unreadable.empty()) {
+        refusals.push_back(NamedList(Msg("C046"), report.unreadable));
+    }
+    if (!report.unmatched.empty()) {
+        refusals.push_back(NamedList(Msg("C060"), report.unmatched));
     }
     std::vector<std::string> notices;
     if (!report.duplicates.empty()) {
@@ -520,12 +639,13 @@ void TMainform::TellDrop(const DropReport& report) {
     }
 }
 
-void TMainform::AddFolder(const std::string& folder, DropReport& report) {
+void TMainform::AddFolder(const std::string& folder, std::vector<DropItem>& items,
+                          DropReport& report) {
     // The folder's own files only, by name; sub-folders are not searched.
     std::vector<std::string> skipped;
     for (const std::string& path : ListFiles(folder, "*")) {
-        if (!QFileInfo(Q(path)).isDir() && IsSubtitleFile(path)) {
-            AddTask(path, report);
+        if (!QFileInfo(Q(path)).isDir() && (IsSubtitleFile(path) || IsMatroskaFileName(path))) {
+            CollectFile(path, items, report);
         } else {
             skipped.push_back(FileNamePart(path));
         }
@@ -535,18 +655,22 @@ void TMainform::AddFolder(const std::string& folder, DropReport& report) {
     }
 }
 
-void TMainform::AddTask(const std::string& path, DropReport& report) {
-    // A second row for a file would convert it into the same folder again: its one row keeps
-    // its settings, which can be changed there.
+void TMainform::AddTask(const std::string& path, const std::optional<TaskTrack>& track,
+                        DropReport& report) {
+    // A second row for a file (or a release's track) would convert it into the same folder
+    // again: its one row keeps its settings, which can be changed there.
     try {
-        switch (queue_.AddFile(path, template_).outcome) {
+        TaskEntry named;
+        named.path = path;
+        named.track = track;
+        switch (queue_.AddFile(path, template_, track).outcome) {
         case TaskQueue::AddOutcome::Added:
             break;
         case TaskQueue::AddOutcome::AlreadyQueued:
-            report.duplicates.push_back(path);
+            report.duplicates.push_back(RowText(named));
             break;
         case TaskQueue::AddOutcome::Requeued:
-            report.requeued.push_back(path);
+            report.requeued.push_back(RowText(named));
             break;
         }
     } catch (const std::exception& e) {
@@ -557,7 +681,7 @@ void TMainform::AddTask(const std::string& path, DropReport& report) {
 void TMainform::addfilesmClick() {
     const std::string start = lastAddFolder_.empty() ? S(QDir::homePath()) : lastAddFolder_;
     const auto files =
-        dialogs_->ChooseFiles(start, Msg("C030"), Msg("C039") + " (*.ass *.ssa *.srt)");
+        dialogs_->ChooseFiles(start, Msg("C030"), Msg("C039") + " (*.ass *.ssa *.srt *.mkv *.mks)");
     if (files.empty()) {
         return;
     }
@@ -626,10 +750,15 @@ void TMainform::ShowSettings(const std::string& taskLine) {
             box->setCurrentIndex(box->findData(Q(value))); // -1 (none) when not listed
             break;
         }
+        case SettingKind::Number:
+            if (TryParseInt(value, number)) {
+                qobject_cast<QSpinBox*>(control)->setValue(static_cast<int>(number));
+            }
+            break;
         }
     }
     showing_ = false;
-    UpdatePairWarning();
+    UpdateSettingWarnings();
 }
 
 std::string TMainform::SettingValue(int field) const {
@@ -647,6 +776,8 @@ std::string TMainform::SettingValue(int field) const {
             return S(qobject_cast<const QLineEdit*>(control)->text());
         case SettingKind::ListData:
             return S(qobject_cast<const QComboBox*>(control)->currentData().toString());
+        case SettingKind::Number:
+            return std::to_string(qobject_cast<const QSpinBox*>(control)->value());
         }
     }
     throw std::logic_error("no control edits task field " + std::to_string(field));
@@ -673,18 +804,34 @@ void TMainform::SettingChanged(int field) {
     } catch (const std::exception& e) {
         dialogs_->ShowError(e.what(), Msg("C016"));
     }
-    UpdatePairWarning();
+    UpdateSettingWarnings();
 }
 
-void TMainform::UpdatePairWarning() {
-    const RowTag tag = TagOf(
-        WithTaskLineField(WithTaskLineField(template_, FormatIndex, SettingValue(FormatIndex)),
-                          RateIndex, SettingValue(RateIndex)));
+void TMainform::UpdateSettingWarnings() {
+    std::string shown = template_;
+    for (const int field : {FormatIndex, RateIndex, Colour}) {
+        shown = WithTaskLineField(shown, field, SettingValue(field));
+    }
+    const RowTag tag = TagOf(shown);
     const bool warn = !tag.format.isEmpty() && !tag.discPair;
     if (warn) {
         pairwarn->setText(Q(Format("C035", {S(tag.format), S(tag.rate)})));
     }
     pairwarn->setVisible(warn);
+    const bool hdrWarn = !tag.format.isEmpty() && tag.hdr && !tag.hdrFits;
+    if (hdrWarn) {
+        hdrwarn->setText(Q(Format("C042", {S(tag.format)})));
+    }
+    hdrwarn->setVisible(hdrWarn);
+    whitebox->setEnabled(tag.hdr);
+    // A shown warning needs the height of its lines at the width it has, which the least
+    // size may not have left it: the window grows to show it whole.
+    centralWidget()->layout()->activate();
+    for (QLabel* label : {pairwarn, hdrwarn}) {
+        label->setMinimumHeight(label->isVisibleTo(this) ? label->heightForWidth(label->width())
+                                                         : 0);
+    }
+    FitLeastSize();
 }
 
 void TMainform::tasklistClick() {
@@ -726,6 +873,14 @@ void TMainform::styleboxChange() {
 
 void TMainform::EnEndBlackClick() {
     SettingChanged(EndBlack);
+}
+
+void TMainform::colourboxChange() {
+    SettingChanged(Colour);
+}
+
+void TMainform::whiteboxChange() {
+    SettingChanged(White);
 }
 
 void TMainform::deltaskmClick() {
@@ -814,6 +969,7 @@ void TMainform::actbtnClick() {
     inputs.outputFolder = settings_.OutputFolder;
     inputs.priorityIndex = plvbox->currentIndex();
     inputs.taskTimeLimit = ReadTaskTimeLimit(ConfigFile());
+    inputs.trackReader = trackReader_.get();
     switch (run_->Start(inputs)) {
     case TBatchRun::StartResult::EmptyQueue:
         dialogs_->ShowError(Msg("C003"), Msg("C004"));
@@ -897,12 +1053,27 @@ void TMainform::previewmClick() {
     // The script goes into a folder of the preview's own: the task's output stays untouched.
     auto folder = std::make_unique<QTemporaryDir>();
     std::optional<PreviewSource> source;
+    PreviewPreparation prepare;
     QString error;
     std::string reason;
     if (!folder->isValid()) {
         error = "cannot create a temporary folder: " + folder->errorString();
     } else if (const auto tools = ReadToolPaths(ConfigFile(), reason); !tools) {
         error = Q(Msg("C015") + "\n" + reason);
+    } else if (task->track) {
+        // A release's track is read into its task folder as the run reads it, and once: the
+        // run takes it from there.
+        prepare = [reader = trackReader_, track = *task->track, path, taskLine,
+                   program = programFolder_, output = settings_.OutputFolder, tools = *tools,
+                   scriptFolder = S(folder->path())](const TrackReadCallbacks& callbacks) {
+            const TrackSubtitle read =
+                PrepareTrackSubtitle(*reader, path, track, program, output, callbacks);
+            PreviewSource prepared =
+                PreparePreview(read.subtitlePath, taskLine, program, tools, scriptFolder);
+            prepared.warnings.insert(prepared.warnings.begin(), read.warnings.begin(),
+                                     read.warnings.end());
+            return prepared;
+        };
     } else {
         try {
             source = PreparePreview(path, taskLine, programFolder_, *tools, S(folder->path()));
@@ -910,10 +1081,21 @@ void TMainform::previewmClick() {
             error = Q(e.what());
         }
     }
-    PreviewTexts texts{Q(Format("C021", {FileNamePart(path)})), Q(Msg("C022")), Q(Msg("C023"))};
+    // The row's text but for the file's folder: the name, and a release's track.
+    const std::string shownName = FileNamePart(path) + RowText(*task).substr(path.size());
+    PreviewTexts texts{Q(Format("C021", {shownName})), Q(Msg("C022")), Q(Msg("C023")), QString(),
+                       [this](int percent) { return Q(Format("C059", {std::int64_t{percent}})); }};
+    // The renderer draws the preview as authored whatever the task's colours: say so.
+    std::int64_t white = 0;
+    if (TaskLineField(taskLine, Colour) == kHdr10Colour &&
+        TryParseInt(TaskLineField(taskLine, White), white)) {
+        texts.colourNote = Q(Format("C043", {white}));
+    }
     delete previewForm;
     previewForm =
-        new TPreviewForm(std::move(folder), std::move(source), error, std::move(texts), this);
+        prepare
+            ? new TPreviewForm(std::move(folder), std::move(prepare), std::move(texts), this)
+            : new TPreviewForm(std::move(folder), std::move(source), error, std::move(texts), this);
     previewForm->setAttribute(Qt::WA_DeleteOnClose);
     previewForm->show();
 }
@@ -948,9 +1130,13 @@ void TMainform::openfoldermClick() {
     if (folder.empty()) {
         folder = settings_.OutputFolder;
         try {
-            const std::string own =
-                JoinPath(settings_.OutputFolder,
-                         ChooseTaskFolderName(task->path, programFolder_, settings_.OutputFolder));
+            const std::string name =
+                task->track
+                    ? ChooseTrackFolderName(task->path, *task->track,
+                                            trackReader_->SubtitleName(task->path, *task->track),
+                                            programFolder_, settings_.OutputFolder)
+                    : ChooseTaskFolderName(task->path, programFolder_, settings_.OutputFolder);
+            const std::string own = JoinPath(settings_.OutputFolder, name);
             if (QFileInfo(Q(own)).isDir()) {
                 folder = own;
             }

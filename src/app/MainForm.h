@@ -6,6 +6,7 @@
 #include "app/TaskRowView.h"
 #include "batch/BatchWorker.h"
 #include "batch/TaskQueue.h"
+#include "batch/TrackSubtitle.h"
 #include "settings/ConfigStore.h"
 #include "settings/Language.h"
 
@@ -34,6 +35,7 @@ class QMenu;
 class QMenuBar;
 class QProgressBar;
 class QPushButton;
+class QSpinBox;
 class QSystemTrayIcon;
 class QTimer;
 class QTranslator;
@@ -59,8 +61,11 @@ class TMainform : public QMainWindow {
     ~TMainform() override;
 
     // Queues the accepted files among paths, in order. A folder adds its own subtitle files
-    // by name. One message afterwards lists what was refused (and why) and what was listed
-    // already; a converted row's file dropped again waits again, with its own settings.
+    // and Matroska releases by name. A release's one text track becomes a task; the tracks of
+    // releases with several are chosen once for the whole drop (the first such release's
+    // tracks, matched in the others). One message afterwards lists what was refused (and
+    // why) and what was listed already; a converted row's file dropped again waits again,
+    // with its own settings.
     void AddDroppedFiles(const QStringList& paths);
 
     TaskQueue& Queue() { return queue_; }
@@ -86,6 +91,8 @@ class TMainform : public QMainWindow {
     void CmdeditChange();
     void styleboxChange();
     void EnEndBlackClick();
+    void colourboxChange();
+    void whiteboxChange();
     // Removes the selected rows (also the Delete key).
     void deltaskmClick();
     void ClmClick();
@@ -134,6 +141,8 @@ class TMainform : public QMainWindow {
     void ConnectHandlers();
     // Sizes the window and puts it at its remembered place, or centred at its least size.
     void PlaceWindow();
+    // Makes the window's least size fit its controls as they are shown; returns it.
+    QSize FitLeastSize();
     // Notes the window's place while it is shown normally, to be saved when it closes.
     void NotePlace();
     void LoadStartupState();
@@ -159,8 +168,9 @@ class TMainform : public QMainWindow {
     // A control changed field: the selected rows take the value, or the template without a
     // selection; never another row.
     void SettingChanged(int field);
-    // Shows, under the settings, that discs do not use the shown format at the shown rate.
-    void UpdatePairWarning();
+    // Shows, under the settings, that discs do not use the shown format at the shown rate,
+    // or that an HDR10 task cannot have the shown format; the white applies to HDR10 alone.
+    void UpdateSettingWarnings();
     // The ids of the selected rows, in list order.
     std::vector<std::uint64_t> SelectedIds() const;
     // The first selected row's entry, queued or converted.
@@ -184,14 +194,22 @@ class TMainform : public QMainWindow {
 
     // What a drop did besides adding rows, told in one message.
     struct DropReport {
-        std::vector<std::string> notSubtitles; // refused: not .ass, .ssa or .srt
+        std::vector<std::string> notSubtitles; // refused: not a subtitle file or a release
         std::vector<std::string> notLocal;     // refused: an address of another computer
         std::vector<std::pair<std::string, std::vector<std::string>>> skipped; // per folder
-        std::vector<std::string> duplicates; // listed and waiting already
-        std::vector<std::string> requeued;   // converted rows that wait again
+        std::vector<std::string> noTextTrack; // refused: a release without a text track
+        std::vector<std::string> unreadable;  // refused: a release that could not be read, why
+        std::vector<std::string> unmatched;   // releases no chosen track matched
+        std::vector<std::string> duplicates;  // listed and waiting already
+        std::vector<std::string> requeued;    // converted rows that wait again
     };
-    void AddFolder(const std::string& folder, DropReport& report);
-    void AddTask(const std::string& path, DropReport& report);
+    struct DropItem; // a file of a drop, in order, with a release's head and tracks
+    void CollectFile(const std::string& path, std::vector<DropItem>& items, DropReport& report);
+    void AddFolder(const std::string& folder, std::vector<DropItem>& items, DropReport& report);
+    // Asks once which tracks the drop's releases with several text tracks give tasks.
+    void ChooseReleaseTracks(std::vector<DropItem>& items, DropReport& report);
+    void AddTask(const std::string& path, const std::optional<TaskTrack>& track,
+                 DropReport& report);
     void TellDrop(const DropReport& report);
     // During a run, asks whether to stop it and quit (and stops it on Yes); true when the
     // program may end.
@@ -205,6 +223,9 @@ class TMainform : public QMainWindow {
     Settings settings_;
     TaskQueue queue_;
     std::unique_ptr<IBatchHost> host_;
+    // Reads releases' tracks for the run and the preview (which may outlive the window's
+    // members as the window's child, hence shared).
+    std::shared_ptr<ITrackReader> trackReader_;
     std::unique_ptr<TBatchRun> run_;
     LanguageTexts texts_;
     LanguageMenu menu_;
@@ -243,6 +264,11 @@ class TMainform : public QMainWindow {
     QCheckBox* EnEndBlack = nullptr;
     QCheckBox* EnFirstBlack = nullptr;
     QLabel* pairwarn = nullptr; // a format and rate pair that discs do not use
+    QLabel* Colourlabel = nullptr;
+    QComboBox* colourbox = nullptr; // SDR or HDR10
+    QLabel* Whitelabel = nullptr;
+    QSpinBox* whitebox = nullptr; // the subtitle's white of an HDR10 task, in cd/m²
+    QLabel* hdrwarn = nullptr;    // HDR10 with a format other than 1080P
     QLabel* Cmdlabel = nullptr;
     QLineEdit* Cmdedit = nullptr;
     QGroupBox* Group2 = nullptr;

@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QScreen>
+#include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -56,7 +57,9 @@ constexpr ControlEntry kControlTable[] = {
     {"showm", "L018"},       {"quitm", "L019"},      {"Timer1", nullptr},
     {"previewm", "L021"},    {"aboutm", "L022"},     {"showwarnm", "L029"},
     {"openfolderm", "L030"}, {"fileMenu", "L032"},   {"addfilesm", "L033"},
-    {"addfolderm", "L034"},  {"pairwarn", nullptr},
+    {"addfolderm", "L034"},  {"pairwarn", nullptr},  {"Colourlabel", "L036"},
+    {"colourbox", nullptr},  {"Whitelabel", "L037"}, {"whitebox", nullptr},
+    {"hdrwarn", nullptr},
 };
 
 // The caption key of stylebox's first item, the one for no style.
@@ -233,9 +236,23 @@ void TMainform::BuildTaskSettings(QWidget* central, QHBoxLayout* groups) {
         box->setChecked(true);
     }
     pairwarn = Make<QLabel>(group1, "pairwarn");
-    pairwarn->setWordWrap(true);
-    pairwarn->setStyleSheet("color: #aa0000");
-    pairwarn->hide();
+    hdrwarn = Make<QLabel>(group1, "hdrwarn");
+    for (QLabel* warning : {pairwarn, hdrwarn}) {
+        warning->setWordWrap(true);
+        warning->setStyleSheet("color: #aa0000");
+        warning->hide();
+    }
+    Colourlabel = Make<QLabel>(group1, "Colourlabel");
+    colourbox = Make<QComboBox>(group1, "colourbox");
+    // The names discs and players use, in every language; the data is what the task keeps.
+    colourbox->addItem("SDR", QString(kSdrColour));
+    colourbox->addItem("HDR10", QString(kHdr10Colour));
+    Whitelabel = Make<QLabel>(group1, "Whitelabel");
+    whitebox = Make<QSpinBox>(group1, "whitebox");
+    whitebox->setRange(kMinWhite, kMaxWhite);
+    whitebox->setValue(kDefaultWhite);
+    whitebox->setSuffix(" cd/m²");
+    whitebox->setEnabled(false); // until HDR10 is chosen
     Cmdlabel = Make<QLabel>(group1, "Cmdlabel");
     Cmdedit = Make<QLineEdit>(group1, "Cmdedit");
     Cmdedit->setText(kDefaultCommandTemplate);
@@ -243,7 +260,7 @@ void TMainform::BuildTaskSettings(QWidget* central, QHBoxLayout* groups) {
     // "|" separates the fields of a task record, so the template may not hold one.
     Cmdedit->setValidator(new QRegularExpressionValidator(QRegularExpression("[^|]*"), Cmdedit));
     // Long style names or items must not widen the fixed-size window.
-    for (QComboBox* box : {lbox, stylebox, FPSbox}) {
+    for (QComboBox* box : {lbox, stylebox, FPSbox, colourbox}) {
         box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         box->setMinimumContentsLength(6);
     }
@@ -257,6 +274,12 @@ void TMainform::BuildTaskSettings(QWidget* central, QHBoxLayout* groups) {
         g1->addWidget(field, row++, 1);
     }
     g1->addWidget(pairwarn, row++, 0, 1, 2);
+    for (auto [label, field] :
+         {std::pair<QWidget*, QWidget*>{Colourlabel, colourbox}, {Whitelabel, whitebox}}) {
+        g1->addWidget(label, row, 0);
+        g1->addWidget(field, row++, 1);
+    }
+    g1->addWidget(hdrwarn, row++, 0, 1, 2);
     for (QWidget* w :
          std::initializer_list<QWidget*>{ensupbox, EnEndBlack, EnFirstBlack, Cmdlabel, Cmdedit}) {
         g1->addWidget(w, row++, 0, 1, 2);
@@ -285,12 +308,19 @@ void TMainform::BuildRunOptions(QWidget* central, QHBoxLayout* groups) {
     groups->addWidget(Group2, 1);
 }
 
-void TMainform::PlaceWindow() {
-    // The least size shows every caption whole, and no less than the window's designed
-    // client area of 323 by 475; the user may make it larger.
-    centralWidget()->setMinimumSize(323, 475);
+QSize TMainform::FitLeastSize() {
+    // Every control at no less than its least size (a shown warning's lines whole), and no
+    // less than the window's designed client area of 323 by 475; the user may make it larger.
+    centralWidget()->setMinimumSize(
+        QSize(323, 475).expandedTo(centralWidget()->layout()->totalMinimumSize()));
     const QSize least = minimumSizeHint();
     setMinimumSize(least);
+    resize(size().expandedTo(least));
+    return least;
+}
+
+void TMainform::PlaceWindow() {
+    const QSize least = FitLeastSize();
     resize(least);
     const QScreen* primary = screen();
     if (!primary) {

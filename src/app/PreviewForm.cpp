@@ -177,8 +177,60 @@ void TPreviewCanvas::paintEvent(QPaintEvent*) {
 TPreviewForm::TPreviewForm(std::unique_ptr<QTemporaryDir> folder,
                            std::optional<PreviewSource> source, const QString& error,
                            PreviewTexts texts, QWidget* parent)
-    : QDialog(parent), folder_(std::move(folder)), source_(std::move(source)),
-      texts_(std::move(texts)) {
+    : QDialog(parent), folder_(std::move(folder)), texts_(std::move(texts)) {
+    BuildControls();
+    Begin(std::move(source), error);
+}
+
+TPreviewForm::TPreviewForm(std::unique_ptr<QTemporaryDir> folder, PreviewPreparation prepare,
+                           PreviewTexts texts, QWidget* parent)
+    : QDialog(parent), folder_(std::move(folder)), texts_(std::move(texts)) {
+    BuildControls();
+    timeslider->setEnabled(false);
+    if (texts_.preparing) {
+        statuslabel->setText(texts_.preparing(0));
+    }
+    // The work may take long (a release is read end to end): the dialog stays live, shows
+    // how far it got, and ends it when closed.
+    preparation_ = std::thread([this, prepare = std::move(prepare)] {
+        TrackReadCallbacks callbacks;
+        int shown = -1;
+        callbacks.progress = [this, &shown](std::int64_t done, std::int64_t total) {
+            const int percent =
+                total > 0 ? static_cast<int>(std::clamp<std::int64_t>(done, 0, total) * 100 / total)
+                          : 0;
+            if (percent != shown) {
+                shown = percent;
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, percent] {
+                        if (!source_ && texts_.preparing) {
+                            statuslabel->setText(texts_.preparing(percent));
+                        }
+                    },
+                    Qt::QueuedConnection);
+            }
+        };
+        callbacks.stop = [this] { return stopPreparation_.load(); };
+        std::optional<PreviewSource> source;
+        QString error;
+        try {
+            source = prepare(callbacks);
+        } catch (const TrackReadStopped&) {
+            return; // closed meanwhile
+        } catch (const std::exception& e) {
+            error = QString::fromStdString(e.what());
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, source = std::move(source), error]() mutable {
+                Begin(std::move(source), error);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TPreviewForm::BuildControls() {
     setObjectName("PreviewForm");
     setWindowTitle(texts_.title);
     resize(800, 540);
@@ -189,6 +241,10 @@ TPreviewForm::TPreviewForm(std::unique_ptr<QTemporaryDir> folder,
     warnlabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     warnlabel->setStyleSheet("color: rgb(150, 95, 0);");
     warnlabel->hide();
+    colourlabel = new QLabel(texts_.colourNote, this);
+    colourlabel->setObjectName("colourlabel");
+    colourlabel->setWordWrap(true);
+    colourlabel->setVisible(!texts_.colourNote.isEmpty());
     canvas = new TPreviewCanvas(this);
     canvas->setObjectName("canvas");
     timeslider = new QSlider(Qt::Horizontal, this);
@@ -202,6 +258,7 @@ TPreviewForm::TPreviewForm(std::unique_ptr<QTemporaryDir> folder,
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(warnlabel);
+    layout->addWidget(colourlabel);
     layout->addWidget(canvas, 1);
     auto* timeRow = new QHBoxLayout();
     timeRow->addWidget(timeslider, 1);
@@ -229,12 +286,17 @@ TPreviewForm::TPreviewForm(std::unique_ptr<QTemporaryDir> folder,
     });
     connect(debounce_, &QTimer::timeout, this, [this] { Render(timeslider->value()); });
     connect(timeslider, &QSlider::valueChanged, this, &TPreviewForm::timesliderChange);
+}
 
+void TPreviewForm::Begin(std::optional<PreviewSource> source, const QString& error) {
+    source_ = std::move(source);
     if (!source_) {
         timeslider->setEnabled(false);
         ShowFailure(error);
         return;
     }
+    timeslider->setEnabled(true);
+    statuslabel->clear();
     canvas->SetFrameSize(QSize(source_->frameWidth, source_->frameHeight));
     ShowWarnings({});
     {
@@ -249,6 +311,10 @@ TPreviewForm::TPreviewForm(std::unique_ptr<QTemporaryDir> folder,
 }
 
 TPreviewForm::~TPreviewForm() {
+    if (preparation_.joinable()) {
+        stopPreparation_.store(true);
+        preparation_.join();
+    }
     // The renderer must not outlive the folder it writes into.
     if (process_->state() != QProcess::NotRunning) {
         process_->disconnect(this);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "batch/BatchWorker.h"
+#include "batch/TrackSubtitle.h"
 
 #include <QDialog>
 #include <QImage>
@@ -10,10 +11,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 class QLabel;
 class QProcess;
@@ -45,6 +49,11 @@ PreviewSource PreparePreview(const std::string& sourcePath, const std::string& t
                              const std::string& currentFolder, const ToolPaths& tools,
                              const std::string& scriptFolder);
 
+// What a preview does before it can draw when that takes a while (a release's track read out
+// first): run on a thread of its own, with progress and a stop check; returns the source, or
+// throws the reason (TrackReadStopped when stopped).
+using PreviewPreparation = std::function<PreviewSource(const TrackReadCallbacks& callbacks)>;
+
 // A frame time as HH:MM:SS.mmm.
 QString PreviewTimeText(int frame, std::int64_t rateNum, std::int64_t rateDen);
 
@@ -53,6 +62,8 @@ struct PreviewTexts {
     QString title;
     QString failed;       // the line above a failure's reason
     QString nothingShown; // the frame shows no subtitle
+    QString colourNote;   // an HDR10 task's: the picture shows its colours as authored
+    std::function<QString(int percent)> preparing; // while the preparation works
 };
 
 // Draws the picture scaled to fit over a checkerboard, with the frame's outline and the box.
@@ -84,18 +95,26 @@ class TPreviewForm : public QDialog {
     // empty with error set when the preview could not be prepared.
     TPreviewForm(std::unique_ptr<QTemporaryDir> folder, std::optional<PreviewSource> source,
                  const QString& error, PreviewTexts texts, QWidget* parent);
+    // Prepares the source on a thread of its own while the dialog shows its progress; closing
+    // the dialog stops it.
+    TPreviewForm(std::unique_ptr<QTemporaryDir> folder, PreviewPreparation prepare,
+                 PreviewTexts texts, QWidget* parent);
     ~TPreviewForm() override;
 
     // The slider moved: draws that frame once the slider rests.
     void timesliderChange();
 
     QLabel* warnlabel = nullptr;
+    QLabel* colourlabel = nullptr; // shown for an HDR10 task
     TPreviewCanvas* canvas = nullptr;
     QSlider* timeslider = nullptr;
     QLabel* timelabel = nullptr;
     QLabel* statuslabel = nullptr;
 
   private:
+    void BuildControls();
+    // Shows the source's first frame, or the error when there is no source.
+    void Begin(std::optional<PreviewSource> source, const QString& error);
     void Render(int frame);
     void RenderFinished();
     void ShowFailure(const QString& reason);
@@ -109,6 +128,8 @@ class TPreviewForm : public QDialog {
     QTimer* timeLimit_ = nullptr;
     std::optional<int> pendingFrame_; // asked for while another frame was being drawn
     bool timedOut_ = false;
+    std::thread preparation_;
+    std::atomic<bool> stopPreparation_{false};
 };
 
 } // namespace pelldrin

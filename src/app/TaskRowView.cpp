@@ -31,12 +31,20 @@ RowTag TagOf(const std::string& taskLine) {
                                         : nullptr;
         const FrameRate* rate = FrameRateFor(TaskLineField(taskLine, RateIndex));
         if (format && rate) {
+            const bool hdr = TaskLineField(taskLine, Colour) == kHdr10Colour;
             return {Q(std::string(format->listText)), Q(std::string(rate->listText)),
-                    IsDiscPair(*format, *rate)};
+                    IsDiscPair(*format, *rate), hdr, Hdr10Fits(*format)};
         }
     } catch (const TaskLineError&) {
     }
     return {};
+}
+
+QString RowTag::Text() const {
+    if (format.isEmpty()) {
+        return {};
+    }
+    return format + "  " + rate + (hdr ? "  HDR" : "");
 }
 
 void ShowTaskRow(QListWidgetItem* item, const TaskEntry& entry, const TaskRowTexts& texts) {
@@ -46,8 +54,8 @@ void ShowTaskRow(QListWidgetItem* item, const TaskEntry& entry, const TaskRowTex
     }
     item->setData(kIdRole, QVariant::fromValue<qulonglong>(entry.id));
     const RowTag tag = TagOf(entry.taskLine);
-    item->setData(kTagRole, tag.format.isEmpty() ? QString() : tag.format + "  " + tag.rate);
-    item->setData(kTagWarnRole, !tag.discPair);
+    item->setData(kTagRole, tag.Text());
+    item->setData(kTagWarnRole, tag.Warns());
 
     QStringList tip{text};
     const QStyle* style = QApplication::style();
@@ -76,6 +84,9 @@ void ShowTaskRow(QListWidgetItem* item, const TaskEntry& entry, const TaskRowTex
     }
     if (!tag.discPair && texts.pairWarning) {
         tip << texts.pairWarning(tag.format, tag.rate);
+    }
+    if (tag.hdr && !tag.hdrFits && texts.hdrWarning) {
+        tip << texts.hdrWarning(tag.format);
     }
     item->setToolTip(tip.join('\n'));
 }

@@ -17,22 +17,31 @@ namespace pelldrin {
 // What a task row keeps besides its text.
 enum TaskRowRole : int {
     kIdRole = Qt::UserRole, // the task's queue id
-    kTagRole,               // the format and rate drawn at the right end (QString)
-    kTagWarnRole,           // true when discs do not use that format at that rate
+    kTagRole,               // the format and rate (and "HDR") drawn at the right end (QString)
+    kTagWarnRole,           // true when discs do not use that format at that rate, or HDR10
+                            // cannot have that format
 };
 
 // The texts a row's tooltip may add, in the window's language.
 struct TaskRowTexts {
     QString stopped;                                                    // a stopped row's note
     std::function<QString(const QString&, const QString&)> pairWarning; // format, rate
+    std::function<QString(const QString&)> hdrWarning; // a format HDR10 cannot have
 };
 
-// The format and rate of a TaskLine as the lists name them, and whether discs use the
-// pair; an empty tag when the line names no known format or rate.
+// The format and rate of a TaskLine as the lists name them, whether discs use the pair, and
+// whether the task is HDR10 (and may be, at that format); an empty tag when the line names
+// no known format or rate.
 struct RowTag {
     QString format;
     QString rate;
     bool discPair = true;
+    bool hdr = false;
+    bool hdrFits = true;
+
+    // What the row shows at its right end: "1080P  23.976", and "  HDR" for HDR10.
+    QString Text() const;
+    bool Warns() const { return !discPair || (hdr && !hdrFits); }
 };
 RowTag TagOf(const std::string& taskLine);
 

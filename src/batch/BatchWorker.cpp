@@ -4,6 +4,7 @@
 #include "base/FileSystem.h"
 #include "base/TextHelpers.h"
 #include "base/Utf8.h"
+#include "batch/TrackSubtitle.h"
 #include "bdn/BlackEvents.h"
 #include "bdn/SubFile.h"
 #include "runner/DosCommand.h"
@@ -219,18 +220,57 @@ bool TBatchRun::WaitPoll() {
 
 TBatchRun::TaskOutcome TBatchRun::RunTask(const TaskEntry& task, const RunInputs& inputs,
                                           std::string& reason, std::vector<std::string>& warnings) {
+    // A release's track is read into the task folder first; from there on the task is
+    // that of an ordinary subtitle file.
+    std::string source = task.path;
+    std::string folderName;
+    if (task.track) {
+        if (!inputs.trackReader) {
+            reason = "\"" + task.path + "\" is a Matroska release, which this build cannot read";
+            return TaskOutcome::Failed;
+        }
+        TrackReadCallbacks callbacks;
+        callbacks.progress = [this](std::int64_t done, std::int64_t total) {
+            constexpr int kSteps = 1000;
+            host_.SetCurrentProgress(
+                total > 0
+                    ? static_cast<int>(std::clamp<std::int64_t>(done, 0, total) * kSteps / total)
+                    : 0,
+                kSteps);
+        };
+        callbacks.stop = [this] { return stopRequested_.load(); };
+        try {
+            TrackSubtitle read =
+                PrepareTrackSubtitle(*inputs.trackReader, task.path, *task.track,
+                                     inputs.currentFolder, inputs.outputFolder, callbacks);
+            source = std::move(read.subtitlePath);
+            folderName = std::move(read.folderName);
+            warnings = std::move(read.warnings);
+            if (warnings.size() > kMaxTaskWarnings) { // a release of many attachments
+                const std::size_t more = warnings.size() - (kMaxTaskWarnings - 1);
+                warnings.resize(kMaxTaskWarnings - 1);
+                warnings.push_back("... and " + std::to_string(more) +
+                                   " more warning(s) from reading the track");
+            }
+        } catch (const TrackReadStopped&) {
+            return TaskOutcome::Stopped;
+        } catch (const std::exception& e) {
+            reason = e.what();
+            return TaskOutcome::Failed;
+        }
+    }
     TaskScript script;
     try {
-        const std::string folderName =
-            ChooseTaskFolderName(task.path, inputs.currentFolder, inputs.outputFolder);
-        script =
-            BuildTaskScript(task.path, task.taskLine, inputs.currentFolder, inputs.converterPath,
-                            inputs.pluginPath, inputs.outputFolder, folderName);
+        if (folderName.empty()) {
+            folderName = ChooseTaskFolderName(source, inputs.currentFolder, inputs.outputFolder);
+        }
+        script = BuildTaskScript(source, task.taskLine, inputs.currentFolder, inputs.converterPath,
+                                 inputs.pluginPath, inputs.outputFolder, folderName);
     } catch (const std::exception& e) {
         reason = e.what();
         return TaskOutcome::Failed;
     }
-    warnings = script.warnings;
+    warnings.insert(warnings.end(), script.warnings.begin(), script.warnings.end());
     {
         std::lock_guard lock(mutex_);
         currentTaskFolder_ = script.taskFolder;

@@ -19,6 +19,7 @@
 
 namespace pelldrin {
 
+class ITrackReader;
 class TDosCommand;
 
 // What the worker tells the window. Every call comes from the worker's
@@ -85,6 +86,8 @@ struct RunInputs {
     std::string outputFolder; // ends with a separator
     int priorityIndex = 0;
     int taskTimeLimit = 0; // seconds a converter may run; 0 or less: no limit
+    // Reads the tracks of Matroska releases; without one, such a task fails with a reason.
+    ITrackReader* trackReader = nullptr;
 };
 
 // Removes what an earlier conversion of the task named `name` left in folder: its XML, its

@@ -65,6 +65,16 @@ TaskEntry ReadRow(const pugi::xml_node& row) {
     entry.state = StateNamed(row.attribute("State").as_string());
     entry.failureReason = row.attribute("Reason").as_string();
     entry.folder = row.attribute("Folder").as_string();
+    if (const pugi::xml_node track = row.child("Track")) {
+        TaskTrack read;
+        if (!TryParseInt(track.attribute("Number").as_string(), read.number) || read.number < 0) {
+            throw std::runtime_error("a task's track without a number: \"" + entry.path + "\"");
+        }
+        read.language = track.attribute("Language").as_string();
+        read.name = track.attribute("Name").as_string();
+        read.codec = track.attribute("Codec").as_string();
+        entry.track = std::move(read);
+    }
     for (const pugi::xml_node warning : row.children("Warning")) {
         entry.warnings.emplace_back(warning.text().as_string());
     }
@@ -110,6 +120,13 @@ void SaveQueueFile(const std::string& path, const std::vector<TaskEntry>& rows) 
         }
         if (!entry.folder.empty()) {
             row.append_attribute("Folder").set_value(entry.folder.c_str());
+        }
+        if (entry.track) {
+            pugi::xml_node track = row.append_child("Track");
+            track.append_attribute("Number").set_value(std::to_string(entry.track->number).c_str());
+            track.append_attribute("Language").set_value(entry.track->language.c_str());
+            track.append_attribute("Name").set_value(entry.track->name.c_str());
+            track.append_attribute("Codec").set_value(entry.track->codec.c_str());
         }
         for (const std::string& warning : entry.warnings) {
             row.append_child("Warning").text().set(warning.c_str());

@@ -1,5 +1,5 @@
-// The queue file: every row of the window (path, settings, state, reason, warnings) kept
-// beside config.xml, so a quit or a crash loses no row.
+// The queue file: every row of the window (path and track, settings, state, reason,
+// warnings) kept beside config.xml, so a quit or a crash loses no row.
 #pragma once
 
 #include "batch/TaskQueue.h"

@@ -5,7 +5,17 @@
 namespace pelldrin {
 
 std::string RowText(const TaskEntry& entry) {
-    return entry.path;
+    if (!entry.track) {
+        return entry.path;
+    }
+    const TaskTrack& track = *entry.track;
+    std::string text = entry.path + " \u2014 track " + std::to_string(track.number);
+    for (const std::string* part : {&track.language, &track.name}) {
+        if (!part->empty()) {
+            text += ", " + *part;
+        }
+    }
+    return text;
 }
 
 void TaskQueue::SetOnChanged(std::function<void()> onChanged) {
@@ -48,17 +58,24 @@ std::size_t TaskQueue::AppendEntry(TaskEntry entry) {
     return index;
 }
 
-TaskQueue::AddResult TaskQueue::AddFile(const std::string& path, const std::string& templateLine) {
+TaskQueue::AddResult TaskQueue::AddFile(const std::string& path, const std::string& templateLine,
+                                        const std::optional<TaskTrack>& track) {
     const std::string taskLine = WithTaskLineField(templateLine, NameTag, NameTagFor(path));
+    const auto sameTrack = [&](const TaskEntry& t) {
+        return t.track.has_value() == track.has_value() &&
+               (!track || t.track->number == track->number);
+    };
     AddResult result{AddOutcome::Added, 0};
     {
         std::lock_guard lock(mutex_);
-        const auto it = std::find_if(tasks_.begin(), tasks_.end(),
-                                     [&](const TaskEntry& t) { return t.path == path; });
+        const auto it = std::find_if(tasks_.begin(), tasks_.end(), [&](const TaskEntry& t) {
+            return t.path == path && sameTrack(t);
+        });
         if (it == tasks_.end()) {
             TaskEntry entry;
             entry.id = nextId_++;
             entry.path = path;
+            entry.track = track;
             entry.taskLine = taskLine;
             tasks_.push_back(std::move(entry));
             result.id = tasks_.back().id;

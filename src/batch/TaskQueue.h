@@ -25,10 +25,21 @@ enum class TaskState {
     Converted, // done with warnings: kept so they can be read, not converted again
 };
 
+// The track of a Matroska release that a task converts, as the release's head describes it.
+struct TaskTrack {
+    std::int64_t number = 0; // the release's own number for it
+    std::string language;
+    std::string name;
+    std::string codec; // the Matroska codec id, e.g. "S_TEXT/ASS"
+
+    bool operator==(const TaskTrack&) const = default;
+};
+
 // A snapshot of one row.
 struct TaskEntry {
     std::uint64_t id = 0; // unique for the life of the queue
-    std::string path;
+    std::string path;     // the subtitle file, or the Matroska release of track
+    std::optional<TaskTrack> track;
     std::string taskLine;
     TaskState state = TaskState::Queued;
     std::string failureReason;         // why, when failed
@@ -38,7 +49,8 @@ struct TaskEntry {
     bool Pending() const { return state != TaskState::Converted; }
 };
 
-// The text a row shows for its entry.
+// The text a row shows for its entry: the path, and for a release's track its number,
+// language and name ("/s/Show.S01E01.mkv — track 3, chi, 简体中文").
 std::string RowText(const TaskEntry& entry);
 
 class TaskQueue {
@@ -61,8 +73,10 @@ class TaskQueue {
         AddOutcome outcome;
         std::uint64_t id;
     };
-    // Adds the file with templateLine's settings (its name tag its own), unless a row has it.
-    AddResult AddFile(const std::string& path, const std::string& templateLine);
+    // Adds the file (a release's track, when given) with templateLine's settings (its name tag
+    // its own), unless a row has it: a row of the same file and track number.
+    AddResult AddFile(const std::string& path, const std::string& templateLine,
+                      const std::optional<TaskTrack>& track = std::nullopt);
 
     // Field k of task i; throws std::out_of_range for a bad index.
     std::string GetField(std::size_t i, int k) const;

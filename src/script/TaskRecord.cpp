@@ -44,6 +44,7 @@ std::string NameTagFor(const std::string& path) {
 std::string BuildTaskLine(const std::string& path, const TaskControls& c) {
     CheckFieldValue(c.commandTemplate);
     CheckFieldValue(c.styleFile);
+    CheckFieldValue(c.colour);
     const std::vector<std::string> fields = {std::to_string(c.formatIndex),
                                              std::to_string(c.rateIndex),
                                              Flag(c.makeSup),
@@ -51,25 +52,27 @@ std::string BuildTaskLine(const std::string& path, const TaskControls& c) {
                                              c.commandTemplate,
                                              NameTagFor(path),
                                              c.styleFile,
-                                             Flag(c.endBlack)};
+                                             Flag(c.endBlack),
+                                             c.colour,
+                                             std::to_string(c.white)};
     return JoinWith(fields, '|');
 }
 
 std::string TaskLineField(const std::string& taskLine, int field) {
     CheckFieldNumber(field);
-    const auto pieces = SplitByDelimiter(taskLine, '|');
-    if (static_cast<std::size_t>(field) >= pieces.size()) {
-        throw TaskLineError("The task record \"" + taskLine + "\" has no field " +
-                            std::to_string(field));
-    }
-    return pieces[static_cast<std::size_t>(field)];
+    return SplitTaskLine(taskLine)[static_cast<std::size_t>(field)];
 }
 
 std::vector<std::string> SplitTaskLine(const std::string& taskLine) {
     auto fields = SplitByDelimiter(taskLine, '|');
+    if (fields.size() == kOldTaskFieldCount) {
+        // A record kept before tasks had a colour: it was, and stays, SDR.
+        fields.emplace_back(kSdrColour);
+        fields.push_back(std::to_string(kDefaultWhite));
+    }
     if (fields.size() != kTaskFieldCount) {
         throw TaskLineError("The task record \"" + taskLine + "\" has " +
-                            std::to_string(fields.size()) + " fields instead of 8");
+                            std::to_string(fields.size()) + " fields instead of 10 (or 8)");
     }
     return fields;
 }

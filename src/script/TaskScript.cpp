@@ -175,20 +175,43 @@ std::string SubtitleName(const std::string& sourcePath) {
     return name;
 }
 
-// A task folder always sits directly under the output folder, so tasks never nest; a
-// relative output folder is taken from the current folder.
-std::string OutputBase(const std::string& currentFolder, const std::string& outputFolder) {
+} // namespace
+
+std::string TaskOutputBase(const std::string& currentFolder, const std::string& outputFolder) {
+    // A task folder always sits directly under the output folder, so tasks never nest.
     return ToFsPath(outputFolder).is_absolute() ? outputFolder
                                                 : JoinPath(currentFolder, outputFolder);
 }
 
-} // namespace
+std::string ChooseFolderName(const std::string& name, const std::string& base,
+                             const std::function<bool(const std::string&)>& isOwn,
+                             const std::string& what) {
+    constexpr int kMaxTries = 1000;
+    for (int n = 1; n <= kMaxTries; ++n) {
+        const std::string candidate = n == 1 ? name : name + " (" + std::to_string(n) + ")";
+        const std::string folder = JoinPath(base, candidate);
+        const auto fsFolder = ToFsPath(folder);
+        std::error_code error;
+        if (!std::filesystem::exists(fsFolder, error) ||
+            (std::filesystem::is_directory(fsFolder, error) &&
+             std::filesystem::is_empty(fsFolder, error)) ||
+            isOwn(folder)) {
+            return candidate;
+        }
+    }
+    throw TaskScriptError("Every task folder name for \"" + what + "\" under \"" + base +
+                          "\" is taken");
+}
 
 const VideoFormat* VideoFormatFor(std::int64_t formatIndex) {
     if (formatIndex < 0 || formatIndex >= static_cast<std::int64_t>(kTaskFormatCount)) {
         return nullptr;
     }
     return &kVideoFormats[static_cast<std::size_t>(formatIndex)];
+}
+
+bool Hdr10Fits(const VideoFormat& format) {
+    return format.label == "1080p";
 }
 
 const FrameRate* FrameRateFor(std::string_view rateIndex) {
@@ -203,22 +226,12 @@ const FrameRate* FrameRateFor(std::string_view rateIndex) {
 std::string ChooseTaskFolderName(const std::string& sourcePath, const std::string& currentFolder,
                                  const std::string& outputFolder) {
     const std::string name = SubtitleName(sourcePath);
-    const std::string base = OutputBase(currentFolder, outputFolder);
-    constexpr int kMaxTries = 1000;
-    for (int n = 1; n <= kMaxTries; ++n) {
-        const std::string candidate = n == 1 ? name : name + " (" + std::to_string(n) + ")";
-        const std::string folder = JoinPath(base, candidate);
-        const auto fsFolder = ToFsPath(folder);
-        std::error_code error;
-        if (!std::filesystem::exists(fsFolder, error) ||
-            (std::filesystem::is_directory(fsFolder, error) &&
-             std::filesystem::is_empty(fsFolder, error)) ||
-            ScriptSourcePath(JoinPath(folder, name + ".avs")) == sourcePath) {
-            return candidate;
-        }
-    }
-    throw TaskScriptError("Every task folder name for \"" + sourcePath + "\" under \"" + base +
-                          "\" is taken");
+    return ChooseFolderName(
+        name, TaskOutputBase(currentFolder, outputFolder),
+        [&](const std::string& folder) {
+            return ScriptSourcePath(JoinPath(folder, name + ".avs")) == sourcePath;
+        },
+        sourcePath);
 }
 
 namespace {
@@ -230,7 +243,36 @@ struct TaskSettings {
     bool makeSup = false;
     std::string commandTemplate;
     std::string styleFile;
+    std::optional<int> hdr10White; // set for an HDR10 task
 };
+
+// The white of an HDR10 task, nullopt for SDR. The renderer makes HDR10 pictures for the
+// 1920x1080 graphics of a UHD disc alone: another format fails here, with the reason, rather
+// than at the converter's usage message.
+std::optional<int> ReadHdr10White(const std::vector<std::string>& fields,
+                                  const VideoFormat& format) {
+    const std::string& colour = fields[Colour];
+    if (colour.empty() || colour == kSdrColour) {
+        return std::nullopt; // an SDR task's white is kept but not used
+    }
+    if (colour != kHdr10Colour) {
+        throw TaskScriptError("The task's colour \"" + colour + "\" is neither " + kSdrColour +
+                              " nor " + kHdr10Colour);
+    }
+    const std::int64_t white = ReadNumberField(fields, White, "subtitle white");
+    if (white < kMinWhite || white > kMaxWhite) {
+        throw TaskScriptError("The task's subtitle white of " + std::to_string(white) +
+                              " cd/m2 is outside " + std::to_string(kMinWhite) + " to " +
+                              std::to_string(kMaxWhite));
+    }
+    if (!Hdr10Fits(format)) {
+        throw TaskScriptError("HDR10 subtitles are made for 1080P only (the graphics of a UHD "
+                              "disc are 1920x1080); this task's format is " +
+                              std::string(format.listText) +
+                              ": choose 1080P, or SDR for an HD disc");
+    }
+    return static_cast<int>(white);
+}
 
 TaskSettings ReadTaskSettings(const std::string& taskLine) {
     std::vector<std::string> fields;
@@ -254,6 +296,7 @@ TaskSettings ReadTaskSettings(const std::string& taskLine) {
     settings.makeSup = ReadNumberField(fields, MakeSup, "MakeSup") == 1;
     settings.commandTemplate = fields[CommandTemplate];
     settings.styleFile = fields[StyleFile];
+    settings.hdr10White = ReadHdr10White(fields, *settings.format);
     return settings;
 }
 
@@ -290,6 +333,11 @@ std::string BuildCommandLine(const TaskSettings& settings, const std::string& na
         command = ExpandCommandTemplate(settings.commandTemplate, args);
     } catch (const FormatError& e) {
         throw TaskScriptError(std::string("The command template cannot be used: ") + e.what());
+    }
+    // An SDR task's command line is what it always was.
+    if (settings.hdr10White) {
+        command += std::string(" --colour ") + kHdr10Colour + " --white " +
+                   std::to_string(*settings.hdr10White);
     }
     command += " -o " + Quoted(xmlPath);
     if (settings.makeSup) {
@@ -334,7 +382,7 @@ TaskScript BuildTaskScript(const std::string& sourcePath, const std::string& tas
     if (FileNamePart(folderName) != folderName || folderName == "." || folderName == "..") {
         throw TaskScriptError("The task folder name \"" + folderName + "\" is not a plain name");
     }
-    result.taskFolder = JoinPath(OutputBase(currentFolder, outputFolder), folderName);
+    result.taskFolder = JoinPath(TaskOutputBase(currentFolder, outputFolder), folderName);
     result.scriptPath = JoinPath(result.taskFolder, name + ".avs");
     result.commandLine = BuildCommandLine(
         settings, name, currentFolder + converterPath, JoinPath(result.taskFolder, name + ".xml"),

@@ -4,6 +4,7 @@
 #include "base/VideoFormats.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -25,6 +26,10 @@ const VideoFormat* VideoFormatFor(std::int64_t formatIndex);
 // The rate for a RateIndex text (a position in kFrameRates); nullptr for any other text.
 const FrameRate* FrameRateFor(std::string_view rateIndex);
 
+// Whether an HDR10 task may have this format: HDR10 pictures are the 1920x1080 graphics of a
+// UHD disc, which a 1080p task makes.
+bool Hdr10Fits(const VideoFormat& format);
+
 // What the batch worker needs to run one task.
 struct TaskScript {
     std::string scriptPath;            // F + sep + N + ".avs"
@@ -37,6 +42,17 @@ struct TaskScript {
 // that starts with it is replaced or removed, never a style file of the user's own.
 inline constexpr std::string_view kStyleCopyMarker = "; written by Pelldrin";
 
+// The folder that task folders go under: outputFolder, taken from currentFolder when it is
+// relative.
+std::string TaskOutputBase(const std::string& currentFolder, const std::string& outputFolder);
+
+// The first of "name", "name (2)", "name (3)"... under base that is missing, empty, or a
+// folder that isOwn(folder) says is this task's; throws TaskScriptError naming `what` when
+// every one is taken.
+std::string ChooseFolderName(const std::string& name, const std::string& base,
+                             const std::function<bool(const std::string&)>& isOwn,
+                             const std::string& what);
+
 // The name of the folder under outputFolder that the subtitle's task writes into: the
 // subtitle's name, or "name (2)", "name (3)"... when a folder of that name already holds
 // another subtitle's results, so two files of the same name never overwrite each other.
@@ -48,9 +64,10 @@ std::string ChooseTaskFolderName(const std::string& sourcePath, const std::strin
 // Measures the subtitle, creates the task folder taskFolderName (the subtitle's name when
 // empty) under outputFolder (every missing level), copies the SRT style beside an SRT file
 // (keeping a style file of the user's own, with a warning), writes the script
-// atomically and returns its path with the command line. Throws
-// TaskScriptError for a bad record or a path the script or command line cannot
-// carry, and FileError when the subtitle cannot be read or a folder or the
+// atomically and returns its path with the command line (an HDR10 task's with
+// "--colour hdr10 --white N" before the outputs). Throws TaskScriptError for a bad record
+// (an HDR10 task of a format other than 1080p too) or a path the script or command line
+// cannot carry, and FileError when the subtitle cannot be read or a folder or the
 // script cannot be written.
 TaskScript BuildTaskScript(const std::string& sourcePath, const std::string& taskLine,
                            const std::string& currentFolder, const std::string& converterPath,

@@ -16,7 +16,8 @@ namespace {
 // The English texts, in key order; the shipped English.xml carries the same.
 const std::vector<std::pair<std::string, std::string>>& BuiltInMessages() {
     static const std::vector<std::pair<std::string, std::string>> messages{
-        {"C001", "Only .ass, .ssa and .srt subtitle files can be added; this file was skipped."},
+        {"C001", "Only .ass, .ssa and .srt subtitle files and .mkv and .mks Matroska files can "
+                 "be added; this file was skipped."},
         {"C002", "Unsupported file"},
         {"C003", "The task list is empty. Drop subtitle files onto the window first."},
         {"C004", "Nothing to convert"},
@@ -39,7 +40,8 @@ const std::vector<std::pair<std::string, std::string>>& BuiltInMessages() {
                  "shows English."},
         {"C019", "The converter's priority could not be changed; the conversion goes on at the "
                  "usual priority."},
-        {"C020", "Only .ass, .ssa and .srt files are added from a folder; these were skipped:"},
+        {"C020", "Only .ass, .ssa, .srt, .mkv and .mks files are added from a folder; these were "
+                 "skipped:"},
         {"C021", "Preview: %s"},
         {"C022", "The preview could not be drawn:"},
         {"C023", "Nothing is shown at this time."},
@@ -63,7 +65,33 @@ const std::vector<std::pair<std::string, std::string>>& BuiltInMessages() {
         {"C038", "The task list could not be saved: %s"},
         {"C039", "Subtitle files"},
         {"C040", "Stopped before it was done; it starts over at the next Start."},
-        {"C041", "Drop subtitle files here, or Add files (File menu, Ctrl+O)."},
+        {"C041", "Drop subtitle files or Matroska files (.mkv, .mks) here, or Add files (File "
+                 "menu, Ctrl+O)."},
+        {"C042", "HDR10 is made for 1080P only: a %s task fails."},
+        {"C043", "This task makes HDR10 subtitles with a white of %d cd/m²; the preview shows them "
+                 "as authored (SDR)."},
+        {"C044", "The subtitle's full white on the HDR10 disc, in cd/m² (203 is the reference "
+                 "white players assume)."},
+        {"C045", "These Matroska files hold no text track (ASS, SSA or SRT) to convert:"},
+        {"C046", "These Matroska files could not be read:"},
+        {"C047", "Subtitle tracks: %s"},
+        {"C048", "Check the text tracks to convert; each becomes a task of its own. Picture "
+                 "tracks cannot be converted."},
+        {"C049", "The choice also applies to the %d other dropped file(s) with several text "
+                 "tracks: their tracks of the same language, codec and name (else of the same "
+                 "number)."},
+        {"C050", "Track"},
+        {"C051", "Language"},
+        {"C052", "Name"},
+        {"C053", "Codec"},
+        {"C054", "Flags"},
+        {"C055", "default"},
+        {"C056", "forced"},
+        {"C057", "not convertible"},
+        {"C058", "These files have no track matching each checked one; only their matching "
+                 "tracks are added:"},
+        {"C059", "Reading the track out of the Matroska file: %d%%"},
+        {"C060", "No track of these files matches the checked ones; they were not added:"},
     };
     return messages;
 }
@@ -108,6 +136,8 @@ const std::vector<std::pair<std::string, std::string>>& BuiltInCaptions() {
         {"L033", "Add files..."},
         {"L034", "Add folder..."},
         {"L035", "(no style)"},
+        {"L036", "Colour:"},
+        {"L037", "White:"},
     };
     return captions;
 }

@@ -1,7 +1,9 @@
 // A fresh program folder, real subtitle files dropped onto the window, the real
 // renderer: what a new user gets, checked file by file.
 #include "app/MainForm.h"
+#include "app/PreviewForm.h"
 #include "base/FileSystem.h"
+#include "batch/TrackSubtitle.h"
 #include "support/TempDir.h"
 
 #include <QCheckBox>
@@ -14,6 +16,7 @@
 
 #include <pugixml.hpp>
 
+#include <cstdlib>
 #include <deque>
 
 using namespace pelldrin;
@@ -35,6 +38,10 @@ class AnsweringDialogs : public IDialogs {
     std::vector<std::string> ChooseFiles(const std::string&, const std::string&,
                                          const std::string&) override {
         return {};
+    }
+    // Accepted as it opens: the default track.
+    std::vector<std::int64_t> ChooseTracks(const TrackChoice& choice) override {
+        return CheckedAtOpening(choice);
     }
     std::vector<std::string> errors, infos, questions;
 };
@@ -290,6 +297,62 @@ class EndToEndTest : public QObject {
         QCOMPARE(form->tasklist->count(), 0);
         QVERIFY(FileExists(Output() + "/long/long.xml"));
         QVERIFY(FileExists(Output() + "/after/after.xml"));
+    }
+
+    // A release made from a real subtitle file with mkvmerge, a font and a note attached:
+    // dropped, kept across a restart, previewed (which reads the track out once), run.
+    void aDroppedReleasesTrackConvertsWithItsFonts() {
+        const std::string corpus = PELLDRIN_CORPUS;
+        if (!fs::is_directory(corpus) || std::system("command -v mkvmerge >/dev/null") != 0) {
+            QSKIP("needs the shared corpus and mkvmerge (scripts/install-deps installs it)");
+        }
+        const std::string release = dir->File("subs/Show.S01E01.mks");
+        test::WriteFile(dir->File("subs/notes.txt"), "not a font");
+        const std::string mux =
+            "mkvmerge -q -o '" + release + "' --attachment-mime-type application/x-truetype-font" +
+            " --attach-file '" + corpus + "/fonts/CabinCondensed-Regular.ttf'" +
+            " --attachment-mime-type text/plain --attach-file '" + dir->File("subs/notes.txt") +
+            "' --language 0:chi --track-name '0:简体中文' '" + corpus +
+            "/ass/ytsub_textdirection_unknown_tags.ass'";
+        QCOMPARE(std::system(mux.c_str()), 0);
+        form->ensupbox->setChecked(false);
+        form->AddDroppedFiles({QString::fromStdString(release)});
+        QVERIFY(dialogs->errors.empty());
+        QCOMPARE(form->tasklist->count(), 1);
+
+        form.reset(); // the row and its track come back from the queue file
+        form = std::make_unique<TMainform>(Program(), dialogs.get());
+        QCOMPARE(form->tasklist->count(), 1);
+        QCOMPARE(form->tasklist->item(0)->text().toStdString(),
+                 release + " \u2014 track 0, chi, 简体中文");
+
+        const std::string folder = Output() + "/Show.S01E01.track0";
+        const std::string subtitle = folder + "/Show.S01E01.track0.ass";
+        form->tasklist->setCurrentRow(0);
+        form->previewmClick();
+        QVERIFY(form->previewForm);
+        QTRY_VERIFY_WITH_TIMEOUT(!form->previewForm->canvas->Picture().isNull(), 60000);
+        QVERIFY(FileExists(subtitle));
+        QVERIFY(FileExists(folder + "/fonts/CabinCondensed-Regular.ttf"));
+        const auto readAt = fs::last_write_time(subtitle);
+        delete form->previewForm;
+
+        form->actbtnClick();
+        WaitForNotice(1);
+        QVERIFY2(dialogs->errors.empty(),
+                 dialogs->errors.empty() ? "" : dialogs->errors[0].c_str());
+        QCOMPARE(fs::last_write_time(subtitle), readAt); // the preview's reading served the run
+        QVERIFY(FileExists(folder + "/Show.S01E01.track0.xml"));
+        QVERIFY(FileExists(folder + "/" + kTrackStampName));
+        QVERIFY(!FileExists(folder + "/fonts/notes.txt"));
+        // Converted with the reading's warning about the note, which keeps the row.
+        QCOMPARE(form->Queue().Count(), size_t(1));
+        const auto row = form->Queue().Get(0);
+        QCOMPARE(row->state, TaskState::Converted);
+        QCOMPARE(row->folder, folder);
+        QVERIFY(std::any_of(row->warnings.begin(), row->warnings.end(), [](const std::string& w) {
+            return w.find("notes.txt") != std::string::npos;
+        }));
     }
 };
 

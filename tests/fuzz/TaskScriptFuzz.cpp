@@ -32,6 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string formatField = kFormatFields[c1 & 7];
     const std::string rateField = kRateFields[(c1 >> 3) & 7];
     const bool makeSup = (c1 >> 6) & 1;
+    const bool hdr10 = (c1 >> 7) & 1;
     // Templates: the fuzzed one, the shipped one, or one that quotes the values itself.
     const int templateKind = c2 >> 4 < 8 ? 0 : c2 >> 4 < 12 ? 1 : 2;
     const std::string extension = kExtensions[(c2 & 15) % std::size(kExtensions)];
@@ -66,7 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::WriteBytes(sourcePath, subtitle);
     }
     const std::string taskLine = formatField + "|" + rateField + "|" + (makeSup ? "1" : "0") +
-                                 "|1|" + templ + "|tag|" + styleFile + "|1";
+                                 "|1|" + templ + "|tag|" + styleFile + "|1" +
+                                 (hdr10 ? "|hdr10|203" : "");
 
     TaskScript task;
     try {
@@ -76,6 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const FileError&) {
         return 0;
     }
+    // HDR10 pictures are a UHD disc's 1920x1080 graphics: a 1080p task's alone.
+    FUZZ_CHECK(!hdr10 || formatField == "0");
 
     // The script reads back as what was asked for.
     const std::string script = fuzz::ReadBytes(task.scriptPath);
@@ -128,10 +132,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(args[t + 2] == "-o" && args[t + 3] == StripExtension(xmlPath) + ".sup");
     }
     FUZZ_CHECK(args.back() == task.scriptPath);
+    const std::size_t colourArgs = hdr10 ? 4 : 0;
+    if (hdr10) {
+        FUZZ_CHECK(t >= 4 && args[t - 4] == "--colour" && args[t - 3] == "hdr10" &&
+                   args[t - 2] == "--white" && args[t - 1] == "203");
+    }
     if (templateKind != 0) {
         const std::string stem = StripExtension(FileNamePart(sourcePath));
         const std::string track = makeSup && HasByteAbove128(stem) ? "Unknow" : stem;
-        FUZZ_CHECK(args.size() == (templateKind == 1 ? 13 : 7) + tail);
+        FUZZ_CHECK(args.size() == (templateKind == 1 ? 13 : 7) + colourArgs + tail);
         FUZZ_CHECK(args[0] == current + "/conv");
         FUZZ_CHECK(args[1] == "-t" && args[2] == track);
     }

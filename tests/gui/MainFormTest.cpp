@@ -9,6 +9,7 @@
 #include "batch/QueueFile.h"
 #include "settings/ConfigStore.h"
 #include "support/TempDir.h"
+#include "unit/matroska/MatroskaBuilder.h"
 
 #include <QAction>
 #include <QApplication>
@@ -16,11 +17,11 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -33,6 +34,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -90,9 +92,16 @@ class FakeDialogs : public IDialogs {
         filters.push_back(filter);
         return filesAnswer;
     }
+    // The tracks as the dialog opens, unless the test scripts an answer.
+    std::vector<std::int64_t> ChooseTracks(const TrackChoice& choice) override {
+        trackChoices.push_back(choice);
+        return trackAnswer ? *trackAnswer : CheckedAtOpening(choice);
+    }
     std::vector<std::string> errors, infos, questions, chooserOpenedAt, opened, filters;
     std::vector<std::string> filesAnswer;
     std::deque<bool> answers;
+    std::vector<TrackChoice> trackChoices;
+    std::optional<std::vector<std::int64_t>> trackAnswer;
     std::string folderAnswer;
     bool holdQuestions = false;
     QEventLoop* held = nullptr;
@@ -257,6 +266,102 @@ class MainFormTest : public QObject {
         }
     }
 
+    // A season of releases asks once: the tracks checked in the first are found in the others
+    // by language, codec and name, else by number; a release with one text track needs no
+    // question, one without any is refused by name.
+    void aDropOfReleasesAsksOnceForTheirTracks() {
+        using test::BuiltTrack;
+        const auto text = [](const char* codec, const char* language, const char* name,
+                             bool isDefault) {
+            BuiltTrack t;
+            t.codec = codec;
+            t.language = language;
+            t.name = name;
+            t.isDefault = isDefault;
+            return t;
+        };
+        const BuiltTrack chi = text("S_TEXT/ASS", "chi", "简体中文", false);
+        const BuiltTrack eng = text("S_TEXT/ASS", "eng", "English", true);
+        const BuiltTrack jpn = text("S_TEXT/UTF8", "jpn", "", false);
+        const BuiltTrack pgs = text("S_HDMV/PGS", "chi", "", false);
+        const auto release = [&](const std::string& name, const std::vector<BuiltTrack>& tracks) {
+            test::WriteFile(dir->File(name), test::BuildMatroska(tracks, {{0, 0, 1000, "x"}}));
+            return QString::fromStdString(dir->File(name));
+        };
+        const QStringList drop{release("E01.mks", {chi, eng, pgs}),
+                               release("E02.mkv", {eng, chi}),
+                               release("E03.mks", {pgs, jpn, jpn}),
+                               release("E04.mks", {eng}),
+                               release("Signs.mks", {pgs}),
+                               Subtitle("E05.ass"),
+                               QString::fromStdString(dir->File("Broken.mkv"))};
+        test::WriteFile(dir->File("Broken.mkv"), "not Matroska");
+        dialogs->trackAnswer = std::vector<std::int64_t>{0, 1};
+        auto form = MakeForm();
+        form->AddDroppedFiles(drop);
+
+        QCOMPARE(dialogs->trackChoices.size(), size_t(1));
+        const TrackChoice& choice = dialogs->trackChoices[0];
+        QVERIFY(choice.title.find("E01.mks") != std::string::npos);
+        QCOMPARE(choice.rows.size(), size_t(3));
+        QVERIFY(!choice.rows[0].checked && choice.rows[1].checked); // the default track
+        QVERIFY(!choice.rows[2].convertible && !choice.rows[2].checked);
+        // English alone is found in every file (in E03 by its number); Chinese is not in E03.
+        QCOMPARE(choice.unmatched({1}), std::string());
+        const std::string both = choice.unmatched({0, 1});
+        QVERIFY2(both.find("E03.mks") != std::string::npos, both.c_str());
+        QVERIFY(both.find("E02.mkv") == std::string::npos);
+
+        std::vector<std::string> rows;
+        for (int i = 0; i < form->tasklist->count(); ++i) {
+            rows.push_back(form->tasklist->item(i)->text().toStdString());
+        }
+        const std::string mark = " \u2014 track ";
+        const std::vector<std::string> expected{dir->File("E01.mks") + mark + "0, chi, 简体中文",
+                                                dir->File("E01.mks") + mark + "1, eng, English",
+                                                dir->File("E02.mkv") + mark + "1, chi, 简体中文",
+                                                dir->File("E02.mkv") + mark + "0, eng, English",
+                                                dir->File("E03.mks") + mark + "1, jpn",
+                                                dir->File("E04.mks") + mark + "0, eng, English",
+                                                dir->File("E05.ass")};
+        QCOMPARE(rows, expected);
+        // One message: the release without a text track, the one that is no Matroska file.
+        QCOMPARE(dialogs->errors.size(), size_t(1));
+        for (const std::string& part : {dir->File("Signs.mks"), dir->File("Broken.mkv")}) {
+            QVERIFY2(dialogs->errors[0].find(part) != std::string::npos,
+                     dialogs->errors[0].c_str());
+        }
+
+        // A release's track is listed once; cancelling the question adds nothing.
+        dialogs->trackAnswer = std::vector<std::int64_t>{1};
+        form->AddDroppedFiles({drop[0]});
+        QCOMPARE(form->tasklist->count(), 7);
+        QVERIFY(dialogs->infos.back().find(expected[1]) != std::string::npos);
+        // A release that no checked track matches is named in the drop's message.
+        dialogs->trackAnswer = std::vector<std::int64_t>{0};
+        form->AddDroppedFiles({drop[0], drop[2]});
+        QCOMPARE(form->tasklist->count(), 7);
+        QVERIFY2(dialogs->errors.back().find("not added:\n" + dir->File("E03.mks")) !=
+                     std::string::npos,
+                 dialogs->errors.back().c_str());
+        dialogs->trackAnswer = std::vector<std::int64_t>{};
+        form->ClmClick();
+        form->AddDroppedFiles({drop[0], drop[1]});
+        QCOMPARE(form->tasklist->count(), 0);
+
+        // Muxed again after its track was queued, a release whose number now names another
+        // track fails the task with that reason rather than convert the other track.
+        dialogs->trackAnswer = std::vector<std::int64_t>{0};
+        form->AddDroppedFiles({drop[1]}); // E02's track 0: English
+        test::WriteFile(dir->File("E02.mkv"), test::BuildMatroska({chi, eng}, {{0, 0, 1000, "x"}}));
+        const std::size_t notices = dialogs->infos.size();
+        form->actbtnClick();
+        QTRY_VERIFY_WITH_TIMEOUT(dialogs->infos.size() > notices, 30000);
+        QCOMPARE(form->Queue().Get(0)->state, TaskState::Failed);
+        const std::string reason = form->Queue().Get(0)->failureReason;
+        QVERIFY2(reason.find("track 0 is now chi") != std::string::npos, reason.c_str());
+    }
+
     void aRealDropEventQueuesLocalFiles() {
         auto form = MakeForm();
         QMimeData data;
@@ -362,6 +467,59 @@ class MainFormTest : public QObject {
         QCOMPARE(form->Queue().GetField(2, FormatIndex), std::string("0"));
         QCOMPARE(form->TemplateLine(),
                  WithTaskLineField(templateLine, CommandTemplate, "%0:s --behave=exit:4"));
+    }
+
+    void eachTaskHasItsOwnColours() {
+        auto form = MakeForm();
+        form->AddDroppedFiles({Subtitle("uhd.srt"), Subtitle("hd.srt"), Subtitle("small.srt")});
+        QCOMPARE(form->colourbox->currentText(), QString("SDR"));
+        QVERIFY(!form->whitebox->isEnabled()); // a white is for HDR10 alone
+        Select(*form, {0, 2});
+        form->colourbox->setCurrentIndex(form->colourbox->findText("HDR10"));
+        QVERIFY(form->whitebox->isEnabled());
+        QCOMPARE(form->whitebox->value(), 203);
+        form->whitebox->setValue(400);
+        Select(*form, {2});
+        form->lbox->setCurrentIndex(1); // 720P: no HDR10 there
+        for (const std::size_t i : {0, 2}) {
+            QCOMPARE(form->Queue().GetField(i, Colour), std::string("hdr10"));
+            QCOMPARE(form->Queue().GetField(i, White), std::string("400"));
+        }
+        QCOMPARE(form->Queue().GetField(1, Colour), std::string("sdr"));
+        QCOMPARE(form->Queue().GetField(1, White), std::string("203"));
+        QCOMPARE(form->TemplateLine(), BuildTaskLine("", TaskControls{}));
+        // Said in the settings and on the row, as a pair discs do not use is.
+        QVERIFY(form->hdrwarn->isVisibleTo(form.get()));
+        QVERIFY(form->hdrwarn->text().contains("a 720P task fails"));
+        QCOMPARE(form->tasklist->item(2)->data(kTagRole).toString(), QString("720P  23.976  HDR"));
+        QVERIFY(form->tasklist->item(2)->data(kTagWarnRole).toBool());
+        QVERIFY(form->tasklist->item(2)->toolTip().contains("1080P only"));
+        QCOMPARE(form->tasklist->item(0)->data(kTagRole).toString(), QString("1080P  23.976  HDR"));
+        QVERIFY(!form->tasklist->item(0)->data(kTagWarnRole).toBool());
+        Select(*form, {1});
+        QCOMPARE(form->colourbox->currentText(), QString("SDR"));
+        QVERIFY(!form->whitebox->isEnabled());
+        QVERIFY(!form->hdrwarn->isVisibleTo(form.get()));
+        QCOMPARE(form->tasklist->item(1)->data(kTagRole).toString(), QString("1080P  23.976"));
+
+        // The preview draws as authored and says what the task makes.
+        Select(*form, {0});
+        form->previewmClick();
+        QVERIFY(form->previewForm->colourlabel->isVisibleTo(form->previewForm));
+        QVERIFY(form->previewForm->colourlabel->text().contains("white of 400 cd/m²"));
+        Select(*form, {1});
+        form->previewmClick();
+        QVERIFY(!form->previewForm->colourlabel->isVisibleTo(form->previewForm));
+        delete form->previewForm;
+
+        // The 1080P ones convert; the 720P one fails with its reason, kept in the list.
+        form->actbtnClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!dialogs->infos.empty(), 30000);
+        QCOMPARE(form->tasklist->count(), 1);
+        QCOMPARE(form->Queue().Get(0)->path, dir->File("small.srt"));
+        QCOMPARE(form->Queue().Get(0)->state, TaskState::Failed);
+        QVERIFY(form->Queue().Get(0)->failureReason.find("made for 1080P only") !=
+                std::string::npos);
     }
 
     void theQueueIsKeptAcrossARestart() {
@@ -825,8 +983,9 @@ class MainFormTest : public QObject {
         const auto yes = [] { return QCoreApplication::translate("QPlatformTheme", "&Yes"); };
         const QString shipped = QFileInfo(PELLDRIN_RENDER).dir().filePath("translations");
         QVERIFY(QDir().mkpath(QString::fromStdString(dir->File("prog/translations"))));
-        QVERIFY(QFile::copy(shipped + "/qtbase_zh_CN.qm",
-                            QString::fromStdString(dir->File("prog/translations/qtbase_zh_CN.qm"))));
+        QVERIFY(
+            QFile::copy(shipped + "/qtbase_zh_CN.qm",
+                        QString::fromStdString(dir->File("prog/translations/qtbase_zh_CN.qm"))));
         german.replace(german.find("Name=\"Deutsch\""), 14, "Name=\"Deutsch\" QtLocale=\"zh_CN\"");
         test::WriteFile(dir->File("prog/lang/Deutsch.xml"), german);
         items[0]->trigger();

@@ -1,5 +1,7 @@
 #include "batch/BatchWorker.h"
 #include "base/FileSystem.h"
+#include "base/PathText.h"
+#include "batch/TrackSubtitle.h"
 #include "support/BatchTasks.h"
 #include "support/RecordingHost.h"
 #include "support/TempDir.h"
@@ -7,11 +9,13 @@
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
+#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <thread>
 
 using namespace pelldrin;
 using namespace std::chrono_literals;
@@ -447,4 +451,109 @@ TEST_F(BatchFixture, AStoppedTaskLeavesNoTemporaryFiles) {
     ASSERT_TRUE(host.WaitForIdle());
     EXPECT_FALSE(FileExists(leftover));
     EXPECT_TRUE(FileExists(own));
+}
+
+namespace {
+
+// Reads a "release" as the window's Matroska reader would: writes the track's subtitle and a
+// font, or fails, or waits for the stop, as told.
+struct StandInTrackReader : ITrackReader {
+    enum class Behave { Write, Fail, WaitForStop } behave = Behave::Write;
+    std::atomic<int> reads{0};
+
+    std::string SubtitleName(const std::string& release, const TaskTrack& track) const override {
+        return StripExtension(FileNamePart(release)) + ".track" + std::to_string(track.number) +
+               ".ass";
+    }
+    Reading Read(const std::string& release, const TaskTrack& track, const std::string& folder,
+                 const TrackReadCallbacks& callbacks) override {
+        ++reads;
+        if (callbacks.progress) {
+            callbacks.progress(1, 4);
+        }
+        if (behave == Behave::Fail) {
+            throw std::runtime_error("\"" + release + "\" is cut short");
+        }
+        while (behave == Behave::WaitForStop) {
+            if (callbacks.stop()) {
+                throw TrackReadStopped();
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        const std::string path = JoinPath(folder, SubtitleName(release, track));
+        test::WriteFile(path, "[Events]\nDialogue: 0,0:00:01.00,0:00:04.00,Default,,0,0,0,,Hi\n");
+        CreateFolders(JoinPath(folder, "fonts"));
+        test::WriteFile(JoinPath(folder, "fonts/a.ttf"), "font");
+        return {path, {"\"" + release + "\": the attachment notes.txt is no font"}};
+    }
+};
+
+} // namespace
+
+TEST_F(BatchFixture, AReleasesTrackIsReadIntoItsTaskFolderOnceThenConvertedAsAFile) {
+    StandInTrackReader reader;
+    inputs.trackReader = &reader;
+    CreateFolders(dir.File("s1"));
+    CreateFolders(dir.File("s2"));
+    const std::string release = dir.File("s1/Show.mkv");
+    test::WriteFile(release, "release one");
+    test::WriteFile(dir.File("s2/Show.mkv"), "release two");
+    TaskControls c;
+    c.commandTemplate = "%0:s --behave=ok -t %1:s -v %2:s -f %3:s";
+    c.makeSup = false;
+    c.firstBlack = c.endBlack = false;
+    const std::string line = BuildTaskLine("", c);
+    const TaskTrack track{2, "chi", "简体", "S_TEXT/ASS"};
+    queue.AddFile(release, line, track);
+    queue.AddFile(dir.File("s2/Show.mkv"), line, track); // same name: a folder of its own
+    TBatchRun run(queue, host);
+    run.Start(inputs);
+    ASSERT_TRUE(host.WaitForIdle());
+    EXPECT_EQ(reader.reads, 2);
+    EXPECT_EQ(CountEvents(dir.File("out/Show.track2/Show.track2.xml")), 3);
+    EXPECT_EQ(CountEvents(dir.File("out/Show.track2 (2)/Show.track2.xml")), 3);
+    EXPECT_TRUE(FileExists(dir.File("out/Show.track2/fonts/a.ttf")));
+    // The reading's warning stays with the converted row.
+    ASSERT_EQ(queue.Count(), 2u);
+    EXPECT_EQ(queue.Get(0)->state, TaskState::Converted);
+    EXPECT_EQ(queue.Get(0)->folder, dir.File("out/Show.track2"));
+    EXPECT_NE(queue.Get(0)->warnings.at(0).find("notes.txt is no font"), std::string::npos);
+
+    // Once read (by a preview, say), the same release is not read again, and its warnings
+    // come back; a changed release is read again into the same folder.
+    const TrackSubtitle again =
+        PrepareTrackSubtitle(reader, release, track, "", inputs.outputFolder, {});
+    EXPECT_TRUE(again.reused);
+    EXPECT_EQ(again.folderName, "Show.track2");
+    EXPECT_EQ(again.warnings, queue.Get(0)->warnings);
+    EXPECT_EQ(reader.reads, 2);
+    test::WriteFile(release, "release one, remuxed");
+    const TrackSubtitle changed =
+        PrepareTrackSubtitle(reader, release, track, "", inputs.outputFolder, {});
+    EXPECT_FALSE(changed.reused);
+    EXPECT_EQ(changed.folderName, "Show.track2");
+    EXPECT_EQ(reader.reads, 3);
+
+    // A release that cannot be read fails its task with the reason; a stop ends a reading.
+    queue.Clear();
+    reader.behave = StandInTrackReader::Behave::Fail;
+    const auto failing = queue.AddFile(dir.File("s1/Broken.mkv"), line, track).id;
+    test::WriteFile(dir.File("s1/Broken.mkv"), "x");
+    run.Start(inputs);
+    ASSERT_TRUE(host.WaitForIdle(2));
+    EXPECT_NE(host.ReasonFor(failing).find("Broken.mkv\" is cut short"), std::string::npos);
+    EXPECT_EQ(queue.Get(0)->state, TaskState::Failed);
+    reader.behave = StandInTrackReader::Behave::WaitForStop;
+    std::atomic<int> readingShown{-1};
+    host.onProgress = [&](std::uint64_t, int position, int maximum) {
+        if (maximum == 1000) { // the reading's share of the current file's bar
+            readingShown = position;
+            run.RequestStop();
+        }
+    };
+    run.Start(inputs);
+    ASSERT_TRUE(host.WaitForIdle(3));
+    EXPECT_EQ(readingShown, 250);
+    EXPECT_EQ(queue.Get(0)->state, TaskState::Stopped);
+    EXPECT_TRUE(run.Tick().has_value());
 }

@@ -19,6 +19,8 @@ TEST(QueueFile, EveryRowComesBackAsItWasKept) {
     q.AppendNew("/s/failed.srt", TaskControls{});
     q.AppendNew("/s/warned <&\">.srt", TaskControls{});
     q.AppendNew("/s/plain.ass", TaskControls{});
+    q.AddFile("/s/Show.mkv", BuildTaskLine("", TaskControls{}),
+              TaskTrack{3, "chi", "简体 \"中文\" <&>", "S_TEXT/ASS"});
     q.SetField(3, CommandTemplate, "%0:s -v %2:s \"quoted\"");
     q.SetField(3, StyleFile, "big.style");
     q.MarkRunning(0);
@@ -36,12 +38,15 @@ TEST(QueueFile, EveryRowComesBackAsItWasKept) {
         EXPECT_EQ(read.rows[i].failureReason, before[i].failureReason);
         EXPECT_EQ(read.rows[i].warnings, before[i].warnings);
         EXPECT_EQ(read.rows[i].folder, before[i].folder);
+        EXPECT_EQ(read.rows[i].track, before[i].track);
     }
     // The one that was running ended with the program that ran it.
     EXPECT_EQ(read.rows[0].state, TaskState::Stopped);
     EXPECT_EQ(read.rows[1].state, TaskState::Failed);
     EXPECT_EQ(read.rows[2].state, TaskState::Converted);
     EXPECT_EQ(read.rows[3].state, TaskState::Queued);
+    EXPECT_FALSE(read.rows[3].track.has_value());
+    EXPECT_EQ(read.rows[4].track->number, 3); // a release's track is kept with its row
     EXPECT_TRUE(LoadQueueFile(dir.File("none.xml")).rows.empty());
 }
 
@@ -49,8 +54,8 @@ TEST(QueueFile, MissingSettingsTakeDefaultsAndUnknownAttributesAreIgnored) {
     test::TempDir dir;
     const std::string path = dir.File("queue.xml");
     test::WriteFile(path, "<PelldrinQueue Version=\"9\">"
-                          "<Task Path=\"/s/a_x.ass\" Rate=\"2\" Colour=\"HDR10\" State=\"odd\">"
-                          "<Track Number=\"3\"/></Task>"
+                          "<Task Path=\"/s/a_x.ass\" Rate=\"2\" Shade=\"HDR\" State=\"odd\">"
+                          "<Sheet Number=\"3\"/></Task>"
                           "<Task Path=\"/s/b.srt\" State=\"converted\"/></PelldrinQueue>");
     const QueueFileRead read = LoadQueueFile(path);
     ASSERT_TRUE(read.error.empty()) << read.error;
@@ -58,6 +63,9 @@ TEST(QueueFile, MissingSettingsTakeDefaultsAndUnknownAttributesAreIgnored) {
     TaskControls defaults;
     defaults.rateIndex = 2;
     EXPECT_EQ(read.rows[0].taskLine, BuildTaskLine("/s/a_x.ass", defaults));
+    // Kept before tasks had a colour: SDR at the default white.
+    EXPECT_EQ(TaskLineField(read.rows[0].taskLine, Colour), "sdr");
+    EXPECT_EQ(TaskLineField(read.rows[0].taskLine, White), "203");
     EXPECT_EQ(read.rows[0].state, TaskState::Queued);
     // Converted with no warnings to read: it waits to be converted again.
     EXPECT_EQ(read.rows[1].state, TaskState::Queued);
@@ -68,7 +76,8 @@ TEST(QueueFile, AnUnreadableFileIsSetAsideNeverOverwritten) {
     const std::string path = dir.File("queue.xml");
     for (const std::string broken :
          {"<PelldrinQueue><Task Path=\"/a.ass\"", "<Other/>",
-          "<PelldrinQueue><Task Path=\"/a.ass\" Command=\"a|b\"/></PelldrinQueue>"}) {
+          "<PelldrinQueue><Task Path=\"/a.ass\" Command=\"a|b\"/></PelldrinQueue>",
+          "<PelldrinQueue><Task Path=\"/a.mkv\"><Track Number=\"x\"/></Task></PelldrinQueue>"}) {
         test::WriteFile(path, broken);
         const QueueFileRead read = LoadQueueFile(path);
         EXPECT_TRUE(read.rows.empty());

@@ -6,7 +6,7 @@
 
 using namespace pelldrin;
 
-TEST(TaskLine, BuildsEightFieldsFromTheControls) {
+TEST(TaskLine, BuildsTenFieldsFromTheControlsAndReadsRecordsOfEight) {
     TaskControls c;
     c.formatIndex = 3;
     c.rateIndex = 2;
@@ -14,12 +14,28 @@ TEST(TaskLine, BuildsEightFieldsFromTheControls) {
     c.firstBlack = true;
     c.styleFile = "big.style";
     c.endBlack = false;
-    EXPECT_EQ(BuildTaskLine("/subs/Show_chs_v2.ass", c),
-              "3|2|0|1|%0:s -t %1:s -l zho -v %2:s -f %3:s -a1 -p1 -b1 -m3|chs|big.style|0");
-    // No style: the tag, two "|" in a row and the end flag.
+    c.colour = kHdr10Colour;
+    c.white = 400;
+    EXPECT_EQ(BuildTaskLine("/subs/Show_chs_v2.ass", c), "3|2|0|1|%0:s -t %1:s -l zho -v %2:s -f "
+                                                         "%3:s -a1 -p1 -b1 -m3|chs|big.style|0|"
+                                                         "hdr10|400");
+    // No style: the tag, two "|" in a row and the end flag; SDR at 203 unless chosen.
     TaskControls d;
     EXPECT_EQ(BuildTaskLine("/subs/Show.ass", d),
-              "0|0|1|1|%0:s -t %1:s -l zho -v %2:s -f %3:s -a1 -p1 -b1 -m3|||1");
+              "0|0|1|1|%0:s -t %1:s -l zho -v %2:s -f %3:s -a1 -p1 -b1 -m3|||1|sdr|203");
+
+    // A record kept before tasks had a colour is an SDR task at 203, and stays readable
+    // through every way a record is read and changed.
+    const std::string old = "1|2|0|1|%0:s|x|s.style|0";
+    EXPECT_EQ(TaskLineField(old, Colour), "sdr");
+    EXPECT_EQ(TaskLineField(old, White), "203");
+    EXPECT_EQ(TaskLineField(old, EndBlack), "0");
+    EXPECT_EQ(WithTaskLineField(old, FormatIndex, "0"), "0|2|0|1|%0:s|x|s.style|0|sdr|203");
+    TaskQueue q;
+    q.Append("/a.ass", old);
+    q.SetField(0, Colour, kHdr10Colour);
+    EXPECT_EQ(q.Get(0)->taskLine, "1|2|0|1|%0:s|x|s.style|0|hdr10|203");
+    EXPECT_THROW(TaskLineField("1|2|0|1|%0:s|x|s.style|0|sdr", Colour), TaskLineError);
 }
 
 TEST(TaskLine, NameTagIsTheSecondUnderscorePiece) {
@@ -41,7 +57,7 @@ TEST(TaskLine, RefusesABarInAField) {
     EXPECT_THROW(q.SetField(0, CommandTemplate, "a|b"), TaskLineError);
     EXPECT_EQ(q.GetField(0, CommandTemplate), kDefaultCommandTemplate);
     EXPECT_THROW(q.Append("/b.ass", "1|2|3"), TaskLineError);
-    EXPECT_THROW(q.GetField(0, 8), TaskLineError);
+    EXPECT_THROW(q.GetField(0, kTaskFieldCount), TaskLineError);
     EXPECT_THROW(q.GetField(1, 0), std::out_of_range);
 }
 
@@ -127,6 +143,20 @@ TEST(TaskQueue, AFileIsListedOnceAndAConvertedOneWaitsAgainWithItsSettings) {
     EXPECT_EQ(q.Get(0)->state, TaskState::Queued);
     EXPECT_TRUE(q.Get(0)->warnings.empty());
     EXPECT_EQ(q.GetField(0, FormatIndex), "1");
+
+    // A release's tracks: one row per track, each listed once, named in the row.
+    const TaskTrack chinese{3, "chi", "简体中文", "S_TEXT/ASS"};
+    const TaskTrack english{4, "eng", "", "S_TEXT/UTF8"};
+    EXPECT_EQ(q.AddFile("/s/Show.mkv", templateLine, chinese).outcome,
+              TaskQueue::AddOutcome::Added);
+    EXPECT_EQ(q.AddFile("/s/Show.mkv", templateLine, english).outcome,
+              TaskQueue::AddOutcome::Added);
+    EXPECT_EQ(q.AddFile("/s/Show.mkv", templateLine, chinese).outcome,
+              TaskQueue::AddOutcome::AlreadyQueued);
+    ASSERT_EQ(q.Count(), 3u);
+    EXPECT_EQ(RowText(*q.Get(1)), "/s/Show.mkv \u2014 track 3, chi, 简体中文");
+    EXPECT_EQ(RowText(*q.Get(2)), "/s/Show.mkv \u2014 track 4, eng");
+    EXPECT_EQ(RowText(*q.Get(0)), "/s/Ep_chs.ass");
 }
 
 TEST(TaskQueue, AppendsFromTwoThreadsLoseNothing) {

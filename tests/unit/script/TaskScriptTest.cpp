@@ -86,6 +86,17 @@ TEST_F(TaskScriptFixture, EveryFormatAndRate) {
     }
 }
 
+TEST_F(TaskScriptFixture, AnHdr10TaskAsksForItsColoursBeforeTheOutputs) {
+    const std::string source = Subtitle("clip.ass", kTenSecondsAss);
+    const std::string sdr = Build(source, Line("0", "0", "1")).commandLine;
+    // An SDR task's command line is what it was before tasks had a colour, whatever its white.
+    EXPECT_EQ(Build(source, Line("0", "0", "1") + "|sdr|500").commandLine, sdr);
+    EXPECT_EQ(sdr.find("--colour"), std::string::npos);
+    std::string hdr = sdr;
+    hdr.insert(hdr.find(" -o "), " --colour hdr10 --white 400");
+    EXPECT_EQ(Build(source, Line("0", "0", "1") + "|hdr10|400").commandLine, hdr);
+}
+
 TEST_F(TaskScriptFixture, PlainFormHasOneOutputAndKeepsTheName) {
     const std::string name = "\xE5\xAD\x97\xE5\xB9\x95";
     const std::string source = Subtitle(name + ".ass");
@@ -215,6 +226,13 @@ TEST_F(TaskScriptFixture, BadRecordsAreRefusedBeforeAnythingIsWritten) {
         {Line("0", "0", "0", "%0:s %4:s"), "argument 4"},
         {Line("0", "0", "0", "%0:s %x"), "unknown directive"},
         {Line("0", "0", "0", "%0:s 50%"), "ends inside"},
+        {Line("0", "0", "0") + "|HDR|203", "colour \"HDR\""},
+        {Line("0", "0", "0") + "|hdr10|79", "white of 79 cd/m2"},
+        {Line("0", "0", "0") + "|hdr10|1001", "white of 1001 cd/m2"},
+        {Line("0", "0", "0") + "|hdr10|", "subtitle white \"\""},
+        // HDR10 pictures are a UHD disc's 1920x1080 graphics: another format fails here.
+        {Line("1", "0", "0") + "|hdr10|203", "format is 720P"},
+        {Line("5", "0", "0") + "|hdr10|203", "format is 1080i"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);

@@ -51,7 +51,9 @@ std::vector<std::pair<std::string, std::string>> CaptionsOf(const std::string& p
                                                           {"L032", "File"},
                                                           {"L033", "Add files..."},
                                                           {"L034", "Add folder..."},
-                                                          {"L035", "(no style)"}}) {
+                                                          {"L035", "(no style)"},
+                                                          {"L036", "Colour:"},
+                                                          {"L037", "White:"}}) {
         expected.emplace_back(key, text);
     }
     return expected;
