@@ -283,6 +283,7 @@ void TMainform::SaveQueue(bool tellInBox) {
 TaskRowTexts TMainform::RowTexts() const {
     TaskRowTexts texts;
     texts.stopped = Q(Msg("C040"));
+    texts.track = Q(Msg("C061"));
     texts.pairWarning = [this](const QString& format, const QString& rate) {
         return Q(Format("C035", {S(format), S(rate)}));
     };
@@ -667,10 +668,10 @@ void TMainform::AddTask(const std::string& path, const std::optional<TaskTrack>&
         case TaskQueue::AddOutcome::Added:
             break;
         case TaskQueue::AddOutcome::AlreadyQueued:
-            report.duplicates.push_back(RowText(named));
+            report.duplicates.push_back(RowText(named, Msg("C061")));
             break;
         case TaskQueue::AddOutcome::Requeued:
-            report.requeued.push_back(RowText(named));
+            report.requeued.push_back(RowText(named, Msg("C061")));
             break;
         }
     } catch (const std::exception& e) {
@@ -1082,7 +1083,7 @@ void TMainform::previewmClick() {
         }
     }
     // The row's text but for the file's folder: the name, and a release's track.
-    const std::string shownName = FileNamePart(path) + RowText(*task).substr(path.size());
+    const std::string shownName = FileNamePart(path) + RowText(*task, Msg("C061")).substr(path.size());
     PreviewTexts texts{Q(Format("C021", {shownName})), Q(Msg("C022")), Q(Msg("C023")), QString(),
                        [this](int percent) { return Q(Format("C059", {std::int64_t{percent}})); }};
     // The renderer draws the preview as authored whatever the task's colours: say so.

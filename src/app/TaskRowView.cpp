@@ -1,5 +1,6 @@
 #include "app/TaskRowView.h"
 
+#include "app/QtText.h"
 #include "base/TextHelpers.h"
 #include "base/VideoFormats.h"
 #include "script/TaskScript.h"
@@ -13,10 +14,6 @@
 namespace pelldrin {
 
 namespace {
-
-QString Q(const std::string& text) {
-    return QString::fromStdString(text);
-}
 
 const QColor kFailedColour(170, 0, 0);
 const QColor kWarnedColour(150, 95, 0);
@@ -48,7 +45,7 @@ QString RowTag::Text() const {
 }
 
 void ShowTaskRow(QListWidgetItem* item, const TaskEntry& entry, const TaskRowTexts& texts) {
-    const QString text = Q(RowText(entry));
+    const QString text = Q(RowText(entry, S(texts.track)));
     if (item->text() != text) {
         item->setText(text);
     }

@@ -25,6 +25,7 @@ enum TaskRowRole : int {
 // The texts a row's tooltip may add, in the window's language.
 struct TaskRowTexts {
     QString stopped;                                                    // a stopped row's note
+    QString track = QStringLiteral("track"); // the word naming a release's track in the row
     std::function<QString(const QString&, const QString&)> pairWarning; // format, rate
     std::function<QString(const QString&)> hdrWarning; // a format HDR10 cannot have
 };

@@ -4,12 +4,13 @@
 
 namespace pelldrin {
 
-std::string RowText(const TaskEntry& entry) {
+std::string RowText(const TaskEntry& entry, std::string_view trackWord) {
     if (!entry.track) {
         return entry.path;
     }
     const TaskTrack& track = *entry.track;
-    std::string text = entry.path + " \u2014 track " + std::to_string(track.number);
+    std::string text =
+        entry.path + " \u2014 " + std::string(trackWord) + " " + std::to_string(track.number);
     for (const std::string* part : {&track.language, &track.name}) {
         if (!part->empty()) {
             text += ", " + *part;

@@ -13,6 +13,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pelldrin {
@@ -50,8 +51,9 @@ struct TaskEntry {
 };
 
 // The text a row shows for its entry: the path, and for a release's track its number,
-// language and name ("/s/Show.S01E01.mkv — track 3, chi, 简体中文").
-std::string RowText(const TaskEntry& entry);
+// language and name ("/s/Show.S01E01.mkv — track 3, chi, 简体中文"), "track" in the
+// window's language.
+std::string RowText(const TaskEntry& entry, std::string_view trackWord = "track");
 
 class TaskQueue {
   public:

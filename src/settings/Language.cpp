@@ -92,6 +92,7 @@ const std::vector<std::pair<std::string, std::string>>& BuiltInMessages() {
                  "tracks are added:"},
         {"C059", "Reading the track out of the Matroska file: %d%%"},
         {"C060", "No track of these files matches the checked ones; they were not added:"},
+        {"C061", "track"},
     };
     return messages;
 }

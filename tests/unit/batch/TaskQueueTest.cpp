@@ -156,6 +156,7 @@ TEST(TaskQueue, AFileIsListedOnceAndAConvertedOneWaitsAgainWithItsSettings) {
     ASSERT_EQ(q.Count(), 3u);
     EXPECT_EQ(RowText(*q.Get(1)), "/s/Show.mkv \u2014 track 3, chi, 简体中文");
     EXPECT_EQ(RowText(*q.Get(2)), "/s/Show.mkv \u2014 track 4, eng");
+    EXPECT_EQ(RowText(*q.Get(1), "轨道"), "/s/Show.mkv \u2014 轨道 3, chi, 简体中文");
     EXPECT_EQ(RowText(*q.Get(0)), "/s/Ep_chs.ass");
 }
 
