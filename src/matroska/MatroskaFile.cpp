@@ -200,16 +200,7 @@ class OpenFile {
         if (opened < 0) {
             context_ = nullptr; // freed by FFmpeg
             watch_.context = nullptr;
-            if (watch_.failure) {
-                std::rethrow_exception(watch_.failure);
-            }
-            if (watch_.stopped) {
-                throw MatroskaError(MatroskaFault::Stopped,
-                                    Quoted(path) + ": the reading was stopped");
-            }
-            if (watch_.overBudget) {
-                throw MatroskaError(MatroskaFault::OverLimit, OverHeadLimit(limits));
-            }
+            ThrowWatched(limits);
             if (Mentions(kCutShort)) {
                 throw MatroskaError(MatroskaFault::NotMatroska,
                                     Quoted(path) + " ends inside its head (it is cut short)" +
@@ -237,14 +228,7 @@ class OpenFile {
             // FFmpeg may open a file whose attachments it could not all read.
             avformat_close_input(&context_);
             watch_.context = nullptr;
-            if (watch_.failure) {
-                std::rethrow_exception(watch_.failure);
-            }
-            if (watch_.stopped) {
-                throw MatroskaError(MatroskaFault::Stopped,
-                                    Quoted(path) + ": the reading was stopped");
-            }
-            throw MatroskaError(MatroskaFault::OverLimit, OverHeadLimit(limits));
+            ThrowWatched(limits);
         }
         const std::int64_t size = avio_size(context_->pb);
         watch_.total = size > 0 ? size : 0;
@@ -275,6 +259,21 @@ class OpenFile {
         }
         messages_.clear();
         return out;
+    }
+
+    // Throws what the watch saw while the head was read, if anything: a callback's failure,
+    // a stop, or a head over its budget.
+    void ThrowWatched(const MatroskaLimits& limits) const {
+        if (watch_.failure) {
+            std::rethrow_exception(watch_.failure);
+        }
+        if (watch_.stopped) {
+            throw MatroskaError(MatroskaFault::Stopped,
+                                Quoted(path_) + ": the reading was stopped");
+        }
+        if (watch_.overBudget) {
+            throw MatroskaError(MatroskaFault::OverLimit, OverHeadLimit(limits));
+        }
     }
 
     std::string OverHeadLimit(const MatroskaLimits& limits) const {
