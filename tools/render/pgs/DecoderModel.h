@@ -54,6 +54,10 @@ std::int64_t DecodeDuration(const SetWork& work);
 // after that segment's PTS.
 std::int64_t WindowsTicks(const std::vector<std::int64_t>& windows);
 
+// The most a set with windows may decode before its windows begin to be drawn: twice the
+// time to clear the plane, the worst case of an epoch start that a decoder is built for.
+std::int64_t MaxDecodeLead(std::int64_t planePixels);
+
 // A frame's start in ticks, rounded down so that it is never later than the video frame.
 std::int64_t FramePts(std::int64_t frame, std::int64_t rateNum, std::int64_t rateDen);
 
