@@ -1,6 +1,6 @@
-// The decoder model that a player follows: buffer limits, rates, the time a display set
-// takes to decode, and the input buffer that the stream fills. The encoder plans with it and
-// the stream checker judges with it.
+// The decoder model that a player follows, as the encoder plans with it: buffer limits, rates,
+// the time a display set takes to decode, and the input buffer that the stream fills. (The
+// stream checker reads the model on its own, so that the two readings meet.)
 #pragma once
 
 #include <cstddef>
