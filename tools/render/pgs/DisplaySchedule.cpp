@@ -82,14 +82,16 @@ void DisplayScheduler::Schedule(const std::vector<Picture>& pictures, const std:
             slot.picture = &pictures[i];
             slot.clearFrame = chainEnds[i];
             Prepare(slot, context);
-            ++report_.pictures;
+            if (report_.pictures++ == 0) {
+                report_.firstFrame = slot.picture->inFrame;
+            }
             std::int64_t frame = 0, dts = 0;
             if (Place(slot, frame, dts)) {
                 WritePicture(slot, Pts(frame), dts);
                 if (frame == slot.picture->inFrame) {
                     ++report_.onTime;
                 } else {
-                    report_.lateFrames.push_back(slot.picture->inFrame);
+                    report_.late.push_back({slot.picture->inFrame, frame});
                 }
             } else {
                 report_.leftOutFrames.push_back(slot.picture->inFrame);

@@ -65,22 +65,43 @@ std::string FrameRanges(const std::vector<std::int64_t>& frames) {
 } // namespace
 
 std::string DescribeReport(const SupReport& report) {
-    const auto frames = [](const std::vector<std::int64_t>& list) {
-        std::string text = list.size() == 1 ? "frame " : "frames ";
-        text += FrameRanges(list);
-        return text;
-    };
-    std::string text;
+    std::vector<std::string> parts;
     if (const std::size_t n = report.leftOutFrames.size(); n > 0) {
-        text = "left out " + std::to_string(n) + " of " + std::to_string(report.pictures) +
-               (report.pictures == 1 ? " picture" : " pictures") +
-               " that a player could not decode in time, at " + frames(report.leftOutFrames);
+        parts.push_back("left out " + std::to_string(n) + " of " + std::to_string(report.pictures) +
+                        (report.pictures == 1 ? " picture" : " pictures") +
+                        " that a player could not decode in time, at " +
+                        (n == 1 ? "frame " : "frames ") + FrameRanges(report.leftOutFrames));
     }
-    if (const std::size_t n = report.lateFrames.size(); n > 0) {
-        text += (text.empty() ? "" : "; ") + std::string("showed ") + std::to_string(n) +
-                (n == 1 ? " picture a few frames late so that a player can decode it, at "
-                        : " pictures a few frames late so that a player can decode them, from ") +
-                frames(report.lateFrames);
+    // Said as a user sees it: when each late picture comes on screen.
+    auto late = report.late.begin();
+    if (late != report.late.end() && late->due == report.firstFrame) {
+        parts.push_back("the first subtitle starts at frame " + std::to_string(late->due) +
+                        ", before a player can have decoded it, so it shows from frame " +
+                        std::to_string(late->shown));
+        ++late;
+    }
+    if (const auto n = static_cast<std::size_t>(report.late.end() - late); n == 1) {
+        parts.push_back("a picture starts at frame " + std::to_string(late->due) +
+                        ", before a player can have decoded it, so it shows from frame " +
+                        std::to_string(late->shown));
+    } else if (n > 1) {
+        std::string list;
+        for (std::size_t i = 0; i < n; ++i, ++late) {
+            if (i == kReportedRanges) {
+                list += ", ...";
+                break;
+            }
+            list += (i == 0 ? "frame " : ", ") + std::to_string(late->due) +
+                    (i == 0 ? " shows from " : " from ") + std::to_string(late->shown);
+        }
+        parts.push_back(std::to_string(n) +
+                        " pictures start before a player can have decoded them, so each shows a "
+                        "few frames later (" +
+                        list + ")");
+    }
+    std::string text;
+    for (const std::string& part : parts) {
+        text += (text.empty() ? "" : "; ") + part;
     }
     return text;
 }
