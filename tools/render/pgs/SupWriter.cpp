@@ -21,7 +21,7 @@ namespace {
 constexpr std::size_t kFlushBytes = 1 << 20;
 // Pixels held for planning before a group is written even without a pause. A group is planned
 // and written while the next one gathers, so the writer holds up to two.
-constexpr std::size_t kGroupBytes = std::size_t{32} << 20;
+constexpr std::size_t kGroupBytes = std::size_t{24} << 20;
 // Ranges of frames named in a report.
 constexpr std::size_t kReportedRanges = 12;
 
