@@ -199,6 +199,22 @@ TEST(SupCheck, EachBrokenRuleIsReportedWithItsSet) {
              s.sets[3].paletteId = 3;
          }},
         {"ends with a picture on screen", 3, [](HandStream& s) { s.sets.pop_back(); }},
+        {"the plane size changes", 4, [](HandStream& s) { s.sets[3].planeWidth = 1280; }},
+        // 5,832 ticks clear a 1920x1080 plane: an epoch start decoding that little ahead has
+        // no time left for its object and window.
+        {"leaves no time to clear the plane", 1,
+         [](HandStream& s) { s.sets[0].dts = 90000 - 5832; }},
+        // Sets that show nothing, each defining one more palette id: the ninth id is one
+        // more than an epoch holds.
+        {"more than 8 palette ids", 11,
+         [](HandStream& s) {
+             for (unsigned id = 1; id <= 8; ++id) {
+                 DisplaySetOut empty = s.Set(100000 + 5000 * id, kNormal);
+                 empty.paletteId = id;
+                 empty.palette = &s.palette;
+                 s.sets.insert(s.sets.end() - 1, empty);
+             }
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
