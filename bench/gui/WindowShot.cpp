@@ -20,6 +20,12 @@ class NoDialogs : public pelldrin::IDialogs {
     void ShowInfo(const std::string&, const std::string&) override { done = true; }
     bool AskYesNo(const std::string&, const std::string&) override { return false; }
     std::string ChooseFolder(const std::string&, const std::string&) override { return {}; }
+    void CloseQuestions() override {}
+    bool OpenFolder(const std::string&) override { return false; }
+    std::vector<std::string> ChooseFiles(const std::string&, const std::string&,
+                                         const std::string&) override {
+        return {};
+    }
     bool done = false;
 };
 } // namespace

@@ -185,9 +185,19 @@ double RunBaseline(const std::string& folder, const std::string& subtitle, long 
 
 } // namespace
 
-// "--dialogue-only" runs the first part alone, for a profiler. Files go to TMPDIR (or
-// /tmp); the system time shows what creating them costs there.
+// "--dialogue-only" runs the first part alone, for a profiler; "--write-dialogue FOLDER"
+// writes its subtitle file and script there (dialogue.ass, dialogue.avs) for timing tools
+// that run the program whole. Files go to TMPDIR (or /tmp); the system time shows what
+// creating them costs there.
 int main(int argc, char** argv) {
+    if (argc > 2 && std::strcmp(argv[1], "--write-dialogue") == 0) {
+        const std::string folder = argv[2];
+        fs::create_directories(folder);
+        const double end = WriteDialogue(folder + "/dialogue.ass", 2000, 0, 7);
+        WriteScript(folder + "/dialogue.avs", folder + "/dialogue.ass",
+                    static_cast<long long>(end * 24000 / 1001) + 48);
+        return 0;
+    }
     const bool dialogueOnly = argc > 1 && std::strcmp(argv[1], "--dialogue-only") == 0;
     const fs::path root =
         fs::temp_directory_path() / ("pelldrin-render-bench-" + std::to_string(::getpid()));

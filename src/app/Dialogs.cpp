@@ -48,6 +48,17 @@ std::string QtDialogs::ChooseFolder(const std::string& initialFolder, const std:
     return folder.toStdString();
 }
 
+std::vector<std::string> QtDialogs::ChooseFiles(const std::string& initialFolder,
+                                                const std::string& title,
+                                                const std::string& filter) {
+    std::vector<std::string> files;
+    for (const QString& file :
+         QFileDialog::getOpenFileNames(parent_, Q(title), Q(initialFolder), Q(filter))) {
+        files.push_back(file.toStdString());
+    }
+    return files;
+}
+
 bool QtDialogs::OpenFolder(const std::string& folder) {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(Q(folder)));
 }

@@ -28,6 +28,11 @@ class IDialogs {
                                      const std::string& title) = 0;
     // Shows the folder in the platform's file manager; false when that cannot be done.
     virtual bool OpenFolder(const std::string& folder) = 0;
+    // The file chooser for several files at once, opened at initialFolder and showing the
+    // files that filter names ("Subtitles (*.ass *.srt)"); empty when cancelled.
+    virtual std::vector<std::string> ChooseFiles(const std::string& initialFolder,
+                                                 const std::string& title,
+                                                 const std::string& filter) = 0;
 };
 
 // The real dialogs, owned by a parent window.
@@ -40,6 +45,8 @@ class QtDialogs : public IDialogs {
     void CloseQuestions() override;
     std::string ChooseFolder(const std::string& initialFolder, const std::string& title) override;
     bool OpenFolder(const std::string& folder) override;
+    std::vector<std::string> ChooseFiles(const std::string& initialFolder, const std::string& title,
+                                         const std::string& filter) override;
 
   private:
     QWidget* parent_;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/Dialogs.h"
+#include "app/TaskRowView.h"
 #include "batch/BatchWorker.h"
 #include "batch/TaskQueue.h"
 #include "settings/ConfigStore.h"
@@ -13,6 +14,7 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
@@ -34,6 +36,7 @@ class QProgressBar;
 class QPushButton;
 class QSystemTrayIcon;
 class QTimer;
+class QTranslator;
 class QVBoxLayout;
 
 namespace pelldrin {
@@ -55,11 +58,15 @@ class TMainform : public QMainWindow {
     TMainform(std::string programFolder, IDialogs* dialogs = nullptr, QWidget* parent = nullptr);
     ~TMainform() override;
 
-    // Queues the accepted files among paths, in order; every rejected file gets its own
-    // message. A folder adds its own subtitle files by name, with one message for the rest.
+    // Queues the accepted files among paths, in order. A folder adds its own subtitle files
+    // by name. One message afterwards lists what was refused (and why) and what was listed
+    // already; a converted row's file dropped again waits again, with its own settings.
     void AddDroppedFiles(const QStringList& paths);
 
     TaskQueue& Queue() { return queue_; }
+    // The TaskLine the next added file gets (its name tag aside): what the settings show
+    // while no row is selected.
+    const std::string& TemplateLine() const { return template_; }
     TBatchRun& Run() { return *run_; }
     const Settings& CurrentSettings() const { return settings_; }
     // The text of a message slot, with the built-in English text where the language file has none.
@@ -70,6 +77,7 @@ class TMainform : public QMainWindow {
     void actbtnClick();
     void brkbtnClick();
     void Timer1Timer();
+    // Shows the selected rows' settings (the first one's), or the template without a selection.
     void tasklistClick();
     void lboxChange();
     void FPSboxChange();
@@ -78,8 +86,13 @@ class TMainform : public QMainWindow {
     void CmdeditChange();
     void styleboxChange();
     void EnEndBlackClick();
+    // Removes the selected rows (also the Delete key).
     void deltaskmClick();
     void ClmClick();
+    // The file chooser (several files at once) and the folder chooser of the File menu; both
+    // start in the folder last added from.
+    void addfilesmClick();
+    void addfoldermClick();
     void plvboxChange();
     void closetcClick();
     void browsebtnClick();
@@ -108,8 +121,9 @@ class TMainform : public QMainWindow {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
-    class Host;
+    class Host; // carries the worker's reports onto the window's thread (BatchBridge.cpp)
     friend class Host;
+    std::unique_ptr<IBatchHost> MakeHost();
 
     void BuildControls();
     void BuildPathRow(QWidget* central, QVBoxLayout* top);
@@ -137,23 +151,48 @@ class TMainform : public QMainWindow {
     };
     std::string Format(const std::string& key, std::vector<FormatArg> args) const;
     void SetRunning(bool running);
-    TaskControls CurrentControls() const;
-    // The queue index of the selected row, if a row is selected.
-    std::optional<std::size_t> SelectedTask() const;
-    void SetSelectedField(int field, const std::string& value);
+
+    // The task settings: each control that edits a TaskLine field, read and written through
+    // one table (MainForm.cpp), so a new setting is one entry there.
+    void ShowSettings(const std::string& taskLine);
+    std::string SettingValue(int field) const;
+    // A control changed field: the selected rows take the value, or the template without a
+    // selection; never another row.
+    void SettingChanged(int field);
+    // Shows, under the settings, that discs do not use the shown format at the shown rate.
+    void UpdatePairWarning();
+    // The ids of the selected rows, in list order.
+    std::vector<std::uint64_t> SelectedIds() const;
+    // The first selected row's entry, queued or converted.
+    std::optional<TaskEntry> SelectedEntry() const;
     QListWidgetItem* RowOf(std::uint64_t id) const;
-    void AddRow(const TaskEntry& entry);
-    // Queued: plain; Failed: still queued, with the reason; Warned: converted and no longer
-    // queued, kept with its warnings.
-    enum class RowMark { Queued, Failed, Warned };
-    void MarkRow(QListWidgetItem* item, RowMark mark, const std::string& detail);
+
+    // The list follows the queue and the queue file is written: at once after the window's
+    // own changes, and once per turn of the event loop after the worker's.
+    void FlushModel();
+    void SyncRows();
+    // A failure is told in a box once; the closing window, having no owner for a box, says it
+    // on standard error.
+    void SaveQueue(bool tellInBox = true);
+    void RestoreQueue();
+    TaskRowTexts RowTexts() const;
+    // The texts that are no control's caption: Qt's own (buttons, choosers), the empty
+    // list's hint, the rows' tooltips and the pair warning, in the language shown.
+    void ApplyWindowTexts();
+    void ApplyQtTranslation();
     void ShowRunMessage(const std::string& message);
-    // Files that were not added because they are queued already.
-    using Duplicates = std::vector<std::string>;
-    void AddFolder(const std::string& folder, Duplicates& duplicates);
-    void AddTask(const std::string& path, Duplicates& duplicates);
-    // The path and TaskLine of a row's task, queued or converted.
-    std::optional<std::pair<std::string, std::string>> RowTask(const QListWidgetItem* item) const;
+
+    // What a drop did besides adding rows, told in one message.
+    struct DropReport {
+        std::vector<std::string> notSubtitles; // refused: not .ass, .ssa or .srt
+        std::vector<std::string> notLocal;     // refused: an address of another computer
+        std::vector<std::pair<std::string, std::vector<std::string>>> skipped; // per folder
+        std::vector<std::string> duplicates; // listed and waiting already
+        std::vector<std::string> requeued;   // converted rows that wait again
+    };
+    void AddFolder(const std::string& folder, DropReport& report);
+    void AddTask(const std::string& path, DropReport& report);
+    void TellDrop(const DropReport& report);
     // During a run, asks whether to stop it and quit (and stops it on Yes); true when the
     // program may end.
     bool ConfirmQuit();
@@ -165,13 +204,20 @@ class TMainform : public QMainWindow {
     IDialogs* dialogs_;
     Settings settings_;
     TaskQueue queue_;
-    std::unique_ptr<Host> host_;
+    std::unique_ptr<IBatchHost> host_;
     std::unique_ptr<TBatchRun> run_;
     LanguageTexts texts_;
     LanguageMenu menu_;
     bool quitting_ = false;
     std::optional<WindowPlace> place_; // the window's place while shown normally
     std::string lastRunMessage_;       // the run's last message, shown once per run
+    std::string template_;             // the TaskLine for the next added file
+    bool showing_ = false;             // the settings are being shown, not changed
+    std::atomic<bool> flushPending_{false};
+    bool saveQueue_ = true;     // false when an unreadable queue file could not be set aside
+    std::string lastSaveError_; // told once, until a save succeeds again
+    std::string lastAddFolder_; // where Add files... and Add folder... start
+    std::unique_ptr<QTranslator> qtTranslator_;
 
   public:
     // Controls, named as the window's layout names them (also their objectName).
@@ -179,7 +225,7 @@ class TMainform : public QMainWindow {
     QLabel* Pathlabel = nullptr;
     QLineEdit* Pathedit = nullptr;
     QPushButton* browsebtn = nullptr;
-    QListWidget* tasklist = nullptr;
+    TaskListWidget* tasklist = nullptr;
     QGroupBox* TntGroupBox1 = nullptr;
     QLabel* TntLabel1 = nullptr;
     QProgressBar* cprogbar = nullptr;
@@ -196,6 +242,7 @@ class TMainform : public QMainWindow {
     QCheckBox* ensupbox = nullptr;
     QCheckBox* EnEndBlack = nullptr;
     QCheckBox* EnFirstBlack = nullptr;
+    QLabel* pairwarn = nullptr; // a format and rate pair that discs do not use
     QLabel* Cmdlabel = nullptr;
     QLineEdit* Cmdedit = nullptr;
     QGroupBox* Group2 = nullptr;
@@ -215,6 +262,9 @@ class TMainform : public QMainWindow {
     QAction* showm = nullptr;
     QAction* quitm = nullptr;
     QMenuBar* mainmenu = nullptr;
+    QMenu* fileMenu = nullptr;
+    QAction* addfilesm = nullptr;
+    QAction* addfolderm = nullptr;
     QMenu* languageMenu = nullptr;
     QActionGroup* languageGroup = nullptr; // the language items; the applied one is checked
     QTimer* Timer1 = nullptr;

@@ -29,8 +29,8 @@ struct FrameRate {
     int timecodeBase = 0; // frames per second of the non-drop timecodes
 };
 
-// A task's FormatIndex is a position in this table; the formats past kTaskFormatCount are
-// accepted by the renderer only.
+// A task's FormatIndex is a position in this table (new formats are appended, so a stored
+// index keeps its meaning).
 inline constexpr std::array<VideoFormat, 6> kVideoFormats{{
     {"1080p", "1080P", 1920, 1080, 1920, 1080, ""},
     {"720p", "720P", 1280, 720, 1280, 720, ""},
@@ -39,10 +39,9 @@ inline constexpr std::array<VideoFormat, 6> kVideoFormats{{
     {"576i", "576i", 720, 576, 1024, 576, "LanczosResize(720,576)"},
     {"1080i", "1080i", 1920, 1080, 1920, 1080, ""},
 }};
-inline constexpr std::size_t kTaskFormatCount = 5;
+inline constexpr std::size_t kTaskFormatCount = kVideoFormats.size();
 
-// A task's RateIndex is a position in this table; the rates past kTaskRateCount are
-// accepted by the renderer only.
+// A task's RateIndex is a position in this table (appended to, like the formats).
 inline constexpr std::array<FrameRate, 6> kFrameRates{{
     {"23.976", "23.976", 23.976, 24000, 1001, 24},
     {"29.97", "29.970", 29.97, 30000, 1001, 30},
@@ -51,7 +50,7 @@ inline constexpr std::array<FrameRate, 6> kFrameRates{{
     {"50", "50", 50.0, 50, 1, 50},
     {"59.94", "59.94", 59.94, 60000, 1001, 60},
 }};
-inline constexpr std::size_t kTaskRateCount = 4;
+inline constexpr std::size_t kTaskRateCount = kFrameRates.size();
 
 // The format with this -v label, or nullptr.
 constexpr const VideoFormat* FindVideoFormat(std::string_view label) {
@@ -71,6 +70,42 @@ constexpr const FrameRate* FindFrameRate(std::string_view text) {
         }
     }
     return nullptr;
+}
+
+// The frame rates a Blu-ray disc carries each format at: the BD-ROM video formats (1080 lines
+// interlaced at 25 and 29.97 frames or progressive at 23.976 and 24; 720 lines progressive at
+// 23.976, 24, 50 and 59.94; 576 interlaced at 25; 480 interlaced at 29.97) and the 1080-line
+// progressive video of UHD discs at 50 and 59.94. Other pairs are accepted, with a warning:
+// a disc made from them will not play as the subtitles expect.
+struct DiscPair {
+    std::string_view format; // -v label
+    std::string_view rates;  // the -f texts, separated by blanks
+};
+inline constexpr std::array<DiscPair, 6> kDiscPairs{{
+    {"1080p", "23.976 24 50 59.94"},
+    {"1080i", "25 29.97"},
+    {"720p", "23.976 24 50 59.94"},
+    {"480p", ""},
+    {"480i", "29.97"},
+    {"576i", "25"},
+}};
+
+// Whether Blu-ray discs use this format at this rate.
+constexpr bool IsDiscPair(const VideoFormat& format, const FrameRate& rate) {
+    for (const auto& pair : kDiscPairs) {
+        if (pair.format != format.label) {
+            continue;
+        }
+        std::string_view rest = pair.rates;
+        while (!rest.empty()) {
+            const auto blank = rest.find(' ');
+            if (rest.substr(0, blank) == rate.text) {
+                return true;
+            }
+            rest = blank == std::string_view::npos ? std::string_view() : rest.substr(blank + 1);
+        }
+    }
+    return false;
 }
 
 } // namespace pelldrin

@@ -10,6 +10,7 @@
 #include "script/TaskScript.h"
 #include "settings/ConfigStore.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <unordered_set>
 
@@ -84,6 +85,28 @@ void RemoveAtomicLeftovers(const std::string& folder) {
     }
 }
 
+void RemoveTaskOutputs(const std::string& folder, const std::string& name) {
+    std::error_code error;
+    std::filesystem::directory_iterator it(ToFsPath(folder), error);
+    for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+        const std::string file = FromFsPath(it->path().filename());
+        bool output = file == name + ".xml" || file == name + ".sup";
+        // The pictures: name, "_", a number, ".png"; a picture in two parts adds "_1" or "_2".
+        if (!output && file.size() > name.size() + 5 && file.compare(0, name.size(), name) == 0 &&
+            file[name.size()] == '_' && file.ends_with(".png")) {
+            const std::string number =
+                file.substr(name.size() + 1, file.size() - name.size() - 1 - 4);
+            output = !number.empty() && number.front() != '_' && number.back() != '_' &&
+                     std::all_of(number.begin(), number.end(),
+                                 [](char c) { return (c >= '0' && c <= '9') || c == '_'; });
+        }
+        if (output && it->is_regular_file(error)) {
+            std::error_code ignored;
+            std::filesystem::remove(it->path(), ignored);
+        }
+    }
+}
+
 std::optional<ToolPaths> ReadToolPaths(const std::string& configPath, std::string& reason) {
     try {
         auto converter = ReadConfigValue(configPath, "Path", "Avs2bdnxml");
@@ -129,7 +152,7 @@ TBatchRun::StartResult TBatchRun::Start(const RunInputs& inputs) {
     if (batchRunning_.load()) {
         return StartResult::AlreadyRunning;
     }
-    const auto count = queue_.Count();
+    const auto count = queue_.PendingCount();
     if (count == 0) {
         return StartResult::EmptyQueue;
     }
@@ -212,6 +235,9 @@ TBatchRun::TaskOutcome TBatchRun::RunTask(const TaskEntry& task, const RunInputs
         std::lock_guard lock(mutex_);
         currentTaskFolder_ = script.taskFolder;
     }
+    // A stopped or killed run may have left pictures of its own here: none of them may
+    // stand beside the new XML.
+    RemoveTaskOutputs(script.taskFolder, StripExtension(FileNamePart(script.scriptPath)));
 
     TDosCommand command;
     command.CommandLine = script.commandLine;
@@ -311,13 +337,16 @@ void TBatchRun::ReportOutcome(std::uint64_t id, TaskOutcome outcome, std::string
                               const std::vector<std::string>& warnings) {
     const auto index = queue_.IndexOf(id);
     if (outcome == TaskOutcome::Done) {
-        // Removed from the queue either way, so a new start never converts it again.
-        if (index) {
-            queue_.Remove(*index);
-        }
         if (warnings.empty()) {
+            if (index) {
+                queue_.Remove(*index);
+            }
             host_.TaskFinished(id);
         } else {
+            // Kept, marked converted, so the warnings can be read; a new start skips it.
+            if (index) {
+                queue_.MarkConverted(*index, warnings, CurrentTaskFolder());
+            }
             warnedTasks_.fetch_add(1);
             host_.TaskFinishedWithWarnings(id, warnings);
         }
@@ -344,7 +373,7 @@ void TBatchRun::Worker(RunInputs inputs, int maximum) {
             // tried again until the next start.
             std::optional<TaskEntry> next;
             for (const TaskEntry& t : queue_.Snapshot()) {
-                if (!tried.count(t.id)) {
+                if (t.Pending() && !tried.count(t.id)) {
                     next = t;
                     break;
                 }
@@ -355,7 +384,7 @@ void TBatchRun::Worker(RunInputs inputs, int maximum) {
             tried.insert(next->id);
             if (auto index = queue_.IndexOf(next->id)) {
                 try {
-                    queue_.ClearFailed(*index);
+                    queue_.MarkRunning(*index);
                 } catch (const std::out_of_range&) {
                     continue; // removed meanwhile
                 }
@@ -373,6 +402,9 @@ void TBatchRun::Worker(RunInputs inputs, int maximum) {
                 reason = e.what();
             }
             if (outcome == TaskOutcome::Stopped) {
+                if (const auto index = queue_.IndexOf(next->id)) {
+                    queue_.MarkStopped(*index);
+                }
                 stopped = true;
                 break;
             }

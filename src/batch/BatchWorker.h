@@ -33,11 +33,11 @@ class IBatchHost {
     virtual void SetCurrentProgress(int position, int maximum) = 0;
     // A task's conversion begins.
     virtual void TaskStarted(std::uint64_t taskId) = 0;
-    // A task was converted and has been removed from the queue.
+    // A task was converted without warnings and has been removed from the queue.
     virtual void TaskFinished(std::uint64_t taskId) = 0;
     // A task was converted with warnings (the converter's "Warning: " lines and what the
-    // task builder noticed) and has been removed from the queue; the window keeps showing
-    // it, marked, so the user can read them.
+    // task builder noticed); it stays in the queue, marked converted (a run skips it), so
+    // the user can read them.
     virtual void TaskFinishedWithWarnings(std::uint64_t taskId,
                                           const std::vector<std::string>& warnings) {
         (void)warnings;
@@ -86,6 +86,10 @@ struct RunInputs {
     int priorityIndex = 0;
     int taskTimeLimit = 0; // seconds a converter may run; 0 or less: no limit
 };
+
+// Removes what an earlier conversion of the task named `name` left in folder: its XML, its
+// .sup and its numbered pictures ("name_00001.png", "name_00002_1.png"); other files stay.
+void RemoveTaskOutputs(const std::string& folder, const std::string& name);
 
 // The tool paths from the configuration; nullopt and a reason when either is missing.
 struct ToolPaths {

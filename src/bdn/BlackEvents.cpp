@@ -220,6 +220,90 @@ void SaveResourceToFile(std::string_view name, std::string_view type, const std:
     }
 }
 
+namespace {
+
+// The blank events a file gets: each absent when the mode does not ask for it or no frame of
+// it is left.
+struct BlankEventPlan {
+    std::optional<EventTimes> first;
+    std::optional<EventTimes> end;
+};
+
+// A blank event never overlaps a subtitle: the first one ends where the earliest subtitle
+// starts, the end one starts where the latest ends, and one with no frame left is not added.
+BlankEventPlan PlanBlankEvents(const std::string& xmlPath, const TBDNFile& file,
+                               const ListedSpan& listed, int mode) {
+    BlankEventPlan plan;
+    if (mode != 2) {
+        EventTimes blank = MakeTimes(kStreamStart, kFirstBlankOut);
+        if (listed.count > 0 && listed.span.in < blank.out) {
+            blank = MakeTimes(kStreamStart, listed.span.inTC);
+        }
+        if (blank.in < blank.out) {
+            plan.first = blank;
+        }
+    }
+    if (mode >= 2) {
+        int base = 0;
+        try {
+            base = FrameBase(file.Info.FrameRate);
+        } catch (const BdnError& e) {
+            FailBdn(xmlPath, Cat({"attribute \"FrameRate\" of \"Format\": ", e.what()}));
+        }
+        std::string endIn;
+        std::string endOut;
+        try {
+            endIn = AddFrames(file.Info.LastEventOutTC, kBlankFrames, base);
+            endOut = AddFrames(endIn, kBlankFrames, base);
+        } catch (const BdnError& e) {
+            FailBdn(xmlPath,
+                    Cat({"attribute \"LastEventOutTC\" of the summary \"Events\": ", e.what()}));
+        }
+        EventTimes blank = MakeTimes(endIn, endOut);
+        if (listed.count > 0 && blank.in < listed.span.out) {
+            blank = MakeTimes(listed.span.outTC, endOut);
+        }
+        if (blank.in < blank.out) {
+            plan.end = blank;
+        }
+    }
+    return plan;
+}
+
+// Puts the planned events into the document in time order and sets the header to the
+// events it then holds; then writes the blank image and the XML. Nothing is written when
+// the document cannot be serialised, and the XML stays untouched when the image fails.
+void ApplyBlankEvents(const std::string& xmlPath, BdnDocument& doc, TBDNFile& file,
+                      pugi::xml_node list, pugi::xml_node summary, const ListedSpan& listed,
+                      const BlankEventPlan& plan) {
+    const auto size = BlankEventSize(file.Info.VideoFormat);
+    if (plan.first) {
+        AddBlankEvent(list, true, *plan.first, size);
+    }
+    if (plan.end) {
+        AddBlankEvent(list, false, *plan.end, size);
+    }
+    const EventTimes& earliest =
+        plan.first ? *plan.first : (listed.count > 0 ? listed.span : *plan.end);
+    const EventTimes& latest =
+        plan.end ? *plan.end : (listed.count > 0 ? listed.span : *plan.first);
+    const std::size_t count = listed.count + (plan.first ? 1 : 0) + (plan.end ? 1 : 0);
+    if (count > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+        FailBdn(xmlPath, "too many events to count");
+    }
+    file.Info.NumberofEvents = static_cast<std::int32_t>(count);
+    file.Info.LastEventOutTC = latest.outTC;
+    WriteBdnHeaderValues(summary, file.Info);
+    SetAttribute(summary, "FirstEventInTC", earliest.inTC.c_str());
+
+    const std::string bytes = SerializeBdnDocument(doc);
+    SaveResourceToFile("PNG", "PNGFILE", JoinPath(FolderOf(xmlPath), kBlankImageName),
+                       file.Info.VideoFormat);
+    WriteBdnBytes(xmlPath, bytes);
+}
+
+} // namespace
+
 void AddBlackEvents(const std::string& xmlPath, int mode) {
     if (mode < 1 || mode > 3) {
         return;
@@ -245,75 +329,11 @@ void AddBlackEvents(const std::string& xmlPath, int mode) {
     }
     RequireSingle(doc, list, "the event list \"Events\"");
     const ListedSpan listed = ScanEvents(xmlPath, list);
-
-    // A blank event never overlaps a subtitle: the first one ends where the earliest
-    // subtitle starts, the end one starts where the latest ends, and one with no frame
-    // left is not added.
-    std::optional<EventTimes> first;
-    std::optional<EventTimes> end;
-    if (mode != 2) {
-        EventTimes blank = MakeTimes(kStreamStart, kFirstBlankOut);
-        if (listed.count > 0 && listed.span.in < blank.out) {
-            blank = MakeTimes(kStreamStart, listed.span.inTC);
-        }
-        if (blank.in < blank.out) {
-            first = blank;
-        }
-    }
-    if (mode >= 2) {
-        int base = 0;
-        try {
-            base = FrameBase(file.Info.FrameRate);
-        } catch (const BdnError& e) {
-            FailBdn(xmlPath, Cat({"attribute \"FrameRate\" of \"Format\": ", e.what()}));
-        }
-        std::string endIn;
-        std::string endOut;
-        try {
-            endIn = AddFrames(file.Info.LastEventOutTC, kBlankFrames, base);
-            endOut = AddFrames(endIn, kBlankFrames, base);
-        } catch (const BdnError& e) {
-            FailBdn(xmlPath,
-                    Cat({"attribute \"LastEventOutTC\" of the summary \"Events\": ", e.what()}));
-        }
-        EventTimes blank = MakeTimes(endIn, endOut);
-        if (listed.count > 0 && blank.in < listed.span.out) {
-            blank = MakeTimes(listed.span.outTC, endOut);
-        }
-        if (blank.in < blank.out) {
-            end = blank;
-        }
-    }
-    if (!first && !end) {
+    const BlankEventPlan plan = PlanBlankEvents(xmlPath, file, listed, mode);
+    if (!plan.first && !plan.end) {
         return; // nothing to add: the file and its folder stay as they are
     }
-
-    // The events go in time order: the first blank before every event, the end one after.
-    const auto size = BlankEventSize(file.Info.VideoFormat);
-    if (first) {
-        AddBlankEvent(list, true, *first, size);
-    }
-    if (end) {
-        AddBlankEvent(list, false, *end, size);
-    }
-    const EventTimes& earliest = first ? *first : (listed.count > 0 ? listed.span : *end);
-    const EventTimes& latest = end ? *end : (listed.count > 0 ? listed.span : *first);
-    // The header describes the events the file now holds, blank ones included.
-    const std::size_t count = listed.count + (first ? 1 : 0) + (end ? 1 : 0);
-    if (count > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-        FailBdn(xmlPath, "too many events to count");
-    }
-    file.Info.NumberofEvents = static_cast<std::int32_t>(count);
-    file.Info.LastEventOutTC = latest.outTC;
-    WriteBdnHeaderValues(summary, file.Info);
-    SetAttribute(summary, "FirstEventInTC", earliest.inTC.c_str());
-
-    // Serialised before anything is written, as that can refuse too. The image goes
-    // first: if it cannot be written the XML file is still untouched.
-    const std::string bytes = SerializeBdnDocument(doc);
-    SaveResourceToFile("PNG", "PNGFILE", JoinPath(FolderOf(xmlPath), kBlankImageName),
-                       file.Info.VideoFormat);
-    WriteBdnBytes(xmlPath, bytes);
+    ApplyBlankEvents(xmlPath, doc, file, list, summary, listed, plan);
 }
 
 } // namespace pelldrin

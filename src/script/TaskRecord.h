@@ -21,6 +21,10 @@ enum TaskField : int {
 };
 inline constexpr int kTaskFieldCount = 8;
 
+// A name for each field, in field order, as files that keep tasks name them.
+inline constexpr const char* kTaskFieldNames[kTaskFieldCount] = {
+    "Format", "Rate", "Sup", "FirstBlack", "Command", "NameTag", "Style", "EndBlack"};
+
 inline constexpr const char* kDefaultCommandTemplate =
     "%0:s -t %1:s -l zho -v %2:s -f %3:s -a1 -p1 -b1 -m3";
 

@@ -19,10 +19,10 @@ class TaskScriptError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// The format for a FormatIndex (0 to 4); nullptr outside.
+// The format for a FormatIndex (a position in kVideoFormats); nullptr outside.
 const VideoFormat* VideoFormatFor(std::int64_t formatIndex);
 
-// The rate for the RateIndex texts "0" to "3"; nullptr for any other text.
+// The rate for a RateIndex text (a position in kFrameRates); nullptr for any other text.
 const FrameRate* FrameRateFor(std::string_view rateIndex);
 
 // What the batch worker needs to run one task.

@@ -50,6 +50,20 @@ const std::vector<std::pair<std::string, std::string>>& BuiltInMessages() {
                  "settings can be changed in its row):"},
         {"C028", "Warnings: %s"},
         {"C029", "The folder %s could not be opened."},
+        {"C030", "Add subtitle files"},
+        {"C031", "Add the subtitle files of a folder"},
+        {"C032", "Only files on this computer can be added; these addresses were refused:"},
+        {"C033", "These converted files were queued again, with their own settings:"},
+        {"C034", "Already in the list"},
+        {"C035", "Blu-ray discs do not use %s at %s frames per second."},
+        {"C036", "The saved task list could not be read (%s). It was set aside as %s; the list "
+                 "starts empty."},
+        {"C037", "The saved task list could not be read (%s), nor set aside; the list starts "
+                 "empty and is not saved until the next start."},
+        {"C038", "The task list could not be saved: %s"},
+        {"C039", "Subtitle files"},
+        {"C040", "Stopped before it was done; it starts over at the next Start."},
+        {"C041", "Drop subtitle files here, or Add files (File menu, Ctrl+O)."},
     };
     return messages;
 }
@@ -90,6 +104,10 @@ const std::vector<std::pair<std::string, std::string>>& BuiltInCaptions() {
         {"L029", "Show warnings..."},
         {"L030", "Open output folder"},
         {"L031", "Copy"},
+        {"L032", "File"},
+        {"L033", "Add files..."},
+        {"L034", "Add folder..."},
+        {"L035", "(no style)"},
     };
     return captions;
 }
@@ -194,6 +212,7 @@ LanguageTexts LoadLanguageTexts(const std::string& file) {
     if (Trim(texts.Name).empty()) {
         throw LanguageError("\"" + file + "\" has an empty Name");
     }
+    texts.QtLocale = lang.attribute("QtLocale").as_string();
     const auto& captionKeys = CaptionKeys();
     for (std::size_t i = 0; i < captionKeys.size(); ++i) {
         const std::string& key = captionKeys[i];
@@ -259,6 +278,20 @@ std::string FormatMessageText(const LanguageTexts& slots, const std::string& key
         }
         return ExpandDirectives(*english, args);
     }
+}
+
+std::string QtLocaleOf(const LanguageTexts& texts) {
+    if (!texts.QtLocale.empty()) {
+        return texts.QtLocale;
+    }
+    // The languages shipped before files named their locale.
+    static const std::pair<const char*, const char*> kShipped[] = {{"简体中文", "zh_CN"}};
+    for (const auto& [name, locale] : kShipped) {
+        if (texts.Name == name) {
+            return locale;
+        }
+    }
+    return {};
 }
 
 std::string LanguageFolder() {

@@ -47,7 +47,8 @@ struct ICaptionTarget {
 
 // The text slots of one language.
 struct LanguageTexts {
-    std::string Name;                            // shown in the menu, saved as DefLang
+    std::string Name;     // shown in the menu, saved as DefLang
+    std::string QtLocale; // the optional QtLocale attribute: Qt's own texts, e.g. "zh_CN"
     std::map<std::string, std::string> Captions; // "L001" to "L020", and later keys when present
     std::map<std::string, std::string> Messages; // "C001" to "C012", and later keys when present
 };
@@ -105,6 +106,10 @@ struct LanguageMenu {
     // No valid language file, so no menu at all.
     bool Empty() const { return entries.empty(); }
 };
+
+// The locale of Qt's own texts (Yes, No, the file chooser) for the language: its QtLocale,
+// or for the shipped files that lack one the locale of their Name; empty for Qt's English.
+std::string QtLocaleOf(const LanguageTexts& texts);
 
 // The folder lang under the current folder.
 std::string LanguageFolder();

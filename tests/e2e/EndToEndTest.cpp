@@ -32,6 +32,10 @@ class AnsweringDialogs : public IDialogs {
     void CloseQuestions() override {}
     std::string ChooseFolder(const std::string&, const std::string&) override { return {}; }
     bool OpenFolder(const std::string&) override { return true; }
+    std::vector<std::string> ChooseFiles(const std::string&, const std::string&,
+                                         const std::string&) override {
+        return {};
+    }
     std::vector<std::string> errors, infos, questions;
 };
 

@@ -3,8 +3,8 @@
 // changes.
 #include "FaultSupport.h"
 
-#include "bdn/SubFile.h"
 #include "base/FileSystem.h"
+#include "bdn/SubFile.h"
 
 #include <csignal>
 #include <fstream>
@@ -71,7 +71,7 @@ TEST(ConverterFaults, EachFailureFailsOnlyItsTaskAndTouchesNothingElse) {
         const auto task = b.queue.Get(i);
         ASSERT_TRUE(task);
         EXPECT_EQ(task->id, ids[i]);
-        EXPECT_TRUE(task->failed) << cases[i].behave;
+        EXPECT_EQ(task->state, TaskState::Failed) << cases[i].behave;
         EXPECT_NE(task->failureReason.find(cases[i].reasonPart), std::string::npos)
             << cases[i].behave << ": " << task->failureReason;
         EXPECT_EQ(b.host.ReasonFor(ids[i]), task->failureReason);
@@ -166,7 +166,7 @@ TEST(ConverterFaults, AHangingConverterEndsWithTheStopAndItsTaskStaysQueued) {
     // A stop is no failure: the stopped task and the ones after it wait for the next start.
     ASSERT_EQ(b.queue.Count(), 2u);
     EXPECT_EQ(b.queue.Get(0)->id, stuck);
-    EXPECT_FALSE(b.queue.Get(0)->failed);
+    EXPECT_EQ(b.queue.Get(0)->state, TaskState::Stopped);
     EXPECT_EQ(b.queue.Get(1)->id, waiting);
     EXPECT_TRUE(b.host.failed.empty());
     EXPECT_FALSE(FileExists(b.XmlOf("stuck")));

@@ -5,6 +5,8 @@
 #include "input/RenderOptions.h"
 #include "input/RenderScript.h"
 
+#include <string_view>
+
 using namespace pelldrin;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -19,6 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const render::UsageError&) {
         return 0;
     }
+    if (options.request != render::RenderRequest::Render) {
+        return 0; // --help or --version asks for nothing else
+    }
     FUZZ_CHECK(options.format != nullptr && options.rate != nullptr);
     FUZZ_CHECK(!options.scriptPath.empty());
     FUZZ_CHECK(options.scriptPath == args.back());
@@ -28,6 +33,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(options.limits.frameSeconds > 0);
     FUZZ_CHECK(options.limits.events >= 1);
     FUZZ_CHECK(options.limits.outputBytes >= 1024);
+    // HDR10 is for 1080p graphics at a sensible white; SDR has none to set.
+    if (options.colour.kind == render::ColorKind::Hdr10) {
+        FUZZ_CHECK(std::string_view(options.format->label) == "1080p");
+        FUZZ_CHECK(options.colour.whiteNits >= render::kMinWhiteNits &&
+                   options.colour.whiteNits <= render::kMaxWhiteNits);
+    } else {
+        FUZZ_CHECK(options.colour.whiteNits == render::kDefaultWhiteNits);
+    }
 
     // A script of the same format and rate matches the options.
     render::RenderScript script;

@@ -6,6 +6,7 @@
 #include "app/PreviewForm.h"
 #include "app/TextForm.h"
 #include "base/FileSystem.h"
+#include "batch/QueueFile.h"
 #include "settings/ConfigStore.h"
 #include "support/TempDir.h"
 
@@ -15,6 +16,8 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QEventLoop>
@@ -81,13 +84,28 @@ class FakeDialogs : public IDialogs {
         opened.push_back(folder);
         return true;
     }
-    std::vector<std::string> errors, infos, questions, chooserOpenedAt, opened;
+    std::vector<std::string> ChooseFiles(const std::string& initialFolder, const std::string&,
+                                         const std::string& filter) override {
+        chooserOpenedAt.push_back(initialFolder);
+        filters.push_back(filter);
+        return filesAnswer;
+    }
+    std::vector<std::string> errors, infos, questions, chooserOpenedAt, opened, filters;
+    std::vector<std::string> filesAnswer;
     std::deque<bool> answers;
     std::string folderAnswer;
     bool holdQuestions = false;
     QEventLoop* held = nullptr;
     int closeCalls = 0, questionsClosed = 0;
 };
+
+// Selects exactly these rows, as clicks with Ctrl held would.
+void Select(TMainform& form, std::initializer_list<int> rows) {
+    form.tasklist->clearSelection();
+    for (const int row : rows) {
+        form.tasklist->setCurrentRow(row, QItemSelectionModel::Select);
+    }
+}
 
 // The box of the picture's visible pixels, found independently of the renderer.
 std::optional<QRect> VisibleBox(const QImage& picture) {
@@ -212,22 +230,38 @@ class MainFormTest : public QObject {
         QCOMPARE(form->Queue().Count(), size_t(3));
         QCOMPARE(form->Queue().GetField(0, FormatIndex), std::string("0"));
         QCOMPARE(form->Queue().Get(2)->path, std::string("/s/c.ass"));
-        QCOMPARE(dialogs->errors.size(), size_t(1)); // one message names both
-        QVERIFY(dialogs->errors[0].find("already in the list") != std::string::npos);
-        QVERIFY(dialogs->errors[0].find("\n/s/a.ass\n/s/b.srt") != std::string::npos);
-        // Once converted and gone from the queue, a file can be queued again.
-        form->tasklist->setCurrentRow(0);
+        // One notice names both, with the information icon and a title of its own.
+        QVERIFY(dialogs->errors.empty());
+        QCOMPARE(dialogs->infos.size(), size_t(1));
+        QVERIFY(dialogs->infos[0].rfind("Already in the list: ", 0) == 0);
+        QVERIFY(dialogs->infos[0].find("\n/s/a.ass\n/s/b.srt") != std::string::npos);
+        // Once removed, a file can be queued again.
+        Select(*form, {0});
         form->deltaskmClick();
         form->AddDroppedFiles({"/s/a.ass"});
         QCOMPARE(form->tasklist->count(), 3);
+        QCOMPARE(dialogs->infos.size(), size_t(1));
+
+        // Whatever a drop holds, one message: refusals (with their reasons) and notices
+        // together, as an error since something was refused.
+        form->AddDroppedFiles(
+            {"/s/x.txt", "/s/b.srt", "file://far/s/y.ass", "http://h/z.srt", "/s/d.ssa"});
+        QCOMPARE(form->tasklist->count(), 4);
         QCOMPARE(dialogs->errors.size(), size_t(1));
+        QCOMPARE(dialogs->infos.size(), size_t(1));
+        const std::string& told = dialogs->errors[0];
+        for (const char* part :
+             {"Drop: bad file\n/s/x.txt", "refused:\nfile://far/s/y.ass\nhttp://",
+              "already in the list", "/s/b.srt"}) {
+            QVERIFY2(told.find(part) != std::string::npos, told.c_str());
+        }
     }
 
     void aRealDropEventQueuesLocalFiles() {
         auto form = MakeForm();
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile("/subs/with space/Ep 1_中文.ass"),
-                      QUrl::fromLocalFile("/subs/notes.txt")});
+                      QUrl::fromLocalFile("/subs/notes.txt"), QUrl("file://far/subs/ep.ass")});
         QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(form.get(), &enter);
         QVERIFY(enter.isAccepted());
@@ -236,7 +270,9 @@ class MainFormTest : public QObject {
         QCOMPARE(form->tasklist->count(), 1);
         QCOMPARE(form->Queue().Get(0)->path, std::string("/subs/with space/Ep 1_中文.ass"));
         QCOMPARE(form->Queue().GetField(0, NameTag), std::string("中文"));
+        // Another computer's file is refused at the drop, in the same message.
         QCOMPARE(dialogs->errors.size(), size_t(1));
+        QVERIFY(dialogs->errors[0].find("file://far/subs/ep.ass") != std::string::npos);
     }
 
     void controlsChangeOnlyTheSelectedTask() {
@@ -252,9 +288,9 @@ class MainFormTest : public QObject {
         QCOMPARE(form->Queue().GetField(1, StyleFile), std::string("small.style"));
 
         // Selecting the first task shows its own values, including no style.
-        form->tasklist->setCurrentRow(0);
+        Select(*form, {0});
         QVERIFY(form->ensupbox->isChecked());
-        QCOMPARE(form->stylebox->currentText(), QString());
+        QCOMPARE(form->stylebox->currentText(), QString("(no style)"));
         form->lbox->setCurrentIndex(4);
         form->lboxChange();
         form->EnEndBlack->setChecked(false);
@@ -264,16 +300,160 @@ class MainFormTest : public QObject {
         QCOMPARE(form->Queue().GetField(1, FormatIndex), std::string("0"));
         QCOMPARE(form->Queue().GetField(1, EndBlack), std::string("1"));
 
-        form->tasklist->setCurrentRow(1);
+        Select(*form, {1});
         QCOMPARE(form->stylebox->currentText(), QString("small.style"));
         QVERIFY(form->EnEndBlack->isChecked());
         QCOMPARE(form->lbox->currentIndex(), 0);
     }
 
+    void theSettingsFollowTheSelection() {
+        // The trial: a row set to 720P/25 and run; afterwards every row shows its own values,
+        // a change goes to the selected rows only, and a new file gets the template.
+        auto form = MakeForm();
+        form->Cmdedit->setText("%0:s --warn=1");
+        form->AddDroppedFiles({Subtitle("kept.srt")});
+        form->Cmdedit->setText("%0:s --behave=exit:4");
+        form->AddDroppedFiles({Subtitle("failing.srt")});
+        const std::string templateLine = form->TemplateLine();
+        Select(*form, {0});
+        form->lbox->setCurrentIndex(1);
+        form->FPSbox->setCurrentIndex(2);
+        QCOMPARE(form->Queue().GetField(0, FormatIndex), std::string("1"));
+        QCOMPARE(form->TemplateLine(), templateLine);
+        form->actbtnClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!dialogs->infos.empty(), 30000);
+        QCOMPARE(form->tasklist->count(), 2);
+        QCOMPARE(form->Queue().Get(0)->state, TaskState::Converted);
+
+        Select(*form, {1});
+        QCOMPARE(form->lbox->currentIndex(), 0);
+        QCOMPARE(form->FPSbox->currentIndex(), 0);
+        QCOMPARE(form->Cmdedit->text(), QString("%0:s --behave=exit:4"));
+        form->lbox->setCurrentIndex(4);
+        QCOMPARE(form->Queue().GetField(1, FormatIndex), std::string("4"));
+        QCOMPARE(form->Queue().GetField(0, FormatIndex), std::string("1"));
+        // 576i at 23.976 is no pair a disc uses: said in the settings and on the row.
+        QVERIFY(form->pairwarn->isVisibleTo(form.get()));
+        QVERIFY(form->pairwarn->text().contains("576i"));
+        QVERIFY(form->tasklist->item(1)->data(kTagWarnRole).toBool());
+        QVERIFY(form->tasklist->item(1)->toolTip().contains("Blu-ray discs do not use"));
+        Select(*form, {0}); // converted rows show their values too
+        QCOMPARE(form->lbox->currentIndex(), 1);
+        QCOMPARE(form->FPSbox->currentIndex(), 2);
+        QVERIFY(form->pairwarn->text().contains("720P at 25"));
+
+        // Without a selection the controls show what the next file gets, untouched by rows.
+        form->tasklist->clearSelection();
+        QCOMPARE(form->lbox->currentIndex(), 0);
+        QCOMPARE(form->Cmdedit->text(), QString("%0:s --behave=exit:4"));
+        QVERIFY(!form->pairwarn->isVisibleTo(form.get()));
+        form->AddDroppedFiles({"/s/next.ass"});
+        QCOMPARE(form->Queue().GetField(2, FormatIndex), std::string("0"));
+        QCOMPARE(form->Queue().GetField(2, RateIndex), std::string("0"));
+
+        // Several rows at once: the first one's values shown, a change made to each.
+        Select(*form, {1, 2});
+        QCOMPARE(form->lbox->currentIndex(), 4);
+        form->FPSbox->setCurrentIndex(4); // 50, appended after the four first rates
+        QCOMPARE(form->FPSbox->currentText(), QString("50"));
+        QCOMPARE(form->Queue().GetField(1, RateIndex), std::string("4"));
+        QCOMPARE(form->Queue().GetField(2, RateIndex), std::string("4"));
+        QCOMPARE(form->Queue().GetField(0, RateIndex), std::string("2"));
+        QCOMPARE(form->Queue().GetField(2, FormatIndex), std::string("0"));
+        QCOMPARE(form->TemplateLine(),
+                 WithTaskLineField(templateLine, CommandTemplate, "%0:s --behave=exit:4"));
+    }
+
+    void theQueueIsKeptAcrossARestart() {
+        auto form = MakeForm();
+        form->Cmdedit->setText("%0:s --warn=1");
+        form->AddDroppedFiles({Subtitle("warned.srt")});
+        form->Cmdedit->setText("%0:s --behave=exit:4");
+        form->AddDroppedFiles({Subtitle("failed.srt")});
+        form->actbtnClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!dialogs->infos.empty(), 30000);
+        form->Cmdedit->setText("%0:s --behave=hang");
+        form->AddDroppedFiles({Subtitle("stopped.srt"), Subtitle("waiting.srt")});
+        Select(*form, {3});
+        form->lbox->setCurrentIndex(1);
+        form->tasklist->clearSelection();
+        form->actbtnClick();
+        QTest::qWait(300);
+        dialogs->answers = {true};
+        form->quitmClick(); // quit during the run, Yes
+        const std::vector<TaskEntry> before = form->Queue().Snapshot();
+        form.reset();
+
+        form = MakeForm();
+        const std::vector<TaskEntry> after = form->Queue().Snapshot();
+        QCOMPARE(after.size(), size_t(4));
+        QCOMPARE(form->tasklist->count(), 4);
+        for (std::size_t i = 0; i < after.size(); ++i) {
+            QCOMPARE(after[i].path, before[i].path);
+            QCOMPARE(after[i].taskLine, before[i].taskLine);
+            QCOMPARE(after[i].warnings, before[i].warnings);
+            QCOMPARE(after[i].failureReason, before[i].failureReason);
+        }
+        QCOMPARE(after[0].state, TaskState::Converted);
+        QCOMPARE(after[1].state, TaskState::Failed);
+        QCOMPARE(after[2].state, TaskState::Stopped);
+        QCOMPARE(after[3].state, TaskState::Queued);
+        QCOMPARE(form->Queue().GetField(3, FormatIndex), std::string("1"));
+        QVERIFY(form->tasklist->item(1)->toolTip().contains("exit status 4"));
+        QVERIFY(dialogs->errors.empty());
+
+        // A queue file that cannot be read is set aside with one message; nothing crashes.
+        form.reset();
+        test::WriteFile(dir->File("prog/queue.xml"), "<PelldrinQueue><Task Path=");
+        form = MakeForm();
+        QTRY_COMPARE(dialogs->errors.size(), size_t(1));
+        QVERIFY(dialogs->errors[0].find(dir->File("prog/queue-unreadable.xml")) !=
+                std::string::npos);
+        QCOMPARE(form->tasklist->count(), 0);
+        QCOMPARE(test::ReadFile(dir->File("prog/queue-unreadable.xml")),
+                 std::string("<PelldrinQueue><Task Path="));
+        form->AddDroppedFiles({"/s/new.ass"});
+        QCOMPARE(LoadQueueFile(dir->File("prog/queue.xml")).rows.size(), size_t(1));
+    }
+
+    void filesAreAddedWithoutDragging() {
+        CreateFolders(dir->File("season"));
+        for (const char* name : {"season/a.ass", "season/b.srt"}) {
+            test::WriteFile(dir->File(name), "x");
+        }
+        auto form = MakeForm();
+        QVERIFY(!form->tasklist->placeholderText().isEmpty()); // the empty list says how
+        dialogs->filesAnswer = {dir->File("season/b.srt"), dir->File("elsewhere/c.ass")};
+        form->addfilesm->trigger();
+        QCOMPARE(form->addfilesm->shortcut(), QKeySequence(QKeySequence::Open));
+        QCOMPARE(form->tasklist->count(), 2);
+        QVERIFY(dialogs->filters.back().find("*.ass *.ssa *.srt") != std::string::npos);
+        dialogs->folderAnswer = dir->File("season");
+        form->addfolderm->trigger();
+        QCOMPARE(form->tasklist->count(), 3); // b.srt is listed already: a notice says so
+        QCOMPARE(form->Queue().Get(2)->path, dir->File("season/a.ass"));
+        QCOMPARE(dialogs->infos.size(), size_t(1));
+        // Each chooser opens where files were last added from, also after a restart.
+        QCOMPARE(dialogs->chooserOpenedAt[1], dir->File("season"));
+        form = MakeForm();
+        dialogs->filesAnswer.clear();
+        form->addfilesm->trigger();
+        QCOMPARE(dialogs->chooserOpenedAt.back(), dir->File("season"));
+
+        // The Delete key removes the selected rows.
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        Select(*form, {0, 2});
+        form->tasklist->setFocus();
+        QTest::keyClick(form->tasklist, Qt::Key_Delete);
+        QCOMPARE(form->tasklist->count(), 1);
+        QCOMPARE(form->Queue().Get(0)->path, dir->File("elsewhere/c.ass"));
+    }
+
     void theTemplateRefusesABar() {
         auto form = MakeForm();
         form->AddDroppedFiles({"/s/one.ass"});
-        form->tasklist->setCurrentRow(0);
+        Select(*form, {0});
         form->Cmdedit->clear();
         QTest::keyClicks(form->Cmdedit, "%0:s|x");
         QCOMPARE(form->Cmdedit->text(), QString("%0:sx"));
@@ -283,7 +463,7 @@ class MainFormTest : public QObject {
     void deleteAndClearKeepRowsAndRecordsTogether() {
         auto form = MakeForm();
         form->AddDroppedFiles({"/s/a_1.ass", "/s/b_2.ass", "/s/c_3.ass"});
-        form->tasklist->setCurrentRow(1);
+        Select(*form, {1});
         form->deltaskmClick();
         QCOMPARE(form->tasklist->count(), 2);
         QCOMPARE(form->Queue().Get(1)->path, std::string("/s/c_3.ass"));
@@ -539,7 +719,7 @@ class MainFormTest : public QObject {
         }
 
         // Its menu: every warning in full, its folder, and its preview.
-        form->tasklist->setCurrentRow(0);
+        Select(*form, {0});
         emit form->tasklist->customContextMenuRequested(QPoint(2, 2));
         form->pmenu1->hide();
         for (QAction* entry : {form->previewm, form->showwarnm, form->openfolderm}) {
@@ -560,18 +740,27 @@ class MainFormTest : public QObject {
 
         // A queued row without warnings: its folder is the output folder, until converted.
         form->AddDroppedFiles({Subtitle("later.srt")});
-        form->tasklist->setCurrentRow(1);
+        Select(*form, {1});
         emit form->tasklist->customContextMenuRequested(QPoint(2, 2));
         form->pmenu1->hide();
         QVERIFY(!form->showwarnm->isEnabled());
         form->openfolderm->trigger();
         QCOMPARE(dialogs->opened.back(), dir->File("out") + "/");
-        form->tasklist->setCurrentRow(1);
+        Select(*form, {1});
         form->deltaskmClick();
 
         form->actbtnClick();
         QCOMPARE(dialogs->errors.back(), std::string("Start: queue empty"));
-        form->tasklist->setCurrentRow(0);
+
+        // Dropped again, its one row waits again, with its settings, and a notice says so.
+        const std::string taskLine = form->Queue().Get(0)->taskLine;
+        form->AddDroppedFiles({QString::fromStdString(dir->File("noisy.srt"))});
+        QCOMPARE(form->tasklist->count(), 1);
+        QCOMPARE(form->Queue().Get(0)->state, TaskState::Queued);
+        QCOMPARE(form->Queue().Get(0)->taskLine, taskLine);
+        QVERIFY(form->tasklist->item(0)->icon().isNull());
+        QVERIFY(dialogs->infos.back().rfind("Already in the list: These converted files", 0) == 0);
+        Select(*form, {0});
         form->deltaskmClick();
         QCOMPARE(form->tasklist->count(), 0);
     }
@@ -630,6 +819,20 @@ class MainFormTest : public QObject {
         QCOMPARE(form->aboutForm->closebtn->text(), QString("Schließen"));
         QCOMPARE(ReadConfigValue(dir->File("prog/config.xml"), "Config", "DefLang").value(),
                  std::string("Deutsch"));
+
+        // Qt's own texts (the Yes of a question box) follow the language file's QtLocale,
+        // from the program folder's translations, and go back with the language.
+        const auto yes = [] { return QCoreApplication::translate("QPlatformTheme", "&Yes"); };
+        const QString shipped = QFileInfo(PELLDRIN_RENDER).dir().filePath("translations");
+        QVERIFY(QDir().mkpath(QString::fromStdString(dir->File("prog/translations"))));
+        QVERIFY(QFile::copy(shipped + "/qtbase_zh_CN.qm",
+                            QString::fromStdString(dir->File("prog/translations/qtbase_zh_CN.qm"))));
+        german.replace(german.find("Name=\"Deutsch\""), 14, "Name=\"Deutsch\" QtLocale=\"zh_CN\"");
+        test::WriteFile(dir->File("prog/lang/Deutsch.xml"), german);
+        items[0]->trigger();
+        QVERIFY2(yes() != "&Yes", qPrintable(yes()));
+        items[1]->trigger();
+        QCOMPARE(yes(), QString("&Yes"));
     }
 
     void thePreviewShowsTheRenderersFrameFromTheFirstEvent() {
@@ -640,7 +843,7 @@ class MainFormTest : public QObject {
                               "<font color=\"nosuchcolour\">Hi there</font>\n");
         auto form = MakeForm();
         form->AddDroppedFiles({QString::fromStdString(path)}); // 1080p at 23.976
-        form->tasklist->setCurrentRow(0);
+        Select(*form, {0});
         form->previewm->trigger();
         QVERIFY(form->previewForm);
         TPreviewForm& preview = *form->previewForm;
@@ -687,14 +890,14 @@ class MainFormTest : public QObject {
         auto form = MakeForm();
         form->AddDroppedFiles({Subtitle("a.srt"), Subtitle("gone.srt")});
         std::filesystem::remove(dir->File("gone.srt"));
-        form->tasklist->setCurrentRow(1);
+        Select(*form, {1});
         form->previewmClick();
         QVERIFY(
             form->previewForm->statuslabel->text().startsWith("The preview could not be drawn:\n"));
         QVERIFY(form->previewForm->statuslabel->text().contains("gone.srt"));
         QVERIFY(!form->previewForm->timeslider->isEnabled());
 
-        form->tasklist->setCurrentRow(0);
+        Select(*form, {0});
         form->previewmClick();
         QTRY_VERIFY(form->previewForm->statuslabel->text().contains("no-such-renderer"));
         QVERIFY(form->previewForm->canvas->Picture().isNull());

@@ -60,15 +60,16 @@ class ProgressPrinter {
 static_assert(kStreamVisibleColors == pgs::kMaxVisibleColors,
               "the pictures are quantized to the colours a stream picture may show");
 
-// Standard-definition streams use the BT.601 colours, the others BT.709.
-pgs::StreamInfo SupStreamInfo(const RenderScript& script) {
+// Standard-definition streams use the BT.601 colours, the others BT.709, and HDR10 BT.2020.
+pgs::StreamInfo SupStreamInfo(const RenderScript& script, const ColorSettings& colour) {
     pgs::StreamInfo info;
     info.width = script.width;
     info.height = script.height;
     info.rateNum = static_cast<int>(script.rate->num);
     info.rateDen = static_cast<int>(script.rate->den);
-    info.matrix = script.height == 480 || script.height == 576 ? pgs::ColorMatrix::Bt601
-                                                               : pgs::ColorMatrix::Bt709;
+    info.matrix = colour.kind == ColorKind::Hdr10                ? pgs::ColorMatrix::Bt2020
+                  : script.height == 480 || script.height == 576 ? pgs::ColorMatrix::Bt601
+                                                                 : pgs::ColorMatrix::Bt709;
     return info;
 }
 
@@ -138,9 +139,14 @@ class EventOutput {
                 const RenderScript& script, std::function<std::string(std::int64_t ms)> describe)
         : options_(options), layout_(layout), settings_(MakeEncodeSettings(options)),
           document_(MakeDocument(options, script)),
+          hdr10_(options.colour.kind == ColorKind::Hdr10
+                     ? std::make_optional<Hdr10Conversion>(options.colour.whiteNits)
+                     : std::nullopt),
           describe_(std::move(describe)), clock_{script.rate->num, script.rate->den} {
+        // The encoders convert an HDR10 run's pictures first, once each.
+        settings_.hdr10 = hdr10_ ? &*hdr10_ : nullptr;
         if (settings_.stream) {
-            feeder_.emplace(options.supPath, SupStreamInfo(script));
+            feeder_.emplace(options.supPath, SupStreamInfo(script, options.colour));
         }
         pool_.emplace(
             kEncoderThreads,
@@ -196,7 +202,7 @@ class EventOutput {
                                        number, layout_, &result.bytes);
         if (feeder_) {
             result.indexed = std::move(encoded.indexed);
-            result.image = shown.image;
+            result.image = std::move(encoded.picture);
         }
         return result;
     }
@@ -223,6 +229,7 @@ class EventOutput {
     const OutputLayout& layout_;
     EncodeSettings settings_;
     BdnDocumentOut document_;
+    std::optional<Hdr10Conversion> hdr10_; // for an HDR10 run
     std::function<std::string(std::int64_t)> describe_;
     FrameClock clock_;
     std::optional<pgs::SupFeeder> feeder_;

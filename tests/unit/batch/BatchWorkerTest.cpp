@@ -174,7 +174,7 @@ TEST_F(BatchFixture, StopDuringTheSecondTaskKeepsItAndAllAfterIt) {
     ASSERT_EQ(queue.Count(), 2u);
     EXPECT_EQ(queue.Get(0)->id, second);
     EXPECT_EQ(queue.Get(1)->id, third);
-    EXPECT_FALSE(queue.Get(0)->failed);
+    EXPECT_EQ(queue.Get(0)->state, TaskState::Stopped);
     EXPECT_EQ(host.totals.back(), std::make_pair(0, 3));
     EXPECT_EQ(host.lastCurrent.first, 0);
     const auto notice = run.Tick(); // the notice follows a stop too, and says so
@@ -207,7 +207,7 @@ TEST_F(BatchFixture, StopBetweenTwoTasksStopsTheNextRightAfterItStarts) {
     EXPECT_EQ(host.started, (std::vector<std::uint64_t>{first, second}));
     ASSERT_EQ(queue.Count(), 1u);
     EXPECT_EQ(queue.Get(0)->id, second);
-    EXPECT_FALSE(queue.Get(0)->failed);
+    EXPECT_EQ(queue.Get(0)->state, TaskState::Stopped);
     EXPECT_EQ(host.totals.back(), std::make_pair(0, 2));
     EXPECT_FALSE(FileExists(XmlOf("two")));
 }
@@ -250,7 +250,7 @@ TEST_F(BatchFixture, FailedTasksStayMarkedAndTheOthersComplete) {
     EXPECT_EQ(tasks[2].id, noxml);
     EXPECT_EQ(tasks[3].id, badxml);
     for (const auto& t : tasks) {
-        EXPECT_TRUE(t.failed);
+        EXPECT_EQ(t.state, TaskState::Failed);
         EXPECT_FALSE(t.failureReason.empty());
     }
     EXPECT_NE(tasks[0].failureReason.find("exit status 3"), std::string::npos)
@@ -360,12 +360,25 @@ TEST_F(BatchFixture, SameNamedFilesGetFoldersOfTheirOwn) {
     EXPECT_EQ(CountEvents(dir.File("out/ep01 (2)/ep01.xml")), 3);
     EXPECT_NE(test::ReadFile(dir.File("out/ep01 (2)/ep01.avs")).find("season2"), std::string::npos);
 
-    // Converting a file again uses its own folder from the earlier run.
+    // Converting a file again uses its own folder from the earlier run; what a killed run
+    // left there (pictures, a .sup, no XML) is gone, the user's own files stay.
+    const std::string own = dir.File("out/ep01 (2)/");
+    std::filesystem::remove(own + "ep01.xml");
+    for (const char* left :
+         {"ep01_00042.png", "ep01_00043_2.png", "ep01.sup", "ep01_cover.png", "notes.txt"}) {
+        test::WriteFile(own + left, "left");
+    }
     AddTask("season2/ep01");
     run.Start(inputs);
     ASSERT_TRUE(host.WaitForIdle(2));
     EXPECT_EQ(run.CurrentTaskFolder(), dir.File("out/ep01 (2)"));
     EXPECT_FALSE(std::filesystem::exists(dir.File("out/ep01 (3)")));
+    EXPECT_EQ(CountEvents(own + "ep01.xml"), 3);
+    EXPECT_FALSE(FileExists(own + "ep01_00042.png"));
+    EXPECT_FALSE(FileExists(own + "ep01_00043_2.png"));
+    EXPECT_FALSE(FileExists(own + "ep01.sup"));
+    EXPECT_TRUE(FileExists(own + "ep01_cover.png"));
+    EXPECT_TRUE(FileExists(own + "notes.txt"));
 }
 
 TEST(WarningLines, OnlyALineBeyondTheLimitIsCut) {
@@ -382,7 +395,14 @@ TEST_F(BatchFixture, WarningLinesAreKeptPerTaskAndCounted) {
     TBatchRun run(queue, warnHost);
     run.Start(inputs);
     ASSERT_TRUE(warnHost.WaitForIdle());
-    EXPECT_EQ(queue.Count(), 0u); // a new start does not convert it again
+    // The noisy one stays, marked converted with its warnings and folder; a new start
+    // does not convert it again.
+    ASSERT_EQ(queue.Count(), 1u);
+    EXPECT_EQ(queue.PendingCount(), 0u);
+    EXPECT_EQ(queue.Get(0)->state, TaskState::Converted);
+    EXPECT_EQ(queue.Get(0)->folder, dir.File("out/noisy"));
+    EXPECT_EQ(queue.Get(0)->warnings, warnHost.warned[noisy]);
+    EXPECT_EQ(run.Start(inputs), TBatchRun::StartResult::EmptyQueue);
     EXPECT_EQ(warnHost.finished, (std::vector<std::uint64_t>{clean, noisy}));
     ASSERT_EQ(warnHost.warned.size(), 1u);
     const auto& lines = warnHost.warned[noisy];

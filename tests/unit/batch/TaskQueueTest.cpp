@@ -28,7 +28,7 @@ TEST(TaskLine, NameTagIsTheSecondUnderscorePiece) {
     EXPECT_EQ(NameTagFor("/x/Show.ass"), "");
     EXPECT_EQ(NameTagFor("/x/a_b_c.srt"), "b");
     EXPECT_EQ(NameTagFor("/x/_b.srt"), "b");
-    EXPECT_EQ(NameTagFor("/x_y/plain.srt"), ""); // the folder does not count
+    EXPECT_EQ(NameTagFor("/x_y/plain.srt"), "");  // the folder does not count
     EXPECT_EQ(NameTagFor("/x/a_b|c.srt"), "b_c"); // never breaks the record
 }
 
@@ -86,20 +86,47 @@ TEST(TaskQueue, PathAndTaskLineMoveTogether) {
     EXPECT_FALSE(q.Get(1).has_value());
 }
 
-TEST(TaskQueue, FailureMarksAndIdsFollowTheTask) {
+TEST(TaskQueue, StatesAndIdsFollowTheTask) {
     TaskQueue q;
+    int changes = 0;
+    q.SetOnChanged([&] { ++changes; });
     q.AppendNew("/a.ass", TaskControls{});
     q.AppendNew("/b.ass", TaskControls{});
     const auto idB = q.Get(1)->id;
     q.MarkFailed(1, "converter crashed");
     q.Remove(0);
     ASSERT_EQ(q.IndexOf(idB), 0u);
-    EXPECT_TRUE(q.Get(0)->failed);
+    EXPECT_EQ(q.Get(0)->state, TaskState::Failed);
     EXPECT_EQ(q.Get(0)->failureReason, "converter crashed");
-    q.ClearFailed(0);
-    EXPECT_FALSE(q.Get(0)->failed);
+    q.MarkRunning(0);
+    EXPECT_EQ(q.Get(0)->state, TaskState::Running);
+    EXPECT_TRUE(q.Get(0)->failureReason.empty());
+    q.MarkConverted(0, {"Warning: x"}, "/out/b");
+    EXPECT_EQ(q.Count(), 1u);
+    EXPECT_EQ(q.PendingCount(), 0u);
+    EXPECT_FALSE(q.HasPath("/b.ass")); // converted: no longer waiting
+    EXPECT_EQ(changes, 6);             // every change told, the reads not
     q.Remove(0);
     EXPECT_FALSE(q.IndexOf(idB).has_value());
+}
+
+TEST(TaskQueue, AFileIsListedOnceAndAConvertedOneWaitsAgainWithItsSettings) {
+    TaskQueue q;
+    const std::string templateLine = BuildTaskLine("", TaskControls{});
+    const auto added = q.AddFile("/s/Ep_chs.ass", templateLine);
+    EXPECT_EQ(added.outcome, TaskQueue::AddOutcome::Added);
+    EXPECT_EQ(q.GetField(0, NameTag), "chs"); // the file's own tag, not the template's
+    q.SetField(0, FormatIndex, "1");
+    const auto again = q.AddFile("/s/Ep_chs.ass", templateLine);
+    EXPECT_EQ(again.outcome, TaskQueue::AddOutcome::AlreadyQueued);
+    EXPECT_EQ(again.id, added.id);
+    q.MarkConverted(0, {"Warning: late"}, "/out/Ep_chs");
+    const auto requeued = q.AddFile("/s/Ep_chs.ass", templateLine);
+    EXPECT_EQ(requeued.outcome, TaskQueue::AddOutcome::Requeued);
+    ASSERT_EQ(q.Count(), 1u);
+    EXPECT_EQ(q.Get(0)->state, TaskState::Queued);
+    EXPECT_TRUE(q.Get(0)->warnings.empty());
+    EXPECT_EQ(q.GetField(0, FormatIndex), "1");
 }
 
 TEST(TaskQueue, AppendsFromTwoThreadsLoseNothing) {

@@ -137,10 +137,12 @@ std::vector<DecodedSet> DecodeSup(const std::string& path) {
             d.forced = (r->flags & AV_SUBTITLE_FLAG_FORCED) != 0;
             const auto* palette = reinterpret_cast<const std::uint32_t*>(r->data[1]);
             d.argb.resize(static_cast<std::size_t>(r->w) * r->h);
+            d.indices.resize(d.argb.size());
             for (int y = 0; y < r->h; ++y) {
                 for (int x = 0; x < r->w; ++x) {
-                    d.argb[static_cast<std::size_t>(y) * r->w + x] =
-                        palette[r->data[0][y * r->linesize[0] + x]];
+                    const std::uint8_t index = r->data[0][y * r->linesize[0] + x];
+                    d.indices[static_cast<std::size_t>(y) * r->w + x] = index;
+                    d.argb[static_cast<std::size_t>(y) * r->w + x] = palette[index];
                 }
             }
             set.rects.push_back(std::move(d));

@@ -19,7 +19,8 @@ std::vector<Segment> ReadSegments(const std::string& bytes);
 struct DecodedRect {
     int x = 0, y = 0, w = 0, h = 0;
     bool forced = false;
-    std::vector<std::uint32_t> argb; // w*h pixels, 0xAARRGGBB
+    std::vector<std::uint32_t> argb;   // w*h pixels, 0xAARRGGBB
+    std::vector<std::uint8_t> indices; // w*h palette indices, for a palette decoded otherwise
 };
 
 struct DecodedSet {

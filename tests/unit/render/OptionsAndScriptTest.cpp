@@ -75,6 +75,42 @@ TEST(RenderOptions, HelpAndVersionAskForNothingElse) {
     EXPECT_EQ(o.title, "--help");
 }
 
+TEST(RenderOptions, ColourIsSdrUnlessHdr10IsAskedForWithASensibleWhite) {
+    const auto sdr = ParseRenderOptions(Args({"-v", "720p", "-f", "25", "-o", "a.xml", "a.avs"}));
+    EXPECT_EQ(sdr.colour.kind, ColorKind::Sdr);
+    const auto hdr = ParseRenderOptions(
+        Args({"-v", "1080p", "-f", "25", "--colour", "hdr10", "-o", "a.xml", "a.avs"}));
+    EXPECT_EQ(hdr.colour.kind, ColorKind::Hdr10);
+    EXPECT_EQ(hdr.colour.whiteNits, 203);
+    // The white may come first; the range's ends are allowed.
+    for (const char* white : {"80", "1000"}) {
+        const auto o = ParseRenderOptions(Args({"-v", "1080p", "-f", "25", "--white", white,
+                                                "--colour=hdr10", "-o", "a.xml", "a.avs"}));
+        EXPECT_EQ(o.colour.whiteNits, std::stoi(white));
+    }
+    const auto refused = [](std::initializer_list<std::string> colour) {
+        std::vector<std::string> args = Args({"-v", "1080p", "-f", "25"});
+        args.insert(args.end(), colour);
+        args.insert(args.end(), {"-o", "a.xml", "a.avs"});
+        return UsageMessage(args);
+    };
+    EXPECT_NE(refused({"--colour", "HDR"}).find("--colour takes sdr or hdr10, not \"HDR\""),
+              std::string::npos);
+    for (const char* white : {"79", "1001", "203.5", "bright", ""}) {
+        EXPECT_NE(refused({"--colour", "hdr10", "--white", white}).find("--white takes"),
+                  std::string::npos)
+            << white;
+    }
+    // An SDR picture has no white to set, and only 1080p graphics go on a UHD disc.
+    EXPECT_NE(refused({"--white", "300"}).find("--colour hdr10"), std::string::npos);
+    EXPECT_NE(refused({"--colour", "sdr", "--white", "203"}).find("--colour hdr10"),
+              std::string::npos);
+    EXPECT_NE(
+        UsageMessage(Args({"-v", "720p", "-f", "25", "--colour", "hdr10", "-o", "a.xml", "a.avs"}))
+            .find("not -v 720p"),
+        std::string::npos);
+}
+
 TEST(RenderOptions, UsageErrorsSayWhatIsWrong) {
     EXPECT_NE(UsageMessage(Args({"-v", "1080p", "-f", "25", "-x", "1", "-o", "a.xml", "a.avs"}))
                   .find("unknown option \"-x\""),
@@ -82,6 +118,10 @@ TEST(RenderOptions, UsageErrorsSayWhatIsWrong) {
     EXPECT_NE(UsageMessage(Args({"-v", "1080p", "-f", "25", "-o", "a.xml", "-m"}))
                   .find("-m needs a value"),
               std::string::npos);
+    // An unknown long option is named as such, with or without something after it.
+    for (const auto& args : {Args({"--bogus"}), Args({"--bogus", "1", "a.avs"})}) {
+        EXPECT_NE(UsageMessage(args).find("unknown option \"--bogus\""), std::string::npos);
+    }
     EXPECT_NE(UsageMessage(Args({"-v", "1080x", "-f", "25", "-o", "a.xml", "a.avs"}))
                   .find("unknown video format \"1080x\""),
               std::string::npos);

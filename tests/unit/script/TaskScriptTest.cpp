@@ -165,7 +165,8 @@ TEST_F(TaskScriptFixture, SrtStyleStep) {
     EXPECT_FALSE(fs::exists(style));
 
     // A missing source or a name that reaches outside the style folder: no copy.
-    for (const std::string& chosen : {std::string("Missing.style"), ".." + kSep + "outside.style"}) {
+    for (const std::string& chosen :
+         {std::string("Missing.style"), ".." + kSep + "outside.style"}) {
         test::WriteFile(JoinPath(cwd, "outside.style"), "outside");
         test::WriteFile(style, std::string(kStyleCopyMarker) + " stale\r\nold");
         Build(srt, Line("0", "0", "0", kTemplate, chosen));
@@ -204,11 +205,11 @@ TEST_F(TaskScriptFixture, BadRecordsAreRefusedBeforeAnythingIsWritten) {
     } cases[] = {
         {"0|0|1|1|" + kTemplate + "|tag|", "7 fields"},
         {"0|0|1|1|a|b|tag||1", "9 fields"},
-        {Line("5", "0", "0"), "FormatIndex 5"},
+        {Line("6", "0", "0"), "FormatIndex 6"},
         {Line("-1", "0", "0"), "FormatIndex -1"},
         {Line("x", "0", "0"), "FormatIndex \"x\""},
         {Line("", "0", "0"), "FormatIndex \"\""},
-        {Line("0", "4", "0"), "RateIndex \"4\""},
+        {Line("0", "6", "0"), "RateIndex \"6\""},
         {Line("0", " 0", "0"), "RateIndex \" 0\""},
         {Line("0", "0", "yes"), "MakeSup \"yes\""},
         {Line("0", "0", "0", "%0:s %4:s"), "argument 4"},

@@ -36,18 +36,22 @@ std::vector<std::pair<std::string, std::string>> CaptionsOf(const std::string& p
     }
     // The test files predate the later captions: those come built in, in English but
     // for those that were fixed texts before they had keys.
-    for (const auto& [key, text] : std::vector<std::pair<std::string, std::string>>{
-             {"L021", "Preview..."},
-             {"L022", "About..."},
-             {"L023", "\u5f53\u524d\u8fdb\u5ea6"},
-             {"L024", "Normal"},
-             {"L025", "Lower"},
-             {"L026", "Higher"},
-             {"L027", "Realtime(Warning)"},
-             {"L028", "Close"},
-             {"L029", "Show warnings..."},
-             {"L030", "Open output folder"},
-             {"L031", "Copy"}}) {
+    for (const auto& [key, text] :
+         std::vector<std::pair<std::string, std::string>>{{"L021", "Preview..."},
+                                                          {"L022", "About..."},
+                                                          {"L023", "\u5f53\u524d\u8fdb\u5ea6"},
+                                                          {"L024", "Normal"},
+                                                          {"L025", "Lower"},
+                                                          {"L026", "Higher"},
+                                                          {"L027", "Realtime(Warning)"},
+                                                          {"L028", "Close"},
+                                                          {"L029", "Show warnings..."},
+                                                          {"L030", "Open output folder"},
+                                                          {"L031", "Copy"},
+                                                          {"L032", "File"},
+                                                          {"L033", "Add files..."},
+                                                          {"L034", "Add folder..."},
+                                                          {"L035", "(no style)"}}) {
         expected.emplace_back(key, text);
     }
     return expected;

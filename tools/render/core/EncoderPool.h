@@ -2,6 +2,7 @@
 // encoded on worker threads while the scan goes on, and come out in time order.
 #pragma once
 
+#include "base/ThreadCache.h"
 #include "core/BoundedQueue.h"
 
 #include <cstddef>
@@ -87,6 +88,7 @@ template <class In, class Out> class EncoderPool {
     }
 
     void Loop() {
+        const ThreadCacheScope caches;
         while (true) {
             try {
                 std::optional<Entry> entry = items_.Pop();

@@ -36,7 +36,9 @@ IndexedImage CutIndexed(const RgbaImage& image, const PixelRect& r,
 } // namespace
 
 EncodedEvent EncodeEvent(const ShownImage& shown, const EncodeSettings& settings) {
-    const RgbaImage& image = *shown.image;
+    // PNGs, palettes and stream are all made from the picture in the run's colours.
+    std::shared_ptr<const RgbaImage> picture = PictureInColor(shown.image, settings.hdr10);
+    const RgbaImage& image = *picture;
     EncodedEvent event;
     event.inFrame = shown.in;
     event.outFrame = shown.out;
@@ -81,6 +83,7 @@ EncodedEvent EncodeEvent(const ShownImage& shown, const EncodeSettings& settings
         event.indexed.parts = std::move(streamParts);
         event.indexed.inFrame = shown.in;
         event.indexed.outFrame = shown.out;
+        event.picture = std::move(picture);
     }
     return event;
 }

@@ -3,11 +3,13 @@
 #pragma once
 
 #include "core/EncodedGraphic.h"
+#include "core/Hdr10Conversion.h"
 #include "core/RgbaImage.h"
 #include "encoding/Palette.h"
 #include "encoding/PngWriter.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace pelldrin::render {
@@ -19,6 +21,8 @@ struct EncodeSettings {
     int minGap = 3;       // transparent rows that make two parts
     bool stream = false;  // also quantize the picture for the PGS stream
     PngSettings png;
+    // For an HDR10 run: everything is made from the picture's colours converted by it.
+    const Hdr10Conversion* hdr10 = nullptr;
 };
 
 // A picture prepared for the PGS stream: one palette shared by its parts, which hold every
@@ -35,9 +39,12 @@ struct EncodedEvent {
     std::int64_t outFrame = 0;
     std::vector<EncodedGraphic> graphics; // top first
     IndexedEvent indexed;                 // no parts without settings.stream
+    // With settings.stream, the picture as encoded (in the run's colours), which the stream's
+    // palette reuse compares with the next one.
+    std::shared_ptr<const RgbaImage> picture;
 };
 
-// Encodes the picture; its pixels are read, never kept.
+// Encodes the picture; its pixels are read, and kept only as picture.
 EncodedEvent EncodeEvent(const ShownImage& shown, const EncodeSettings& settings);
 
 } // namespace pelldrin::render

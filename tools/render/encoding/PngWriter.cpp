@@ -1,5 +1,6 @@
 #include "encoding/PngWriter.h"
 
+#include "base/ThreadCache.h"
 #include "encoding/RunLengthDeflate.h"
 
 #include <libdeflate.h>
@@ -20,18 +21,29 @@ struct CompressorFree {
     }
 };
 
+// What an encoding thread keeps from one picture to the next.
+struct CompressorCache {
+    std::unique_ptr<libdeflate_compressor, CompressorFree> compressor;
+    int level = -1;
+};
+struct DeflateCache {
+    std::vector<std::uint8_t> out;
+};
+struct RowCache {
+    std::vector<std::uint8_t> rows;
+};
+
 // This thread's compressor for the level: setting one up costs more than a small picture.
 libdeflate_compressor* Compressor(int level) {
-    thread_local std::unique_ptr<libdeflate_compressor, CompressorFree> compressor;
-    thread_local int compressorLevel = -1;
-    if (compressor == nullptr || compressorLevel != level) {
-        compressor.reset(libdeflate_alloc_compressor(level));
-        if (compressor == nullptr) {
+    CompressorCache& cache = ThreadCache<CompressorCache>();
+    if (cache.compressor == nullptr || cache.level != level) {
+        cache.compressor.reset(libdeflate_alloc_compressor(level));
+        if (cache.compressor == nullptr) {
             throw PngError("cannot set up the PNG compressor at level " + std::to_string(level));
         }
-        compressorLevel = level;
+        cache.level = level;
     }
-    return compressor.get();
+    return cache.compressor.get();
 }
 
 // A buffer of this thread's of at least size bytes, kept for the next picture: a fresh one
@@ -46,7 +58,7 @@ std::uint8_t* Scratch(std::vector<std::uint8_t>& buffer, std::size_t size) {
 // The zlib stream of data, in a buffer of this thread's that the next call reuses.
 std::span<const std::uint8_t> Deflate(const std::uint8_t* data, std::size_t size,
                                       const PngSettings& settings) {
-    thread_local std::vector<std::uint8_t> out;
+    std::vector<std::uint8_t>& out = ThreadCache<DeflateCache>().out;
     if (settings.runLength) {
         out.clear();
         AppendRunLengthZlib(data, size, out);
@@ -102,8 +114,7 @@ std::vector<std::uint8_t> EncodePng(int width, int height, bool indexed,
     }
     constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     const std::size_t rowsSize = static_cast<std::size_t>(height) * (rowBytes + 1);
-    thread_local std::vector<std::uint8_t> rowBuffer;
-    std::uint8_t* rows = Scratch(rowBuffer, rowsSize);
+    std::uint8_t* rows = Scratch(ThreadCache<RowCache>().rows, rowsSize);
     for (int n = 0; n < height; ++n) {
         std::uint8_t* line = rows + static_cast<std::size_t>(n) * (rowBytes + 1);
         line[0] = 0;

@@ -1,12 +1,12 @@
 #include "input/FontSources.h"
 
 #include "base/FileSystem.h"
+#include "base/FontFiles.h"
 #include "base/PathText.h"
 #include "base/TextHelpers.h"
 #include "base/Utf8.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -18,21 +18,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A font file larger than this is no font a subtitle needs; it is not read into memory.
-constexpr std::uintmax_t kMaxFontFileBytes = 64u << 20;
-
 std::string Lower(std::string text) {
     for (char& c : text) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
     return text;
-}
-
-bool IsFontFile(const std::string& name) {
-    static constexpr std::array<std::string_view, 9> kExtensions{
-        ".ttf", ".otf", ".ttc", ".otc", ".pfb", ".pfa", ".cff", ".woff", ".woff2"};
-    const std::string extension = Lower(FileExtension(name));
-    return std::find(kExtensions.begin(), kExtensions.end(), extension) != kExtensions.end();
 }
 
 // The text between a prefix and the next occurrence of end, or empty.
@@ -97,7 +87,7 @@ int AddFontFiles(ASS_Library* library, const std::vector<std::string>& folders,
         for (fs::directory_iterator it(ToFsPath(folder), ec); !ec && it != fs::directory_iterator();
              it.increment(ec)) {
             std::error_code probe;
-            if (it->is_regular_file(probe) && IsFontFile(FromFsPath(it->path().filename()))) {
+            if (it->is_regular_file(probe) && IsFontFileName(FromFsPath(it->path().filename()))) {
                 files.push_back(it->path());
             }
         }

@@ -4,6 +4,7 @@
 #include "base/TextHelpers.h"
 #include "base/Utf8.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 
@@ -69,7 +70,50 @@ struct ParseState {
     bool haveTitle = false;
     std::vector<std::string> outputs;
     bool afterTitle = false;
+    bool haveWhite = false;
 };
+
+// Sets the pictures' colours from "--colour" or "--white"; false for another name.
+bool ParseColour(const std::string& name, const std::string& value, ColorSettings& colour,
+                 ParseState& state) {
+    if (name == "--colour") {
+        if (value == "sdr") {
+            colour.kind = ColorKind::Sdr;
+        } else if (value == "hdr10") {
+            colour.kind = ColorKind::Hdr10;
+        } else {
+            throw UsageError("--colour takes sdr or hdr10, not \"" + QuoteForMessage(value) + "\"");
+        }
+    } else if (name == "--white") {
+        std::int64_t nits = 0;
+        if (!TryParseInt(value, nits) || nits < kMinWhiteNits || nits > kMaxWhiteNits) {
+            throw UsageError("--white takes the subtitle white in cd/m2, a whole number from " +
+                             std::to_string(kMinWhiteNits) + " to " +
+                             std::to_string(kMaxWhiteNits) + ", not \"" + QuoteForMessage(value) +
+                             "\"");
+        }
+        colour.whiteNits = static_cast<int>(nits);
+        state.haveWhite = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// An HDR10 run is for the 1920x1080 graphics of a UHD disc, and only it has a white to set.
+void CheckColour(const RenderOptions& options, const ParseState& state) {
+    if (options.colour.kind != ColorKind::Hdr10) {
+        if (state.haveWhite) {
+            throw UsageError("--white sets the subtitle white of --colour hdr10; SDR pictures "
+                             "keep the white they were authored with");
+        }
+        return;
+    }
+    if (std::string_view(options.format->label) != "1080p") {
+        throw UsageError("--colour hdr10 is for the 1080p graphics of a UHD disc, not -v " +
+                         std::string(options.format->label));
+    }
+}
 
 // Applies one single-letter option and its value.
 void ApplyOption(char letter, const std::string& value, RenderOptions& options, ParseState& state) {
@@ -127,11 +171,22 @@ void ApplyOption(char letter, const std::string& value, RenderOptions& options, 
     }
 }
 
+// The long options that take a value.
+constexpr std::string_view kLongOptions[] = {"--charset",    "--max-memory", "--max-frame-time",
+                                             "--max-events", "--threads",    "--max-output",
+                                             "--colour",     "--white"};
+
 // Reads "--name=VALUE" or "--name VALUE" at args[i].
-void ReadLongOption(const std::vector<std::string>& args, std::size_t& i, RenderOptions& options) {
+void ReadLongOption(const std::vector<std::string>& args, std::size_t& i, RenderOptions& options,
+                    ParseState& state) {
     const std::string& arg = args[i];
     const auto equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
+    // Named as unknown whatever follows it: a missing value is not its trouble.
+    if (std::find(std::begin(kLongOptions), std::end(kLongOptions), name) ==
+        std::end(kLongOptions)) {
+        throw UsageError("unknown option \"" + QuoteForMessage(name) + "\"");
+    }
     std::string value;
     if (equals != std::string::npos) {
         value = arg.substr(equals + 1);
@@ -145,7 +200,8 @@ void ReadLongOption(const std::vector<std::string>& args, std::size_t& i, Render
             throw UsageError("--charset takes the name of an encoding, such as GB18030");
         }
         options.charset = value;
-    } else if (!ParseLimit(name, value, options.limits)) {
+    } else if (!ParseColour(name, value, options.colour, state) &&
+               !ParseLimit(name, value, options.limits)) {
         throw UsageError("unknown option \"" + QuoteForMessage(name) + "\"");
     }
 }
@@ -177,7 +233,7 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
             return options;
         }
         if (arg.compare(0, 2, "--") == 0) {
-            ReadLongOption(args, i, options);
+            ReadLongOption(args, i, options, state);
             continue;
         }
         const char letter = arg[1];
@@ -200,6 +256,7 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
     if (options.rate == nullptr) {
         throw UsageError("missing the frame rate (-f)");
     }
+    CheckColour(options, state);
     if (state.outputs.empty()) {
         throw UsageError("missing the BDN XML output (-o X.xml)");
     }
@@ -218,8 +275,11 @@ RenderOptions ParseRenderOptions(const std::vector<std::string>& args) {
 
 std::string UsageText() {
     return "usage: pelldrin-render -t NAME -l LANG -v FORMAT -f RATE [-a 0|1] [-p 0|1] [-b 0|1]\n"
-           "                      [-m ROWS] [-F 0|1] -o OUT.xml [-o OUT.sup] SCRIPT.avs\n"
+           "                      [-m ROWS] [-F 0|1] [--colour sdr|hdr10 [--white NITS]]\n"
+           "                      -o OUT.xml [-o OUT.sup] SCRIPT.avs\n"
            "       pelldrin-render -v FORMAT -f RATE --preview SECONDS -o OUT.png SCRIPT.avs\n"
+           "       pelldrin-render --tracks FILE.mkv\n"
+           "       pelldrin-render --extract TRACK FILE.mkv -o FOLDER\n"
            "       pelldrin-render --help | --version\n"
            "  -v  1080p, 1080i, 720p, 480p, 480i or 576i\n"
            "  -f  23.976, 24, 25, 29.97, 50 or 59.94\n"
@@ -235,7 +295,11 @@ std::string UsageText() {
            "                         (default 20G)\n"
            "  --threads N            threads that draw animation (default 1)\n"
            "  --charset NAME         the subtitle file's encoding, such as GB18030 or\n"
-           "                         WINDOWS-1251 (default: recognised)\n";
+           "                         WINDOWS-1251 (default: recognised)\n"
+           "  --colour sdr|hdr10     the pictures' colours: as authored (sdr, default), or\n"
+           "                         PQ-coded BT.2020 for a UHD disc with HDR video (1080p)\n"
+           "  --white NITS           the subtitle white of hdr10 in cd/m2, 80 to 1000\n"
+           "                         (default 203)\n";
 }
 
 void CheckScriptMatchesOptions(const RenderScript& script, const RenderOptions& options) {

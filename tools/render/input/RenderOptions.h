@@ -2,6 +2,7 @@
 #pragma once
 
 #include "base/VideoFormats.h"
+#include "core/Hdr10Conversion.h"
 #include "core/RenderErrors.h"
 #include "core/RunLimits.h"
 #include "input/RenderScript.h"
@@ -36,7 +37,8 @@ struct RenderOptions {
     std::string xmlPath;
     std::string supPath; // empty without a second -o
     std::string scriptPath;
-    std::string charset; // --charset: the subtitle file's encoding; empty: recognised
+    std::string charset;  // --charset: the subtitle file's encoding; empty: recognised
+    ColorSettings colour; // --colour, --white
     RenderLimits limits;
 };
 

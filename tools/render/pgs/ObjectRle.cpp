@@ -1,6 +1,7 @@
 #include "pgs/ObjectRle.h"
 
 #include "base/Simd.h"
+#include "base/ThreadCache.h"
 
 #include <algorithm>
 #include <array>
@@ -153,6 +154,14 @@ std::uint8_t* EncodeRle(const RleSource& s, std::uint8_t* out) {
     return out;
 }
 
+namespace {
+
+struct RleBuffer {
+    std::vector<std::uint8_t> bytes;
+};
+
+} // namespace
+
 std::string EncodeObject(const PictureObject& object) {
     static const std::array<std::uint16_t, 256> identity = [] {
         std::array<std::uint16_t, 256> a{};
@@ -162,7 +171,7 @@ std::string EncodeObject(const PictureObject& object) {
         return a;
     }();
     // Coded into a buffer kept between calls: the worst case is far larger than the code.
-    thread_local std::vector<std::uint8_t> buffer;
+    std::vector<std::uint8_t>& buffer = ThreadCache<RleBuffer>().bytes;
     buffer.resize(std::max(buffer.size(), RleWorstCase(object.area.w, object.area.h)));
     RleSource source;
     source.pixels = object.indices.data();

@@ -50,10 +50,26 @@ void MergeClosest(PaletteMap& map, std::size_t count) {
     }
 }
 
+// The matrix's red and blue weights of luma.
+struct LumaWeights {
+    double kr, kb;
+};
+LumaWeights WeightsOf(ColorMatrix matrix) {
+    switch (matrix) {
+    case ColorMatrix::Bt601:
+        return {0.299, 0.114};
+    case ColorMatrix::Bt2020:
+        return {0.2627, 0.0593};
+    case ColorMatrix::Bt709:
+        break;
+    }
+    return {0.2126, 0.0722};
+}
+
 // The code of a visible colour (alpha as given); ToYCbCr keeps the last ones found.
 YCbCrA NearestCode(Rgba color, ColorMatrix matrix) {
-    const double kr = matrix == ColorMatrix::Bt709 ? 0.2126 : 0.299;
-    const double kb = matrix == ColorMatrix::Bt709 ? 0.0722 : 0.114;
+    const LumaWeights weights = WeightsOf(matrix);
+    const double kr = weights.kr, kb = weights.kb;
     const double kg = 1.0 - kr - kb;
     const double r = color.r, g = color.g, b = color.b;
     const double luma = kr * r + kg * g + kb * b; // 0..255
@@ -110,7 +126,7 @@ YCbCrA ToYCbCr(Rgba color, ColorMatrix matrix) {
     thread_local std::array<Slot, 1024> found{};
     const std::uint32_t key = (std::uint32_t{color.r} | std::uint32_t{color.g} << 8 |
                                std::uint32_t{color.b} << 16) +
-                              (matrix == ColorMatrix::Bt709 ? (2u << 24) : (1u << 24));
+                              ((static_cast<std::uint32_t>(matrix) + 1) << 24);
     Slot& slot = found[(key * 2654435761u) >> 22];
     if (slot.key != key) {
         slot = {key, NearestCode(color, matrix)};

@@ -27,12 +27,14 @@ struct SupEvent {
     std::vector<IndexedObject> objects; // 1 or 2 (the -b 1 split gives two)
 };
 
-enum class ColorMatrix { Bt601, Bt709 };
+// The YCbCr of the palettes: the disc's video decides it. Bt2020 is the non-constant-luminance
+// matrix of HDR10 video, whose pictures come already PQ-coded.
+enum class ColorMatrix { Bt601, Bt709, Bt2020 };
 
 struct StreamInfo {
     int width = 1920, height = 1080;         // the video frame
     int rateNum = 24000, rateDen = 1001;     // exact frame rate, e.g. 24000/1001 for 23.976
-    ColorMatrix matrix = ColorMatrix::Bt709; // Bt601 for 480 and 576 formats
+    ColorMatrix matrix = ColorMatrix::Bt709; // Bt601 for 480 and 576 formats, Bt2020 for HDR10
 };
 
 // An event that cannot be written within the decoder's limits, or a misuse of the writer.

@@ -1,5 +1,6 @@
 #include "pgs/SupFeeder.h"
 
+#include "base/ThreadCache.h"
 #include "core/BoundedQueue.h"
 
 #include <exception>
@@ -47,6 +48,7 @@ struct SupFeeder::State {
     }
 
     void Loop() {
+        const ThreadCacheScope caches;
         while (std::optional<SupEvent> event = events.Pop()) {
             try {
                 Named([&] { writer.Add(*event); });
