@@ -1,6 +1,7 @@
 #include "pgs/SupWriter.h"
 
 #include "base/AtomicFile.h"
+#include "base/ThreadCache.h"
 #include "pgs/DecoderModel.h"
 #include "pgs/DisplaySchedule.h"
 #include "pgs/EpochPlan.h"
@@ -171,7 +172,9 @@ struct SupWriter::State {
         changed.notify_all();
     }
 
+    // The group thread's function: the run-length buffers it keeps go with it.
     void GroupLoop() {
+        const ThreadCacheScope caches;
         while (true) {
             GroupJob job;
             {
