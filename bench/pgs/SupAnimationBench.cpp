@@ -155,6 +155,22 @@ long long Count(const std::string& text, const std::string& phrase) {
     return at == std::string::npos ? 0 : std::stoll(text.substr(at + phrase.size()));
 }
 
+// The pictures the renderer's report says are shown late: the first subtitle, one picture,
+// or a number of them.
+long long LateCount(const std::string& text) {
+    long long late = text.find("the first subtitle starts at") != std::string::npos ? 1 : 0;
+    late += text.find("; a picture starts at") != std::string::npos ||
+                    text.find(": a picture starts at") != std::string::npos
+                ? 1
+                : 0;
+    const auto many = text.find(" pictures start before");
+    if (many != std::string::npos) {
+        const auto from = text.find_last_of(":; ", many - 1);
+        late += std::stoll(text.substr(from + 1, many - from - 1));
+    }
+    return late;
+}
+
 // The same pictures as the renderer makes them, each written as a stream of its own.
 std::uintmax_t OneEpochPerEvent(const std::string& folder, const std::string& subtitle,
                                 long long frames, long long& events) {
@@ -211,7 +227,7 @@ void Measure(const std::string& folder, const std::string& name, double seconds)
     long long events = 0;
     const std::uintmax_t baseline = OneEpochPerEvent(folder, subtitle, frames, events);
     const long long leftOut = Count(last.err, "left out ");
-    const long long late = Count(last.err, "showed ");
+    const long long late = LateCount(last.err);
     std::printf("%s: %lld events; checker: %s\n", name.c_str(), events,
                 pgs::SummaryLine(summary).c_str());
     std::printf("  shown at their own frame %.1f %% (late %lld, left out %lld)\n",

@@ -36,7 +36,8 @@ struct HandStream {
         fade.palette = &palette;
         DisplaySetOut again = start;
         again.pts = 97508;
-        again.dts = 93754;
+        again.dts = 93755; // a tick after the set that shows the old versions
+
         again.state = kAcquisitionPoint;
         again.paletteVersion = 2;
         again.objects[0].version = 1;
@@ -175,8 +176,13 @@ TEST(SupCheck, EachBrokenRuleIsReportedWithItsSet) {
              again.dts = 92000;
              again.pts = 93900;
          }},
-        {"object 0 gets a new version", 3, [](HandStream& s) { s.sets[2].dts = 93000; }},
-        {"palette 0 gets a new version", 2, [](HandStream& s) { s.sets[1].dts = 89000; }},
+        // New versions decoded at the very tick the set showing the old ones is presented.
+        {"object 0 gets a new version", 3, [](HandStream& s) { s.sets[2].dts = 93754; }},
+        {"palette 0 gets a new version", 2, [](HandStream& s) { s.sets[1].dts = 90000; }},
+        // The windows (226 ticks to draw) drawn 11,665 ticks after decoding begins: a tick
+        // more than twice the 5,832 ticks that clear a 1920x1080 plane.
+        {"windows are drawn 11665 ticks after the set begins decoding", 4,
+         [](HandStream& s) { s.sets[3].dts = 180000 - 226 - 11665; }},
         {"lacks object 0", 3, [](HandStream& s) { s.sets[2].objects.clear(); }},
         {"lacks its palette", 3, [](HandStream& s) { s.sets[2].palette = nullptr; }},
         {"raises the version", 2, [](HandStream& s) { s.sets[1].paletteVersion = 5; }},
@@ -193,6 +199,22 @@ TEST(SupCheck, EachBrokenRuleIsReportedWithItsSet) {
              s.sets[3].paletteId = 3;
          }},
         {"ends with a picture on screen", 3, [](HandStream& s) { s.sets.pop_back(); }},
+        {"the plane size changes", 4, [](HandStream& s) { s.sets[3].planeWidth = 1280; }},
+        // 5,832 ticks clear a 1920x1080 plane: an epoch start decoding that little ahead has
+        // no time left for its object and window.
+        {"leaves no time to clear the plane", 1,
+         [](HandStream& s) { s.sets[0].dts = 90000 - 5832; }},
+        // Sets that show nothing, each defining one more palette id: the ninth id is one
+        // more than an epoch holds.
+        {"more than 8 palette ids", 11,
+         [](HandStream& s) {
+             for (unsigned id = 1; id <= 8; ++id) {
+                 DisplaySetOut empty = s.Set(100000 + 5000 * id, kNormal);
+                 empty.paletteId = id;
+                 empty.palette = &s.palette;
+                 s.sets.insert(s.sets.end() - 1, empty);
+             }
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
@@ -226,6 +248,10 @@ TEST(SupCheck, EachSegmentKeepsItsOwnTimes) {
         SetSegmentTimes(bytes, c.type, 0, c.pts, c.dts);
         EXPECT_TRUE(Reports(CheckSupStream(bytes), c.rule, 1));
     }
+    // Decoding may begin as much as twice the plane's clear time before the windows are drawn.
+    HandStream lead;
+    lead.sets[3].dts = 180000 - 226 - 11664;
+    EXPECT_EQ(CheckSupStream(lead.Bytes()).violationCount, 0);
     // A window segment whose PTS equals its DTS: the set leaves no time to draw.
     HandStream tight;
     tight.sets[0].dts = 90000 - 226;
@@ -252,7 +278,7 @@ TEST(SupCheck, WindowZeroIsDrawnWhileObjectOneDecodes) {
         }
         sets[0].state = kEpochStart; // shows nothing yet
         sets[0].pts = 20000;
-        sets[0].dts = 0;
+        sets[0].dts = 8000;
         DisplaySetOut& both = sets[1];
         both.state = kAcquisitionPoint;
         both.pts = 40000;

@@ -545,22 +545,31 @@ TEST_F(SupWriterTest, FullScreenEffectLeavesOutWhatThePlayerCannotDecodeInTime) 
     EXPECT_NE(DescribeReport(w.report).find("left out"), std::string::npos);
 }
 
-TEST(SupReport, TheWarningCountsInTheRightNumber) {
+TEST(SupReport, TheWarningSaysWhatAViewerSeesInTheRightNumber) {
     SupReport one;
-    one.pictures = 1;
+    one.pictures = 2;
+    one.firstFrame = 7;
     one.leftOutFrames = {40};
-    one.lateFrames = {7};
+    one.late = {{7, 9}};
     EXPECT_EQ(DescribeReport(one),
-              "left out 1 of 1 picture that a player could not decode in time, at frame 40; "
-              "showed 1 picture a few frames late so that a player can decode it, at frame 7");
+              "left out 1 of 2 pictures that a player could not decode in time, at frame 40; "
+              "the first subtitle starts at frame 7, before a player can have decoded it, so it "
+              "shows from frame 9");
+    one.firstFrame = 0;
+    EXPECT_EQ(DescribeReport(one),
+              "left out 1 of 2 pictures that a player could not decode in time, at frame 40; a "
+              "picture starts at frame 7, before a player can have decoded it, so it shows from "
+              "frame 9");
     SupReport many;
     many.pictures = 30;
     many.leftOutFrames = {3, 4, 9};
-    many.lateFrames = {5, 6};
+    many.late = {{0, 2}, {5, 6}, {6, 8}};
+    many.firstFrame = 0;
     EXPECT_EQ(DescribeReport(many),
               "left out 3 of 30 pictures that a player could not decode in time, at frames 3-4, "
-              "9; showed 2 pictures a few frames late so that a player can decode them, from "
-              "frames 5-6");
+              "9; the first subtitle starts at frame 0, before a player can have decoded it, so "
+              "it shows from frame 2; 2 pictures start before a player can have decoded them, so "
+              "each shows a few frames later (frame 5 shows from 6, 6 from 8)");
     EXPECT_EQ(DescribeReport(SupReport{}), "");
 }
 

@@ -1,11 +1,14 @@
 #include "encoding/Palette.h"
 
+#include "base/Simd.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <queue>
 
 namespace pelldrin::render {
@@ -17,24 +20,35 @@ namespace {
 constexpr int kRefinePasses = 1;
 constexpr double kRefineError = 255.0 * 255.0;
 
-// Open-addressing table from packed RGBA to a dense colour number (from 1).
+// Open-addressing table from packed RGBA to a dense colour number (from 1). A slot holds the
+// number and the key together, so that a lookup reads one place; it starts at the size the
+// last picture on this thread needed, since pictures one after another have about as many
+// colours, and grows when half full.
 class ColorTable {
   public:
-    ColorTable() { Resize(1024); }
+    ColorTable() {
+        std::size_t capacity = kLeastCapacity;
+        while (capacity < 2 * lastSize_) {
+            capacity *= 2;
+        }
+        Resize(capacity);
+    }
+    ~ColorTable() { lastSize_ = size_; }
+    ColorTable(const ColorTable&) = delete;
+    ColorTable& operator=(const ColorTable&) = delete;
 
     // The number of key, given the next free number when new.
     std::uint32_t Find(std::uint32_t key) {
         std::size_t slot = Hash(key);
-        while (ids_[slot] != 0) {
-            if (keys_[slot] == key) {
-                return ids_[slot];
+        for (std::uint64_t held; (held = slots_[slot]) != 0; slot = (slot + 1) & mask_) {
+            if (static_cast<std::uint32_t>(held) == key) {
+                return static_cast<std::uint32_t>(held >> 32);
             }
-            slot = (slot + 1) & mask_;
         }
-        keys_[slot] = key;
-        ids_[slot] = ++size_;
-        if (size_ * 2 > keys_.size()) {
-            Grow();
+        keys_.push_back(key);
+        slots_[slot] = std::uint64_t{++size_} << 32 | key;
+        if (size_ * 2 > slots_.size()) {
+            Resize(slots_.size() * 2);
         }
         return size_;
     }
@@ -42,53 +56,42 @@ class ColorTable {
     std::uint32_t Size() const { return size_; }
 
     // The key of every number, index 0 unused.
-    std::vector<std::uint32_t> KeysByNumber() const {
-        std::vector<std::uint32_t> keys(size_ + 1, 0);
-        for (std::size_t i = 0; i < keys_.size(); ++i) {
-            if (ids_[i] != 0) {
-                keys[ids_[i]] = keys_[i];
-            }
-        }
-        return keys;
-    }
+    const std::vector<std::uint32_t>& KeysByNumber() const { return keys_; }
 
   private:
+    static constexpr std::size_t kLeastCapacity = 1024;
+
     // Multiplicative hashing: the high bits of the product mix every channel.
     std::size_t Hash(std::uint32_t key) const {
         return static_cast<std::size_t>((static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15ull) >>
                                         shift_);
     }
+    // Empties the slots into a capacity of their own and puts every key back.
     void Resize(std::size_t capacity) {
-        keys_.assign(capacity, 0);
-        ids_.assign(capacity, 0);
+        slots_.assign(capacity, 0);
         mask_ = capacity - 1;
         shift_ = 64;
         for (std::size_t c = capacity; c > 1; c >>= 1) {
             --shift_;
         }
-    }
-    void Grow() {
-        std::vector<std::uint32_t> keys = std::move(keys_);
-        std::vector<std::uint32_t> ids = std::move(ids_);
-        Resize(keys.size() * 2);
-        for (std::size_t i = 0; i < keys.size(); ++i) {
-            if (ids[i] != 0) {
-                std::size_t slot = Hash(keys[i]);
-                while (ids_[slot] != 0) {
-                    slot = (slot + 1) & mask_;
-                }
-                keys_[slot] = keys[i];
-                ids_[slot] = ids[i];
+        for (std::uint32_t number = 1; number < keys_.size(); ++number) {
+            std::size_t slot = Hash(keys_[number]);
+            while (slots_[slot] != 0) {
+                slot = (slot + 1) & mask_;
             }
+            slots_[slot] = std::uint64_t{number} << 32 | keys_[number];
         }
     }
 
-    std::vector<std::uint32_t> keys_;
-    std::vector<std::uint32_t> ids_; // 0: free slot
+    static thread_local std::size_t lastSize_;
+    std::vector<std::uint64_t> slots_;   // number << 32 | key; 0: free (a number is never 0)
+    std::vector<std::uint32_t> keys_{0}; // by number
     std::size_t mask_ = 0;
     int shift_ = 64;
     std::uint32_t size_ = 0;
 };
+
+thread_local std::size_t ColorTable::lastSize_ = 0;
 
 inline std::uint32_t Pack(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -109,19 +112,35 @@ struct Moments {
     std::array<std::int64_t, 4> s{}, sq{}; // weighted sums of each channel and of its square
 
     void Add(const Entry& e) {
-        const std::int64_t w1 = e.count;
-        w += w1;
+        w += e.count;
+#ifdef PELLDRIN_SSE2
+        // Two channels a register, as products of unsigned 32-bit halves, exact in 64 bits: a
+        // value is at most 65025, so even its square fits 32 bits.
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(e.v.data()));
+        const __m128i vOdd = _mm_srli_epi64(v, 32);
+        const __m128i count = _mm_set1_epi32(static_cast<int>(e.count));
+        const __m128i sEven = _mm_mul_epu32(v, count), sOdd = _mm_mul_epu32(vOdd, count);
+        const __m128i qEven = _mm_mul_epu32(_mm_mul_epu32(v, v), count);
+        const __m128i qOdd = _mm_mul_epu32(_mm_mul_epu32(vOdd, vOdd), count);
+        AddTwo(&s[0], _mm_unpacklo_epi64(sEven, sOdd));
+        AddTwo(&s[2], _mm_unpackhi_epi64(sEven, sOdd));
+        AddTwo(&sq[0], _mm_unpacklo_epi64(qEven, qOdd));
+        AddTwo(&sq[2], _mm_unpackhi_epi64(qEven, qOdd));
+#else
         for (int c = 0; c < 4; ++c) {
-            const std::int64_t wv = w1 * e.v[c];
+            const std::int64_t wv = std::int64_t{e.count} * e.v[c];
             s[c] += wv;
             sq[c] += wv * e.v[c];
         }
+#endif
     }
     // The weighted squared distance of the entries from their mean along one channel.
     double Spread(int c) const {
         return w > 0 ? double(sq[c]) - double(s[c]) * double(s[c]) / double(w) : 0;
     }
-    double Error() const { return Spread(0) + Spread(1) + Spread(2) + Spread(3); }
+    double Error() const {
+        return Spread(0) + Spread(1) + Spread(2) + Spread(3);
+    }
     // What the squared error falls short of the sum of squares: a split keeps the error least
     // where the two sides' shortfalls add up most.
     static double Shortfall(std::int64_t w, const std::array<std::int64_t, 4>& s) {
@@ -137,6 +156,12 @@ struct Moments {
         }
         return *this;
     }
+#ifdef PELLDRIN_SSE2
+    static void AddTwo(std::int64_t* to, __m128i two) {
+        __m128i* p = reinterpret_cast<__m128i*>(to);
+        _mm_storeu_si128(p, _mm_add_epi64(_mm_loadu_si128(p), two));
+    }
+#endif
     Moments operator-(const Moments& o) const {
         Moments m{w - o.w, s, sq};
         for (int c = 0; c < 4; ++c) {
@@ -623,37 +648,38 @@ std::vector<IndexedImage> QuantizeParts(const RgbaImage& image, const std::vecto
     std::vector<PaletteColor> palette{PaletteColor{}};
     // One pass numbers the distinct colours; the pixels keep their numbers, in 16 bits
     // unless a picture has more colours than that.
-    ColorTable table;
+    std::optional<ColorTable> table(std::in_place);
     std::vector<std::uint32_t> counts(1, 0);
     std::unique_ptr<std::uint16_t[]> shortNumbers(new std::uint16_t[count]);
     std::unique_ptr<std::uint32_t[]> longNumbers;
-    if (!NumberParts(image, parts, table, counts, shortNumbers.get())) {
+    if (!NumberParts(image, parts, *table, counts, shortNumbers.get())) {
         shortNumbers.reset();
-        table = ColorTable();
+        table.emplace();
         counts.assign(1, 0);
         longNumbers.reset(new std::uint32_t[count]);
-        NumberParts(image, parts, table, counts, longNumbers.get());
+        NumberParts(image, parts, *table, counts, longNumbers.get());
     }
-    if (table.Size() > 0) {
-        const std::vector<std::uint32_t> keys = table.KeysByNumber();
+    if (table->Size() > 0) {
+        const std::vector<std::uint32_t>& keys = table->KeysByNumber();
         std::vector<Entry> entries;
-        entries.reserve(table.Size());
-        for (std::uint32_t n = 1; n <= table.Size(); ++n) {
+        entries.reserve(table->Size());
+        for (std::uint32_t n = 1; n <= table->Size(); ++n) {
             const PaletteColor c = ColorOfKey(keys[n]);
             entries.push_back({{c.r * c.a, c.g * c.a, c.b * c.a, c.a * 255}, counts[n], n});
         }
         std::vector<std::uint8_t> colorOfEntry;
-        const std::vector<PaletteColor> colors = ChooseColors(entries, keys, maxColors, colorOfEntry);
+        const std::vector<PaletteColor> colors =
+            ChooseColors(entries, keys, maxColors, colorOfEntry);
         const auto finalIndex = AppendPalette(colors, palette);
 
-        std::vector<std::uint8_t> indexOfNumber(table.Size() + 1, 0);
+        std::vector<std::uint8_t> indexOfNumber(table->Size() + 1, 0);
         for (std::size_t i = 0; i < entries.size(); ++i) {
             indexOfNumber[entries[i].slot] = finalIndex[colorOfEntry[i]];
         }
         // Every pixel has one of the distinct colours, so their strays are all there are.
         if (stray != nullptr) {
             double sum = 0, pixels = 0;
-            for (std::uint32_t n = 1; n <= table.Size(); ++n) {
+            for (std::uint32_t n = 1; n <= table->Size(); ++n) {
                 const PaletteColor c = ColorOfKey(keys[n]);
                 const std::uint8_t rgba[4] = {c.r, c.g, c.b, c.a};
                 const PaletteColor& to = palette[indexOfNumber[n]];

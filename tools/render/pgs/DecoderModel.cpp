@@ -31,6 +31,10 @@ std::int64_t WindowsTicks(const std::vector<std::int64_t>& windows) {
     return ticks;
 }
 
+std::int64_t MaxDecodeLead(std::int64_t planePixels) {
+    return 2 * DrawTicks(planePixels);
+}
+
 std::int64_t DecodeDuration(const SetWork& work) {
     std::int64_t duration = 0;
     if (work.epochStart) {

@@ -1,6 +1,6 @@
-// The decoder model that a player follows: buffer limits, rates, the time a display set
-// takes to decode, and the input buffer that the stream fills. The encoder plans with it and
-// the stream checker judges with it.
+// The decoder model that a player follows, as the encoder plans with it: buffer limits, rates,
+// the time a display set takes to decode, and the input buffer that the stream fills. (The
+// stream checker reads the model on its own, so that the two readings meet.)
 #pragma once
 
 #include <cstddef>
@@ -53,6 +53,10 @@ std::int64_t DecodeDuration(const SetWork& work);
 // Drawing every window of the epoch: a set with a window segment presents them this long
 // after that segment's PTS.
 std::int64_t WindowsTicks(const std::vector<std::int64_t>& windows);
+
+// The most a set with windows may decode before its windows begin to be drawn: twice the
+// time to clear the plane, the worst case of an epoch start that a decoder is built for.
+std::int64_t MaxDecodeLead(std::int64_t planePixels);
 
 // A frame's start in ticks, rounded down so that it is never later than the video frame.
 std::int64_t FramePts(std::int64_t frame, std::int64_t rateNum, std::int64_t rateDen);

@@ -45,7 +45,8 @@ std::int64_t ClearDuration(const std::vector<Rect>& windows) {
 } // namespace
 
 DisplayScheduler::DisplayScheduler(const StreamInfo& info, Sink sink)
-    : info_(info), sink_(std::move(sink)), frameTicks_(kClock * info.rateDen / info.rateNum) {}
+    : info_(info), sink_(std::move(sink)), frameTicks_(kClock * info.rateDen / info.rateNum),
+      maxLead_(MaxDecodeLead(std::int64_t{info.width} * info.height)) {}
 
 std::int64_t DisplayScheduler::Pts(std::int64_t frame) const {
     return FramePts(frame, info_.rateNum, info_.rateDen);
@@ -81,14 +82,16 @@ void DisplayScheduler::Schedule(const std::vector<Picture>& pictures, const std:
             slot.picture = &pictures[i];
             slot.clearFrame = chainEnds[i];
             Prepare(slot, context);
-            ++report_.pictures;
+            if (report_.pictures++ == 0) {
+                report_.firstFrame = slot.picture->inFrame;
+            }
             std::int64_t frame = 0, dts = 0;
             if (Place(slot, frame, dts)) {
                 WritePicture(slot, Pts(frame), dts);
                 if (frame == slot.picture->inFrame) {
                     ++report_.onTime;
                 } else {
-                    report_.lateFrames.push_back(slot.picture->inFrame);
+                    report_.late.push_back({slot.picture->inFrame, frame});
                 }
             } else {
                 report_.leftOutFrames.push_back(slot.picture->inFrame);
@@ -157,12 +160,13 @@ void DisplayScheduler::Prepare(Slot& slot, const EventContext& context) {
     slot.duration = DecodeDuration(work);
     slot.inputBytes = SetInputBytes(set);
     // An epoch start begins after the set before is shown; otherwise the ids the set defines
-    // must no longer be on screen or waiting to be shown.
+    // must no longer be on screen or waiting to be shown: their new versions are decoded
+    // after the last set that shows the old ones is presented, not at that very tick.
     slot.freeFrom = lastPts_ + 1;
     if (!slot.newEpoch) {
-        slot.freeFrom = paletteShownUntil_[set.paletteId];
+        slot.freeFrom = paletteShownUntil_[set.paletteId] + 1;
         for (const ObjectOut& o : set.objects) {
-            slot.freeFrom = std::max(slot.freeFrom, objectShownUntil_[o.id]);
+            slot.freeFrom = std::max(slot.freeFrom, objectShownUntil_[o.id] + 1);
         }
     }
 }
@@ -204,6 +208,9 @@ bool DisplayScheduler::Place(const Slot& slot, std::int64_t& frame, std::int64_t
     }
     const std::int64_t pts = Pts(frame);
     dts = std::max(earliest, pts - kMaxDecodeAhead + 1);
+    if (!slot.paletteOnly) {
+        dts = std::max(dts, pts - WindowsTicks(Areas(slot.layout->windows)) - maxLead_);
+    }
     return dts + slot.duration <= pts && ClearFits(pts, dts, slot);
 }
 
@@ -220,7 +227,7 @@ bool DisplayScheduler::ClearFits(std::int64_t pts, std::int64_t dts, const Slot&
     DisplaySetOut clear;
     clear.windows = windows;
     const std::int64_t clearDts =
-        std::max({dts + slot.decodeTicks, out - kMaxDecodeAhead + 1,
+        std::max({dts + slot.decodeTicks, out - WindowsTicks(Areas(windows)) - maxLead_,
                   input.EarliestFor(static_cast<std::int64_t>(SetInputBytes(clear)))});
     return clearDts + ClearDuration(windows) <= out;
 }
@@ -265,7 +272,7 @@ void DisplayScheduler::WriteClear(std::int64_t frame) {
     set.state = kNormal;
     set.paletteId = paletteId_;
     set.windows = windows_;
-    set.dts = std::max({lastDts_, set.pts - kMaxDecodeAhead + 1,
+    set.dts = std::max({lastDts_, set.pts - WindowsTicks(Areas(windows_)) - maxLead_,
                         input_.EarliestFor(static_cast<std::int64_t>(SetInputBytes(set)))});
     Emit(set);
     showing_ = false;

@@ -43,6 +43,7 @@ class DisplayScheduler {
     Sink sink_;
     SupReport report_;
     std::int64_t frameTicks_ = 0;
+    std::int64_t maxLead_ = 0; // the most a set with windows decodes before they are drawn
     // The stream so far: the last set's PTS and the DTS of its last segment.
     std::int64_t lastPts_ = -1, lastDts_ = -1;
     InputBudget input_;

@@ -45,11 +45,18 @@ class SupError : public std::runtime_error {
 
 // What the decoder model let the writer show.
 struct SupReport {
-    std::int64_t pictures = 0; // events given
-    std::int64_t onTime = 0;   // shown at their own first frame
-    // In-frames of events shown a few frames late (the decoder needed the time), and of
-    // events left out (the previous picture stays).
-    std::vector<std::int64_t> lateFrames, leftOutFrames;
+    std::int64_t pictures = 0;    // events given
+    std::int64_t onTime = 0;      // shown at their own first frame
+    std::int64_t firstFrame = -1; // where the first event starts
+    // Events shown a few frames late, as the decoder needed the time: where each starts and
+    // the frame it shows from.
+    struct Late {
+        std::int64_t due = 0, shown = 0;
+        bool operator==(const Late&) const = default;
+    };
+    std::vector<Late> late;
+    // In-frames of events left out (the previous picture stays).
+    std::vector<std::int64_t> leftOutFrames;
 };
 
 // One line for the user: how many pictures were late or left out, and where.

@@ -1,8 +1,5 @@
 #include "pgs/SupCheck.h"
 
-#include "pgs/DecoderModel.h"
-#include "pgs/PgsPicture.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <deque>
@@ -12,10 +9,122 @@ namespace pelldrin::pgs {
 
 namespace {
 
+// The decoder model as players follow it, read here from the segments alone and apart from
+// the writer's planning, so that a wrong reading in either shows as a violation instead of
+// passing both.
+constexpr std::int64_t kTicksPerSecond = 90000;
+constexpr std::int64_t kDecodePixelsPerSecond = 16000000; // Rd: objects into the buffer
+constexpr std::int64_t kDrawPixelsPerSecond = 32000000;   // Rc: the plane and its windows
+constexpr std::size_t kSetObjectsMost = 2, kWindowsMost = 2;
+constexpr std::size_t kObjectIdsMost = 64, kPaletteIdsMost = 8; // in an epoch
+constexpr std::int64_t kObjectBufferBytes = std::int64_t{4} << 20;
+constexpr std::size_t kCodedBufferBytes = std::size_t{1} << 20;
+// The input buffer: full a second before the first segment, refilled at 16 Mbit/s; each
+// segment takes its size less the "PG" marker of its header.
+constexpr std::int64_t kInputBytes = std::int64_t{1} << 20;
+constexpr std::int64_t kInputBytesPerSecond = 2000000;
+constexpr std::int64_t kInputHeaderBytes = 11;
+
 constexpr std::uint8_t kPds = 0x14, kOds = 0x15, kPcs = 0x16, kWds = 0x17, kEnd = 0x80;
 constexpr std::uint8_t kStateNormal = 0x00, kStateAcquisition = 0x40, kStateEpoch = 0x80;
 constexpr std::size_t kHeaderBytes = 13;
 constexpr std::size_t kKeptViolations = 1000;
+
+// Ticks to handle this many pixels at a rate, rounded up.
+std::int64_t TicksFor(std::int64_t pixels, std::int64_t pixelsPerSecond) {
+    return (pixels * kTicksPerSecond + pixelsPerSecond - 1) / pixelsPerSecond;
+}
+std::int64_t DrawTime(std::int64_t pixels) {
+    return TicksFor(pixels, kDrawPixelsPerSecond);
+}
+std::int64_t DecodeTime(std::int64_t pixels) {
+    return TicksFor(pixels, kDecodePixelsPerSecond);
+}
+
+struct Box {
+    int x = 0, y = 0, w = 0, h = 0;
+    std::int64_t Pixels() const { return std::int64_t{w} * h; }
+    bool Holds(const Box& o) const {
+        return x <= o.x && y <= o.y && o.x + o.w <= x + w && o.y + o.h <= y + h;
+    }
+    bool Meets(const Box& o) const {
+        return o.x < x + w && x < o.x + o.w && o.y < y + h && y < o.y + o.h;
+    }
+    bool operator==(const Box&) const = default;
+};
+
+std::int64_t DrawTime(const std::vector<Box>& windows) {
+    std::int64_t ticks = 0;
+    for (const Box& w : windows) {
+        ticks += DrawTime(w.Pixels());
+    }
+    return ticks;
+}
+
+// An object the set shows: its window, and the pixels decoded for it in this set (0 when an
+// earlier set defined it).
+struct Shown {
+    unsigned window = 0;
+    std::int64_t decodedPixels = 0;
+};
+
+// From a set's DTS to its PTS at the least: the plane is cleared (an epoch start), or else
+// the windows that show nothing; objects decode one after another, and a window is drawn
+// once the objects it shows are decoded and the drawing before it is done. Never less than
+// drawing every window, and a tick.
+std::int64_t SetDuration(bool epochStart, std::int64_t planePixels, const std::vector<Box>& windows,
+                         const std::vector<Shown>& shown) {
+    std::int64_t drawn = 0; // when the drawing so far is done
+    if (epochStart) {
+        drawn = DrawTime(planePixels);
+    } else {
+        for (unsigned i = 0; i < windows.size(); ++i) {
+            if (std::none_of(shown.begin(), shown.end(),
+                             [i](const Shown& s) { return s.window == i; })) {
+                drawn += DrawTime(windows[i].Pixels());
+            }
+        }
+    }
+    std::int64_t decoded = 0; // when the decoding so far is done
+    for (std::size_t k = 0; k < shown.size(); ++k) {
+        decoded += DecodeTime(shown[k].decodedPixels);
+        const bool windowDone = k + 1 == shown.size() || shown[k + 1].window != shown[k].window;
+        if (windowDone) {
+            const unsigned w = shown[k].window;
+            drawn =
+                std::max(drawn, decoded) + (w < windows.size() ? DrawTime(windows[w].Pixels()) : 0);
+        }
+    }
+    return std::max(drawn, DrawTime(windows) + 1);
+}
+
+// What the input buffer holds as segments arrive, in bytes times ticks so that the refill is
+// exact.
+class InputLevel {
+  public:
+    // Refills up to dts and takes a segment of this payload; false when the buffer runs dry
+    // (it is then empty).
+    bool Take(std::int64_t dts, std::size_t payload) {
+        if (last_ >= 0 && dts > last_) {
+            // Capped first, so that long pauses cannot overflow.
+            const std::int64_t refill =
+                std::min(dts - last_, kTicksPerSecond) * kInputBytesPerSecond;
+            level_ = std::min(kFull, level_ + refill);
+        }
+        last_ = std::max(last_, dts);
+        level_ -= (static_cast<std::int64_t>(payload) + kInputHeaderBytes) * kTicksPerSecond;
+        if (level_ >= 0) {
+            return true;
+        }
+        level_ = 0;
+        return false;
+    }
+
+  private:
+    static constexpr std::int64_t kFull = kInputBytes * kTicksPerSecond;
+    std::int64_t level_ = kFull;
+    std::int64_t last_ = -1;
+};
 
 struct Segment {
     std::uint8_t type = 0;
@@ -26,8 +135,8 @@ struct Segment {
 struct Composition {
     unsigned objectId = 0, windowId = 0;
     bool cropped = false;
-    Rect place; // x, y of the object; w, h filled from its definition
-    Rect crop;
+    Box place; // x, y of the object; w, h filled from its definition
+    Box crop;
 };
 
 struct ObjectDef {
@@ -48,7 +157,7 @@ struct ReadSet {
     unsigned paletteId = 0;
     std::vector<Composition> compositions;
     int windowSegments = 0;
-    std::vector<Rect> windows;
+    std::vector<Box> windows;
     std::vector<std::pair<unsigned, unsigned>> palettes; // id, version
     std::vector<ObjectDef> objects;
     std::size_t bytes = 0;
@@ -119,8 +228,8 @@ struct SupChecker::State {
     std::vector<Segment> open; // segments of the set being read
     SupCheckSummary summary;
     // The epoch.
-    std::vector<Rect> windows;
-    std::map<unsigned, Rect> objects; // sizes by id
+    std::vector<Box> windows;
+    std::map<unsigned, Box> objects; // sizes by id
     std::int64_t objectBytes = 0;
     std::map<unsigned, unsigned> paletteVersions;
     std::vector<Composition> shown;
@@ -130,7 +239,7 @@ struct SupChecker::State {
     // The stream.
     int planeW = 0, planeH = 0;
     std::int64_t prevPts = -1, lastDts = -1;
-    InputBudget input;
+    InputLevel input;
     std::deque<std::pair<std::int64_t, std::int64_t>> lastSecond; // DTS and input bytes
     std::int64_t lastSecondBytes = 0;
 
@@ -161,7 +270,7 @@ struct SupChecker::State {
 
 SupChecker::SupChecker(const SupCheckOptions& options) : state_(std::make_unique<State>()) {
     state_->checkCode = options.checkCode;
-    state_->frameTicks = kClock * options.rateDen / options.rateNum;
+    state_->frameTicks = kTicksPerSecond * options.rateDen / options.rateNum;
 }
 SupChecker::~SupChecker() = default;
 
@@ -340,18 +449,24 @@ void SupChecker::State::ParseWindows(const Segment& s, ReadSet& set) {
         Violation(set.pts, "a window segment's size does not match its windows");
         return;
     }
-    std::vector<std::int64_t> areas;
     for (std::size_t at = 1; at < p.size(); at += 9) {
         set.windows.push_back(
             {static_cast<int>(Get16(p, at + 1)), static_cast<int>(Get16(p, at + 3)),
              static_cast<int>(Get16(p, at + 5)), static_cast<int>(Get16(p, at + 7))});
-        areas.push_back(set.windows.back().Area());
     }
-    if (s.pts != set.pts - WindowsTicks(areas)) {
+    if (s.pts != set.pts - DrawTime(set.windows)) {
         Violation(set.pts, "a window segment's PTS is not the set's PTS less the time to draw "
                            "its windows");
     } else if (s.pts == s.dts) {
         Violation(set.pts, "a window segment's PTS equals its DTS");
+    }
+    // A decoder is built for the worst case of an epoch start: its windows are drawn at most
+    // twice the plane's clear time after the set begins decoding.
+    const std::int64_t clear = DrawTime(std::int64_t{set.planeW} * set.planeH);
+    if (s.pts - s.dts > 2 * clear) {
+        Violation(set.pts, "its windows are drawn " + std::to_string(s.pts - s.dts) +
+                               " ticks after the set begins decoding, more than twice the " +
+                               std::to_string(clear) + " ticks that clear the plane");
     }
 }
 
@@ -383,7 +498,7 @@ void SupChecker::State::ParseObject(const Segment& s, ReadSet& set) {
         set.objects.back().code += p.substr(4);
     }
     ObjectDef& o = set.objects.back();
-    if (s.pts != o.dts + DecodeTicks(std::int64_t{o.w} * o.h) || s.dts != o.dts) {
+    if (s.pts != o.dts + DecodeTime(std::int64_t{o.w} * o.h) || s.dts != o.dts) {
         Violation(set.pts, "an object segment's PTS is not its DTS plus the time to decode "
                            "object " +
                                std::to_string(id));
@@ -413,7 +528,7 @@ void SupChecker::State::CheckLayout(const ReadSet& set) {
     } else if (set.planeW != planeW || set.planeH != planeH) {
         Violation(set.pts, "the plane size changes");
     }
-    if (set.compositions.size() > kMaxSetObjects || set.windows.size() > kMaxWindows) {
+    if (set.compositions.size() > kSetObjectsMost || set.windows.size() > kWindowsMost) {
         Violation(set.pts, "more than two objects or windows in a display set");
     }
     if (set.state == kStateEpoch) {
@@ -422,11 +537,11 @@ void SupChecker::State::CheckLayout(const ReadSet& set) {
         objectBytes = 0;
         paletteVersions.clear();
         for (std::size_t i = 0; i < windows.size(); ++i) {
-            const Rect& w = windows[i];
+            const Box& w = windows[i];
             if (w.w <= 0 || w.h <= 0 || w.x + w.w > planeW || w.y + w.h > planeH) {
                 Violation(set.pts, "window " + std::to_string(i) + " lies outside the plane");
             }
-            if (i > 0 && w.Overlaps(windows[0])) {
+            if (i > 0 && w.Meets(windows[0])) {
                 Violation(set.pts, "the windows overlap");
             }
         }
@@ -445,13 +560,13 @@ void SupChecker::State::CheckObjects(ReadSet& set) {
             Violation(set.pts, "object " + std::to_string(o.id) + " changes its size in an epoch");
         }
     }
-    if (objects.size() > kMaxObjectIds) {
+    if (objects.size() > kObjectIdsMost) {
         Violation(set.pts, "more than 64 object ids in an epoch");
     }
-    if (objectBytes > static_cast<std::int64_t>(kObjectBufferBytes)) {
+    if (objectBytes > kObjectBufferBytes) {
         Violation(set.pts, "the epoch's objects outgrow the 4 MiB object buffer");
     }
-    if (set.bytes > kSetBufferBytes) {
+    if (set.bytes > kCodedBufferBytes) {
         Violation(set.pts, "the display set's segments outgrow the 1 MiB coded buffer");
     }
 }
@@ -465,7 +580,7 @@ void SupChecker::State::CheckPalettes(const ReadSet& set) {
         }
         paletteVersions[id] = version;
     }
-    if (paletteVersions.size() > kMaxPaletteIds) {
+    if (paletteVersions.size() > kPaletteIdsMost) {
         Violation(set.pts, "more than 8 palette ids in an epoch");
     }
     if (set.paletteOnly && (!updated || set.state != kStateNormal)) {
@@ -505,14 +620,14 @@ void SupChecker::State::CheckCompositions(const ReadSet& set) {
             Violation(set.pts, "an acquisition point or epoch start lacks object " +
                                    std::to_string(c.objectId));
         }
-        Rect shownRect{c.place.x, c.place.y, it->second.w, it->second.h};
+        Box shownBox{c.place.x, c.place.y, it->second.w, it->second.h};
         if (c.cropped) {
-            shownRect = {c.place.x, c.place.y, c.crop.w, c.crop.h};
-            if (!Rect{0, 0, it->second.w, it->second.h}.Contains(c.crop)) {
+            shownBox = {c.place.x, c.place.y, c.crop.w, c.crop.h};
+            if (!Box{0, 0, it->second.w, it->second.h}.Holds(c.crop)) {
                 Violation(set.pts, "a crop lies outside its object");
             }
         }
-        if (c.windowId >= windows.size() || !windows[c.windowId].Contains(shownRect)) {
+        if (c.windowId >= windows.size() || !windows[c.windowId].Holds(shownBox)) {
             Violation(set.pts,
                       "object " + std::to_string(c.objectId) + " does not lie inside its window");
         }
@@ -520,20 +635,17 @@ void SupChecker::State::CheckCompositions(const ReadSet& set) {
 }
 
 void SupChecker::State::CheckTiming(const ReadSet& set) {
-    SetWork work;
-    work.epochStart = set.state == kStateEpoch;
-    work.planePixels = std::int64_t{planeW} * planeH;
-    for (const Rect& w : windows) {
-        work.windows.push_back(w.Area());
-    }
+    const bool epochStart = set.state == kStateEpoch;
+    const std::int64_t plane = std::int64_t{planeW} * planeH;
+    std::vector<Shown> shownHere;
     for (const Composition& c : set.compositions) {
         std::int64_t decoded = 0;
         for (const ObjectDef& o : set.objects) {
             decoded = o.id == c.objectId ? std::int64_t{o.w} * o.h : decoded;
         }
-        work.shown.push_back({c.windowId, decoded});
+        shownHere.push_back({c.windowId, decoded});
     }
-    const std::int64_t duration = DecodeDuration(work);
+    const std::int64_t duration = SetDuration(epochStart, plane, windows, shownHere);
     if (set.pts <= prevPts) {
         Violation(set.pts, "the PTS does not increase");
     }
@@ -541,16 +653,15 @@ void SupChecker::State::CheckTiming(const ReadSet& set) {
         Violation(set.pts, "decoding starts at " + std::to_string(set.dts) + " but needs " +
                                std::to_string(duration) + " ticks before the PTS");
     }
-    if (prevPts >= 0 && set.windowSegments == 1 &&
-        set.pts - WindowsTicks(work.windows) <= prevPts) {
+    if (prevPts >= 0 && set.windowSegments == 1 && set.pts - DrawTime(windows) <= prevPts) {
         Violation(set.pts, "its windows begin to be drawn before the previous set is shown");
     }
     if (prevPts >= 0 && set.paletteOnly && set.pts - prevPts < frameTicks) {
         Violation(set.pts, "a palette-only set comes less than a frame after the previous set");
     }
-    if (work.epochStart && set.dts <= prevPts) {
+    if (epochStart && set.dts <= prevPts) {
         Violation(set.pts, "an epoch starts decoding before the previous set is shown");
-    } else if (work.epochStart && set.pts - set.dts <= DrawTicks(work.planePixels)) {
+    } else if (epochStart && set.pts - set.dts <= DrawTime(plane)) {
         Violation(set.pts, "an epoch start leaves no time to clear the plane");
     }
     prevPts = set.pts;
@@ -560,7 +671,7 @@ void SupChecker::State::CheckTiming(const ReadSet& set) {
 void SupChecker::State::CheckSegmentTimes(const Segment& s, const ReadSet& set, bool& dry) {
     if (s.dts > s.pts) {
         Violation(set.pts, "a segment's DTS comes after its PTS");
-    } else if (s.pts - s.dts >= kMaxDecodeAhead) {
+    } else if (s.pts - s.dts >= kTicksPerSecond) {
         Violation(set.pts, "decoding starts a second or more before the PTS");
     }
     if (s.dts < set.dts || s.pts > set.pts) {
@@ -578,10 +689,10 @@ void SupChecker::State::CheckSegmentTimes(const Segment& s, const ReadSet& set, 
 
 // The busiest second of input.
 void SupChecker::State::CountInput(const Segment& s) {
-    const std::int64_t bytes = static_cast<std::int64_t>(s.payload.size()) + kSegmentInputOverhead;
+    const std::int64_t bytes = static_cast<std::int64_t>(s.payload.size()) + kInputHeaderBytes;
     lastSecond.emplace_back(s.dts, bytes);
     lastSecondBytes += bytes;
-    while (lastSecond.front().first <= s.dts - kClock) {
+    while (lastSecond.front().first <= s.dts - kTicksPerSecond) {
         lastSecondBytes -= lastSecond.front().second;
         lastSecond.pop_front();
     }
@@ -595,10 +706,13 @@ void SupChecker::State::CheckNewVersion(const char* what, unsigned id, std::int6
                                         const std::map<unsigned, std::int64_t>& shownUntil,
                                         const ReadSet& set) {
     const auto it = shownUntil.find(id);
-    if (it != shownUntil.end() && dts < it->second) {
+    // The set that shows the old version is being presented at its PTS: a new version
+    // decoded at that very tick would be composed into it.
+    if (it != shownUntil.end() && dts <= it->second) {
         Violation(set.pts, std::string(what) + " " + std::to_string(id) +
                                " gets a new version at " + Clock(dts) +
-                               ", before the set that shows its old one at " + Clock(it->second));
+                               ", not after the set that shows its old one at " +
+                               Clock(it->second));
     }
 }
 

@@ -19,7 +19,9 @@ class SupWriter {
     // Events come in time order and do not overlap (one may start at the frame the previous
     // one ends). Throws SupError naming the event (its number and in-time) when it cannot be
     // written within the decoder's limits; the stream is then not written at all. Events
-    // that follow one another closely share an epoch, so they are written a group at a time.
+    // that follow one another closely share an epoch, so they are written a group at a time,
+    // on a thread of the writer's own while the next group gathers: a fault found while a
+    // group is written is thrown by a later Add or by Finish.
     void Add(const SupEvent& event);
     // Writes the rest and replaces the file atomically (temporary file + rename), after
     // checking the whole stream against the decoder model.
