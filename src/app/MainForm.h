@@ -18,6 +18,7 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 class QAction;
@@ -202,6 +203,8 @@ class TMainform : public QMainWindow {
         std::vector<std::string> unmatched;   // releases no chosen track matched
         std::vector<std::string> duplicates;  // listed and waiting already
         std::vector<std::string> requeued;    // converted rows that wait again
+        // The files the drop holds so far: a file dropped beside its folder is one file.
+        std::set<std::string> collected;
     };
     struct DropItem; // a file of a drop, in order, with a release's head and tracks
     void CollectFile(const std::string& path, std::vector<DropItem>& items, DropReport& report);

@@ -91,6 +91,9 @@ void TMainform::AddDroppedFiles(const QStringList& paths) {
 
 void TMainform::CollectFile(const std::string& path, std::vector<DropItem>& items,
                             DropReport& report) {
+    if (!report.collected.insert(path).second) {
+        return;
+    }
     if (IsSubtitleFile(path)) {
         items.push_back({path, std::nullopt, {}});
         return;

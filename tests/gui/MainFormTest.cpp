@@ -947,6 +947,14 @@ class MainFormTest : public QObject {
         QCOMPARE(form->Queue().Get(1)->path, dir->File("season/b.srt"));
         QCOMPARE(dialogs->errors.size(), size_t(1));
         QVERIFY(dialogs->errors[0].find("notes.txt\nsub") != std::string::npos);
+        // A file dropped beside its own folder is one file of the drop, not listed already.
+        form->ClmClick();
+        form->AddDroppedFiles({QString::fromStdString(dir->File("season/a.ass")),
+                               QString::fromStdString(dir->File("season"))});
+        QCOMPARE(form->tasklist->count(), 2);
+        QCOMPARE(dialogs->errors.size(), size_t(2)); // the folder's other files, as before
+        QVERIFY2(dialogs->errors[1].find("already") == std::string::npos,
+                 dialogs->errors[1].c_str());
 
         const QStringList paths = PathsFromCommandLine({"pelldrin", "ep 1.ass", "/abs/x.srt"});
         QCOMPARE(paths, QStringList({QDir::current().absoluteFilePath("ep 1.ass"), "/abs/x.srt"}));
