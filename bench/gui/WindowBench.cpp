@@ -1,9 +1,9 @@
 // The window's responsiveness: the time to queue 1000 dropped files, and the
 // longest stall of the window's thread while a batch of talkative converters
 // runs (a 5 ms timer notes every gap between its ticks).
-#include "app/Dialogs.h"
 #include "app/MainForm.h"
 #include "base/FileSystem.h"
+#include "gui/QuietDialogs.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -13,31 +13,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-
-namespace {
-
-class SilentDialogs : public pelldrin::IDialogs {
-  public:
-    void ShowError(const std::string& text, const std::string&) override {
-        std::fprintf(stderr, "error: %s\n", text.c_str());
-    }
-    void ShowInfo(const std::string&, const std::string&) override { ++notices; }
-    bool AskYesNo(const std::string&, const std::string&) override { return false; }
-    std::string ChooseFolder(const std::string&, const std::string&) override { return {}; }
-    void CloseQuestions() override {}
-    bool OpenFolder(const std::string&) override { return false; }
-    std::vector<std::string> ChooseFiles(const std::string&, const std::string&,
-                                         const std::string&) override {
-        return {};
-    }
-    // Accepted as it opens: the default track.
-    std::vector<std::int64_t> ChooseTracks(const pelldrin::TrackChoice& choice) override {
-        return pelldrin::CheckedAtOpening(choice);
-    }
-    int notices = 0;
-};
-
-} // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -52,7 +27,7 @@ int main(int argc, char** argv) {
         << "\" Avs2bdnxml=\"/chatty\" VSFilter=\"/x\"/><Config DefLang=\"\" ProcessPriority=\"0\" "
            "CloseTrayicon=\"1\"/></Pelldrin>";
 
-    SilentDialogs dialogs;
+    QuietDialogs dialogs;
     pelldrin::TMainform form((root / "prog").string(), &dialogs);
 
     // 1. Dropping 1000 files at once.

@@ -1,7 +1,7 @@
 // Takes pictures of the window for the README: idle with a queue, and during a
 // run. Usage: bench_window_shot PROGRAM_FOLDER OUT_PREFIX SUBTITLE...
-#include "app/Dialogs.h"
 #include "app/MainForm.h"
+#include "gui/QuietDialogs.h"
 
 #include <QApplication>
 #include <QListWidget>
@@ -11,36 +11,13 @@
 
 #include <cstdio>
 
-namespace {
-class NoDialogs : public pelldrin::IDialogs {
-  public:
-    void ShowError(const std::string& text, const std::string&) override {
-        std::fprintf(stderr, "%s\n", text.c_str());
-    }
-    void ShowInfo(const std::string&, const std::string&) override { done = true; }
-    bool AskYesNo(const std::string&, const std::string&) override { return false; }
-    std::string ChooseFolder(const std::string&, const std::string&) override { return {}; }
-    void CloseQuestions() override {}
-    bool OpenFolder(const std::string&) override { return false; }
-    std::vector<std::string> ChooseFiles(const std::string&, const std::string&,
-                                         const std::string&) override {
-        return {};
-    }
-    // Accepted as it opens: the default track.
-    std::vector<std::int64_t> ChooseTracks(const pelldrin::TrackChoice& choice) override {
-        return pelldrin::CheckedAtOpening(choice);
-    }
-    bool done = false;
-};
-} // namespace
-
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc < 4) {
         std::fprintf(stderr, "usage: %s PROGRAM_FOLDER OUT_PREFIX SUBTITLE...\n", argv[0]);
         return 2;
     }
-    NoDialogs dialogs;
+    QuietDialogs dialogs;
     pelldrin::TMainform form(argv[1], &dialogs);
     form.show();
     QStringList files;
@@ -61,7 +38,7 @@ int main(int argc, char** argv) {
             shot = true;
             form.grab().save(prefix + "-running.png");
         }
-        if (dialogs.done) {
+        if (dialogs.notices > 0) {
             form.grab().save(prefix + "-done.png");
             QApplication::exit(0);
         }
