@@ -119,6 +119,30 @@ TEST(Composite, WideMasksMatchFloatingPointOver) {
     }
 }
 
+TEST(Composite, StraightAlphaIsTheRoundedQuotientForEveryValue) {
+    // Every colour value against every alpha, colours above their alpha included, in a row
+    // whose length leaves a few pixels past the last group of four.
+    std::vector<std::uint8_t> row;
+    for (int a = 0; a < 256; ++a) {
+        for (int c = 0; c < 256; ++c) {
+            row.insert(row.end(), {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(255 - c),
+                                   static_cast<std::uint8_t>(c * 7), static_cast<std::uint8_t>(a)});
+        }
+    }
+    row.insert(row.end(), {9, 200, 3, 17, 9, 200, 3, 17, 40, 0, 0, 90});
+    const std::vector<std::uint8_t> before = row;
+    Unpremultiply(row.data(), row.size() / 4);
+    for (std::size_t i = 0; i < row.size(); i += 4) {
+        const int a = before[i + 3];
+        ASSERT_EQ(row[i + 3], a);
+        for (int c = 0; c < 3; ++c) {
+            const int want =
+                a == 0 ? before[i + c] : std::min(255, (before[i + c] * 255 + a / 2) / a);
+            ASSERT_EQ(row[i + c], want) << "pixel " << i / 4 << " channel " << c;
+        }
+    }
+}
+
 TEST(Composite, NothingVisibleGivesAnEmptyPicture) {
     Mask clear(0, 0, 4, 4, 0, 0xFFFFFF00);
     Mask hidden(4, 4, 4, 4, 255, 0xFFFFFFFF); // fully transparent colour

@@ -5,6 +5,9 @@
 
 #include <ass/ass.h>
 
+#include <cstddef>
+#include <cstdint>
+
 namespace pelldrin::render {
 
 // Blends the masks, back to front, over transparent pixels, but only inside the
@@ -15,5 +18,10 @@ RgbaImage CompositeVisible(const ASS_Image* images, int frameWidth, int frameHei
 // The same blend over the whole frame, uncropped: the picture of a frame as it is shown
 // (the preview's), or as the tests compare pictures with what libass draws.
 RgbaImage CompositeFullFrame(const ASS_Image* images, int frameWidth, int frameHeight);
+
+// Premultiplied RGBA to straight alpha, in place, for count pixels: each colour channel c of a
+// pixel with alpha a above 0 becomes c * 255 / a rounded to nearest (at most 255); transparent
+// pixels stay as they are.
+void Unpremultiply(std::uint8_t* pixels, std::size_t count);
 
 } // namespace pelldrin::render
