@@ -1,6 +1,9 @@
 #include "core/RgbaImage.h"
 
+#include "base/Simd.h"
+
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -10,10 +13,34 @@ namespace {
 
 constexpr std::uint64_t kAlphas = 0xFF000000FF000000ull;
 
-// The first pixel in [from, to) of a row with alpha above 0, or to; pixels are tested two at
+#ifdef PELLDRIN_SSE2
+// A bit for each of the four pixels at p whose alpha is above 0.
+inline int VisibleMask(const std::uint8_t* p) {
+    const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i alphas = _mm_srli_epi32(pixels, 24);
+    return _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(alphas, _mm_setzero_si128()))) ^ 0xF;
+}
+#endif
+
+// The first pixel in [from, to) of a row with alpha above 0, or to; pixels are tested several at
 // a time, as most of a picture's rows are mostly empty.
 int FirstVisible(const std::uint8_t* row, int from, int to) {
     int x = from;
+#ifdef PELLDRIN_SSE2
+    for (; x + 8 <= to; x += 8) {
+        const __m128i* p = reinterpret_cast<const __m128i*>(row + x * 4);
+        const __m128i any = _mm_or_si128(_mm_loadu_si128(p), _mm_loadu_si128(p + 1));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_srli_epi32(any, 24), _mm_setzero_si128())) !=
+            0xFFFF) {
+            break;
+        }
+    }
+    for (; x + 4 <= to; x += 4) {
+        if (const int mask = VisibleMask(row + x * 4); mask != 0) {
+            return x + std::countr_zero(static_cast<unsigned>(mask));
+        }
+    }
+#endif
     for (; x + 2 <= to; x += 2) {
         std::uint64_t two = 0;
         std::memcpy(&two, row + x * 4, 8);
@@ -27,6 +54,21 @@ int FirstVisible(const std::uint8_t* row, int from, int to) {
 // One past the last pixel in [from, to) with alpha above 0, or from.
 int EndOfVisible(const std::uint8_t* row, int from, int to) {
     int x = to;
+#ifdef PELLDRIN_SSE2
+    for (; x - 8 >= from; x -= 8) {
+        const __m128i* p = reinterpret_cast<const __m128i*>(row + (x - 8) * 4);
+        const __m128i any = _mm_or_si128(_mm_loadu_si128(p), _mm_loadu_si128(p + 1));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_srli_epi32(any, 24), _mm_setzero_si128())) !=
+            0xFFFF) {
+            break;
+        }
+    }
+    for (; x - 4 >= from; x -= 4) {
+        if (const int mask = VisibleMask(row + (x - 4) * 4); mask != 0) {
+            return x - 4 + std::bit_width(static_cast<unsigned>(mask));
+        }
+    }
+#endif
     for (; x - 2 >= from; x -= 2) {
         std::uint64_t two = 0;
         std::memcpy(&two, row + (x - 2) * 4, 8);
