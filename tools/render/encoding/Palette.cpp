@@ -237,12 +237,23 @@ bool SplitBox(std::vector<Entry>& entries, const Box& box, Box& low, Box& high) 
             low.moments = below;
         }
     }
-    const auto first = entries.begin() + static_cast<std::ptrdiff_t>(box.begin);
-    const auto cut =
-        std::partition(first, entries.begin() + static_cast<std::ptrdiff_t>(box.end),
-                       [&](const Entry& e) { return ((e.v[axis] - lo) >> shift) <= cutStep; });
+    // Parted through a buffer, each entry written to the next place of its side without a
+    // branch: which side an entry goes to is as good as random, and a mispredicted branch an
+    // entry cost more than the copy. The order within a side does not matter.
+    thread_local std::vector<Entry> parted;
+    const std::size_t count = box.end - box.begin;
+    parted.resize(std::max(parted.size(), count));
+    std::size_t lowCount = 0, highStart = count;
+    for (std::size_t i = box.begin; i < box.end; ++i) {
+        const Entry& e = entries[i];
+        const bool isLow = ((e.v[axis] - lo) >> shift) <= cutStep;
+        highStart -= isLow ? 0 : 1;
+        parted[isLow ? lowCount : highStart] = e;
+        lowCount += isLow ? 1 : 0;
+    }
+    std::copy_n(parted.begin(), count, entries.begin() + static_cast<std::ptrdiff_t>(box.begin));
     low.begin = box.begin;
-    low.end = static_cast<std::size_t>(cut - entries.begin());
+    low.end = box.begin + lowCount;
     low.error = low.moments.Error();
     high = {low.end, box.end, m - low.moments};
     high.error = high.moments.Error();
