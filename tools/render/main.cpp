@@ -7,21 +7,11 @@
 
 #include "PelldrinVersion.h"
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 #include <iostream>
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv) {
-#if defined(__GLIBC__)
-    // Pictures are made on one thread and freed on another. With an allocation arena per
-    // thread, each arena keeps the most it ever held; one shared arena keeps the run's
-    // memory near what is in use at once, and costs no time here.
-    mallopt(M_ARENA_MAX, 1);
-#endif
     const std::vector<std::string> args = pelldrin::ProgramArguments(argc, argv);
     if (pelldrin::render::IsMatroskaRequest(args)) {
         return pelldrin::render::RunMatroskaCommand(args, std::cout, std::cerr);
