@@ -21,6 +21,11 @@ class AtomicFile {
         Synced,  // flushed to the disk before the rename: after a power loss, old or new
         Buffered // left to the system; for files a later synced file refers to
     };
+    // On Linux a Buffered file that replaces a plain file with no other name takes that file
+    // over instead of making a new one: the earlier file moves to the temporary name and is
+    // written anew, so no file is made or removed (the pictures of a task converted again).
+    // The name still never shows a half-written file, but should the writing fail, neither
+    // the earlier file nor the new one is left.
 
     // Creates the temporary file; throws FileError naming the target.
     explicit AtomicFile(std::string path, Durability durability = Durability::Synced);

@@ -1,10 +1,16 @@
-#include "base/Utf8.h"
+#include "base/TextHelpers.h"
 #include "base/AtomicFile.h"
 #include "base/FileSystem.h"
-#include "base/TextHelpers.h"
+#include "base/Utf8.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+
+#ifdef __linux__
+#include <sys/stat.h>
+#endif
 
 using namespace pelldrin;
 using Pieces = std::vector<std::string>;
@@ -95,7 +101,12 @@ TEST(Utf16ToUtf8, DecodesBothByteOrdersAndSurrogates) {
     const std::string expected = "A\xE4\xB8\xAD\xF0\x9F\x98\x80";
     EXPECT_EQ(Utf16ToUtf8(le, false), expected);
     EXPECT_EQ(Utf16ToUtf8(be, true), expected);
-    EXPECT_EQ(Utf16ToUtf8(std::string("\x3D\xD8" "A\0", 4), false), "\xEF\xBF\xBD" "A");
+    EXPECT_EQ(Utf16ToUtf8(std::string("\x3D\xD8"
+                                      "A\0",
+                                      4),
+                          false),
+              "\xEF\xBF\xBD"
+              "A");
     EXPECT_EQ(Utf16ToUtf8(std::string("A\0\0\0B\0", 6), false, true), "A");
 }
 
@@ -151,6 +162,58 @@ TEST(AtomicWriteFile, KeepsTheReplacedFilesPermissions) {
     EXPECT_NE(std::filesystem::status(dir.File("fresh.xml")).permissions() &
                   std::filesystem::perms::others_read,
               std::filesystem::perms::none);
+}
+#endif
+
+#ifdef __linux__
+// A plain file is written anew in place; a file with another name, a link and a folder are
+// never written through, and a write given up leaves no temporary file.
+TEST(AtomicFile, BufferedRewriteTakesOverOnlyAPlainFileOfOneName) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    const auto write = [](const std::string& path, std::string_view bytes) {
+        AtomicFile file(path, AtomicFile::Durability::Buffered);
+        file.Write(bytes);
+        file.Commit();
+    };
+    const auto inode = [](const std::string& path) {
+        struct stat st {};
+        return ::lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+    };
+    const std::string plain = dir.File("plain.png");
+    test::WriteFile(plain, "earlier picture, longer");
+    const auto before = inode(plain);
+    write(plain, "new");
+    EXPECT_EQ(ReadWholeFile(plain), "new");
+    EXPECT_EQ(inode(plain), before);
+
+    const std::string linked = dir.File("linked.png");
+    test::WriteFile(dir.File("other.png"), "kept");
+    fs::create_hard_link(dir.File("other.png"), linked);
+    const std::string symlink = dir.File("symlink.png");
+    test::WriteFile(dir.File("target.txt"), "kept too");
+    fs::create_symlink(dir.File("target.txt"), symlink);
+    write(linked, "new");
+    write(symlink, "new");
+    EXPECT_EQ(ReadWholeFile(dir.File("other.png")), "kept");
+    EXPECT_EQ(ReadWholeFile(dir.File("target.txt")), "kept too");
+    EXPECT_EQ(ReadWholeFile(linked), "new");
+    EXPECT_FALSE(fs::is_symlink(symlink));
+    EXPECT_EQ(ReadWholeFile(symlink), "new");
+
+    fs::create_directory(dir.File("folder.png"));
+    EXPECT_THROW(write(dir.File("folder.png"), "x"), FileError);
+    EXPECT_TRUE(fs::is_directory(dir.File("folder.png")));
+    {
+        AtomicFile givenUp(plain, AtomicFile::Durability::Buffered);
+        givenUp.Write("half");
+    }
+    std::size_t entries = 0;
+    for (const auto& e : fs::directory_iterator(dir.Path())) {
+        EXPECT_FALSE(IsAtomicTempName(e.path().filename().string())) << e.path();
+        ++entries;
+    }
+    EXPECT_EQ(entries, 5u); // other, linked, target, symlink, folder; plain went with the write
 }
 #endif
 
