@@ -115,6 +115,8 @@ struct AtomicFile::Impl {
     Durability durability = Durability::Synced;
     bool committed = false;
     int fd = -1;
+    bool takenOver = false; // an earlier file of the target's name is being written over
+    std::uint64_t written = 0;
     std::string buffer;
 
     [[noreturn]] void Fail(const char* what, int error) {
@@ -136,8 +138,8 @@ struct AtomicFile::Impl {
         }
     }
     // A file rewritten where an earlier one of that name is (a picture converted again) takes
-    // the earlier file over: it moves to the temporary name and is written from its start, so
-    // that no file is made and none removed. On some file systems (ext4 without a journal) a
+    // the earlier file over: it moves to the temporary name and is written over from its start,
+    // so that no file is made and none removed. On some file systems (ext4 without a journal) a
     // file made soon after many were removed costs more than writing it: converting an
     // animated opening again into its folder took a quarter longer than into a new one.
     // Only a plain file with one name that can be written is taken over; anything else (a
@@ -159,7 +161,8 @@ struct AtomicFile::Impl {
             fd = ::open(temp.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         }
         if (fd >= 0 && ::fstat(fd, &held) == 0 && plain(held) && held.st_ino == moved.st_ino &&
-            held.st_dev == moved.st_dev && ::ftruncate(fd, 0) == 0) {
+            held.st_dev == moved.st_dev) {
+            takenOver = true;
             return true;
         }
         if (fd >= 0) {
@@ -184,8 +187,15 @@ struct AtomicFile::Impl {
             }
             done += static_cast<std::size_t>(n);
         }
+        written += bytes.size();
     }
     void Close() {
+        // A file taken over is written over its earlier bytes and cut to the new length only
+        // now: emptying it first would give its blocks back and take them again, and a file
+        // system mounted to discard freed blocks waits for the disk each time.
+        if (takenOver && ::ftruncate(fd, static_cast<off_t>(written)) != 0) {
+            Fail("Cannot write", errno);
+        }
         if (durability == Durability::Synced && ::fsync(fd) != 0) {
             Fail("Cannot write", errno);
         }
