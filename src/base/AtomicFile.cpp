@@ -152,8 +152,8 @@ struct AtomicFile::Impl {
         }
         // Looked at before it is opened, so that a pipe or a device is never opened; and once
         // open, it must still be the file looked at.
-        struct stat moved {
-        }, held{};
+        struct stat moved = {};
+        struct stat held = {};
         const auto plain = [](const struct stat& st) {
             return S_ISREG(st.st_mode) && st.st_nlink == 1;
         };

@@ -20,6 +20,14 @@ inline int VisibleMask(const std::uint8_t* p) {
     const __m128i alphas = _mm_srli_epi32(pixels, 24);
     return _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(alphas, _mm_setzero_si128()))) ^ 0xF;
 }
+
+// Whether any of the eight pixels at p has alpha above 0.
+inline bool AnyVisibleOfEight(const std::uint8_t* p) {
+    const __m128i* q = reinterpret_cast<const __m128i*>(p);
+    const __m128i any = _mm_or_si128(_mm_loadu_si128(q), _mm_loadu_si128(q + 1));
+    return _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_srli_epi32(any, 24), _mm_setzero_si128())) !=
+           0xFFFF;
+}
 #endif
 
 // The first pixel in [from, to) of a row with alpha above 0, or to; pixels are tested several at
@@ -27,13 +35,8 @@ inline int VisibleMask(const std::uint8_t* p) {
 int FirstVisible(const std::uint8_t* row, int from, int to) {
     int x = from;
 #ifdef PELLDRIN_SSE2
-    for (; x + 8 <= to; x += 8) {
-        const __m128i* p = reinterpret_cast<const __m128i*>(row + x * 4);
-        const __m128i any = _mm_or_si128(_mm_loadu_si128(p), _mm_loadu_si128(p + 1));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_srli_epi32(any, 24), _mm_setzero_si128())) !=
-            0xFFFF) {
-            break;
-        }
+    while (x + 8 <= to && !AnyVisibleOfEight(row + x * 4)) {
+        x += 8;
     }
     for (; x + 4 <= to; x += 4) {
         if (const int mask = VisibleMask(row + x * 4); mask != 0) {
@@ -55,13 +58,8 @@ int FirstVisible(const std::uint8_t* row, int from, int to) {
 int EndOfVisible(const std::uint8_t* row, int from, int to) {
     int x = to;
 #ifdef PELLDRIN_SSE2
-    for (; x - 8 >= from; x -= 8) {
-        const __m128i* p = reinterpret_cast<const __m128i*>(row + (x - 8) * 4);
-        const __m128i any = _mm_or_si128(_mm_loadu_si128(p), _mm_loadu_si128(p + 1));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_srli_epi32(any, 24), _mm_setzero_si128())) !=
-            0xFFFF) {
-            break;
-        }
+    while (x - 8 >= from && !AnyVisibleOfEight(row + (x - 8) * 4)) {
+        x -= 8;
     }
     for (; x - 4 >= from; x -= 4) {
         if (const int mask = VisibleMask(row + (x - 4) * 4); mask != 0) {

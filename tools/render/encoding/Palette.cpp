@@ -1,6 +1,7 @@
 #include "encoding/Palette.h"
 
 #include "base/Simd.h"
+#include "base/ThreadCache.h"
 
 #include <algorithm>
 #include <array>
@@ -172,6 +173,11 @@ struct Moments {
     }
 };
 
+// The buffer a thread parts a box's entries through, kept from one picture to the next.
+struct PartedEntries {
+    std::vector<Entry> entries;
+};
+
 struct Box {
     std::size_t begin, end;
     Moments moments;
@@ -240,7 +246,7 @@ bool SplitBox(std::vector<Entry>& entries, const Box& box, Box& low, Box& high) 
     // Parted through a buffer, each entry written to the next place of its side without a
     // branch: which side an entry goes to is as good as random, and a mispredicted branch an
     // entry cost more than the copy. The order within a side does not matter.
-    thread_local std::vector<Entry> parted;
+    std::vector<Entry>& parted = ThreadCache<PartedEntries>().entries;
     const std::size_t count = box.end - box.begin;
     parted.resize(std::max(parted.size(), count));
     std::size_t lowCount = 0, highStart = count;
