@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -101,7 +103,7 @@ inline std::uint32_t Pack(const std::uint8_t* p) {
 
 // A distinct colour with its weight, in alpha-weighted coordinates.
 struct Entry {
-    std::array<int, 4> v; // premultiplied r, g, b, and a
+    std::array<std::uint16_t, 4> v; // premultiplied r, g, b, and a (alpha times 255): at most 65025
     std::uint32_t count;
     std::uint32_t slot; // the colour's number
 };
@@ -117,7 +119,8 @@ struct Moments {
 #ifdef PELLDRIN_SSE2
         // Two channels a register, as products of unsigned 32-bit halves, exact in 64 bits: a
         // value is at most 65025, so even its square fits 32 bits.
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(e.v.data()));
+        const __m128i v = _mm_unpacklo_epi16(
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(e.v.data())), _mm_setzero_si128());
         const __m128i vOdd = _mm_srli_epi64(v, 32);
         const __m128i count = _mm_set1_epi32(static_cast<int>(e.count));
         const __m128i sEven = _mm_mul_epu32(v, count), sOdd = _mm_mul_epu32(vOdd, count);
@@ -173,7 +176,7 @@ struct Moments {
     }
 };
 
-// The buffer a thread parts a box's entries through, kept from one picture to the next.
+// The second buffer a thread parts boxes' entries into, kept from one picture to the next.
 struct PartedEntries {
     std::vector<Entry> entries;
 };
@@ -181,7 +184,8 @@ struct PartedEntries {
 struct Box {
     std::size_t begin, end;
     Moments moments;
-    double error = 0; // moments.Error(), kept for the queue
+    double error = 0;   // moments.Error(), kept for the queue
+    bool spare = false; // its entries are in the spare buffer
 };
 
 Moments MomentsOf(const std::vector<Entry>& entries, std::size_t begin, std::size_t end) {
@@ -195,17 +199,17 @@ Moments MomentsOf(const std::vector<Entry>& entries, std::size_t begin, std::siz
 // Splits the box along the axis where its entries spread most, at the place that leaves the
 // least squared error on the two sides; false when its entries are all alike. The entries are
 // counted into at most 256 steps of the axis (exact for a box narrower than that), the cut falls
-// between steps, and the entries are then parted around it in place.
-bool SplitBox(std::vector<Entry>& entries, const Box& box, Box& low, Box& high) {
+// between steps, and the entries are then parted around it into the same places of `to`.
+bool SplitBox(const Entry* from, Entry* to, const Box& box, Box& low, Box& high) {
     const Moments& m = box.moments;
     int axis = 0;
     for (int c = 1; c < 4; ++c) {
         axis = m.Spread(c) > m.Spread(axis) ? c : axis;
     }
-    int lo = entries[box.begin].v[axis], hi = lo;
+    int lo = from[box.begin].v[axis], hi = lo;
     for (std::size_t i = box.begin; i < box.end; ++i) {
-        lo = std::min(lo, entries[i].v[axis]);
-        hi = std::max(hi, entries[i].v[axis]);
+        lo = std::min<int>(lo, from[i].v[axis]);
+        hi = std::max<int>(hi, from[i].v[axis]);
     }
     if (lo == hi) {
         return false;
@@ -217,47 +221,54 @@ bool SplitBox(std::vector<Entry>& entries, const Box& box, Box& low, Box& high) 
         ++shift;
     }
     const int last = (hi - lo) >> shift;
+    // The steps start out empty and are emptied again as they are read; only those that
+    // hold entries are read.
     thread_local std::array<Moments, 256> steps;
-    std::fill_n(steps.begin(), last + 1, Moments{});
+    std::array<std::uint64_t, 4> held{};
     for (std::size_t i = box.begin; i < box.end; ++i) {
-        steps[(entries[i].v[axis] - lo) >> shift].Add(entries[i]);
+        const int step = (from[i].v[axis] - lo) >> shift;
+        steps[step].Add(from[i]);
+        held[step >> 6] |= std::uint64_t{1} << (step & 63);
     }
     // The last step holds hi, so any cut below it leaves entries on both sides.
     Moments below;
     double best = -1;
     int cutStep = 0;
-    for (int b = 0; b < last; ++b) {
-        below += steps[b];
-        if (steps[b].w == 0) {
-            continue;
-        }
-        std::array<std::int64_t, 4> above;
-        for (int c = 0; c < 4; ++c) {
-            above[c] = m.s[c] - below.s[c];
-        }
-        const double shortfall =
-            Moments::Shortfall(below.w, below.s) + Moments::Shortfall(m.w - below.w, above);
-        if (shortfall > best) {
-            best = shortfall;
-            cutStep = b;
-            low.moments = below;
+    for (int word = 0; word < 4; ++word) {
+        for (std::uint64_t bits = held[word]; bits != 0; bits &= bits - 1) {
+            const int b = word * 64 + std::countr_zero(bits);
+            below += steps[b];
+            steps[b] = Moments{};
+            if (b == last) {
+                continue;
+            }
+            std::array<std::int64_t, 4> above;
+            for (int c = 0; c < 4; ++c) {
+                above[c] = m.s[c] - below.s[c];
+            }
+            const double shortfall =
+                Moments::Shortfall(below.w, below.s) + Moments::Shortfall(m.w - below.w, above);
+            if (shortfall > best) {
+                best = shortfall;
+                cutStep = b;
+                low.moments = below;
+            }
         }
     }
-    // Parted through a buffer, each entry written to the next place of its side without a
-    // branch: which side an entry goes to is as good as random, and a mispredicted branch an
-    // entry cost more than the copy. The order within a side does not matter.
-    std::vector<Entry>& parted = ThreadCache<PartedEntries>().entries;
-    const std::size_t count = box.end - box.begin;
-    parted.resize(std::max(parted.size(), count));
-    std::size_t lowCount = 0, highStart = count;
+    // Each entry is written to the next place of both sides, and only its own side's count
+    // moves on: no branch, for which side an entry goes to is as good as random. The other
+    // write lands between the sides, where a later entry takes its place. The order within a
+    // side does not matter.
+    Entry* const out = to + box.begin;
+    std::size_t lowCount = 0, highStart = box.end - box.begin;
     for (std::size_t i = box.begin; i < box.end; ++i) {
-        const Entry& e = entries[i];
-        const bool isLow = ((e.v[axis] - lo) >> shift) <= cutStep;
-        highStart -= isLow ? 0 : 1;
-        parted[isLow ? lowCount : highStart] = e;
-        lowCount += isLow ? 1 : 0;
+        const Entry e = from[i];
+        const std::size_t isLow = ((e.v[axis] - lo) >> shift) <= cutStep;
+        out[lowCount] = e;
+        out[highStart - 1] = e;
+        lowCount += isLow;
+        highStart -= 1 - isLow;
     }
-    std::copy_n(parted.begin(), count, entries.begin() + static_cast<std::ptrdiff_t>(box.begin));
     low.begin = box.begin;
     low.end = box.begin + lowCount;
     low.error = low.moments.Error();
@@ -267,10 +278,14 @@ bool SplitBox(std::vector<Entry>& entries, const Box& box, Box& low, Box& high) 
 }
 
 // Greedy variance cut: splits the box with the most squared error until there are `colors`
-// boxes or none can be split.
+// boxes or none can be split. A split parts its box's entries into a second buffer and back
+// again at the next, so each box ends in one of the two; they come back to entries at the end.
 std::vector<Box> VarianceCut(std::vector<Entry>& entries, int colors) {
     std::vector<Box> boxes{{0, entries.size(), MomentsOf(entries, 0, entries.size())}};
     boxes[0].error = boxes[0].moments.Error();
+    std::vector<Entry>& spare = ThreadCache<PartedEntries>().entries;
+    spare.resize(std::max(spare.size(), entries.size()));
+    Entry* const buffers[2] = {entries.data(), spare.data()};
     // Among equals, the first box in the list goes first, so the result does not depend on
     // the heap's order.
     const auto before = [&](std::size_t a, std::size_t b) {
@@ -285,14 +300,23 @@ std::vector<Box> VarianceCut(std::vector<Entry>& entries, int colors) {
         if (boxes[worst].error <= 0) {
             break;
         }
+        const int in = boxes[worst].spare ? 1 : 0;
         Box low, high;
-        if (!SplitBox(entries, boxes[worst], low, high)) {
+        if (!SplitBox(buffers[in], buffers[1 - in], boxes[worst], low, high)) {
             continue;
         }
+        low.spare = high.spare = in == 0;
         boxes[worst] = low;
         boxes.push_back(high);
         next.push(worst);
         next.push(boxes.size() - 1);
+    }
+    for (const Box& box : boxes) {
+        if (box.spare) {
+            std::copy(spare.begin() + static_cast<std::ptrdiff_t>(box.begin),
+                      spare.begin() + static_cast<std::ptrdiff_t>(box.end),
+                      entries.begin() + static_cast<std::ptrdiff_t>(box.begin));
+        }
     }
     return boxes;
 }
@@ -304,50 +328,41 @@ double Distance(const std::array<double, 4>& a, const std::array<double, 4>& b) 
 
 // Centres in premultiplied space, and for each entry the nearest one. An entry within half the
 // distance from its centre to the next centre keeps it; otherwise the centres are searched in
-// the order of one axis, stopping where that axis alone is farther than the best so far, so an
-// entry looks at a few neighbours rather than at every centre.
+// the order of their places along the direction they spread most, outwards from the entry's
+// place, stopping where that place alone is farther than the best so far, so an entry looks at
+// a few neighbours rather than at every centre.
 class NearestCentre {
   public:
     explicit NearestCentre(const std::vector<std::array<double, 4>>& centres) : centres_(centres) {
-        std::array<double, 4> lo{}, hi{};
-        lo.fill(1e18);
-        hi.fill(-1e18);
-        for (const auto& c : centres) {
-            for (int k = 0; k < 4; ++k) {
-                lo[k] = std::min(lo[k], c[k]);
-                hi[k] = std::max(hi[k], c[k]);
-            }
-        }
-        for (int k = 1; k < 4; ++k) {
-            axis_ = hi[k] - lo[k] > hi[axis_] - lo[axis_] ? k : axis_;
-        }
+        direction_ = Spread(centres);
+        keys_.resize(centres.size());
         order_.resize(centres.size());
-        for (std::size_t i = 0; i < order_.size(); ++i) {
+        std::vector<double> along(centres.size());
+        for (std::size_t i = 0; i < centres.size(); ++i) {
+            along[i] = Along(centres[i][0], centres[i][1], centres[i][2], centres[i][3]);
             order_[i] = static_cast<std::uint32_t>(i);
         }
-        std::sort(order_.begin(), order_.end(), [&](std::uint32_t a, std::uint32_t b) {
-            return centres[a][axis_] < centres[b][axis_];
-        });
-        keys_.resize(order_.size());
+        std::sort(order_.begin(), order_.end(),
+                  [&](std::uint32_t a, std::uint32_t b) { return along[a] < along[b]; });
+        placeOf_.resize(centres.size());
         for (std::size_t i = 0; i < order_.size(); ++i) {
-            keys_[i] = centres[order_[i]][axis_];
+            keys_[i] = along[order_[i]];
+            placeOf_[order_[i]] = static_cast<std::uint32_t>(i);
         }
         // A quarter of the squared distance to the nearest other centre, found by walking
-        // the axis order outwards until the axis alone is farther.
+        // the order outwards until the places alone are farther.
         keep_.assign(centres.size(), std::numeric_limits<double>::max());
         for (std::size_t i = 0; i < order_.size(); ++i) {
             const std::array<double, 4>& a = centres[order_[i]];
             double nearest = std::numeric_limits<double>::max();
             for (std::size_t j = i + 1; j < order_.size(); ++j) {
-                const double gap = keys_[j] - keys_[i];
-                if (gap * gap >= nearest) {
+                if (Apart(keys_[j] - keys_[i], nearest)) {
                     break;
                 }
                 nearest = std::min(nearest, Distance(a, centres[order_[j]]));
             }
             for (std::size_t j = i; j-- > 0;) {
-                const double gap = keys_[i] - keys_[j];
-                if (gap * gap >= nearest) {
+                if (Apart(keys_[i] - keys_[j], nearest)) {
                     break;
                 }
                 nearest = std::min(nearest, Distance(a, centres[order_[j]]));
@@ -368,15 +383,20 @@ class NearestCentre {
         if (bestDistance <= keep_[guess]) {
             return guess;
         }
-        const double key = e.v[axis_];
-        const std::size_t at = static_cast<std::size_t>(
-            std::lower_bound(keys_.begin(), keys_.end(), key) - keys_.begin());
+        // The first place not before the entry's, walked to from its centre's (near by).
+        const double key = Along(v0, v1, v2, v3);
+        std::size_t at = placeOf_[guess];
+        while (at > 0 && keys_[at - 1] >= key) {
+            --at;
+        }
+        while (at < keys_.size() && keys_[at] < key) {
+            ++at;
+        }
         bool up = true, down = true;
         for (std::size_t step = 0; up || down; ++step) {
             if (up) {
                 const std::size_t i = at + step;
-                const double gap = i < keys_.size() ? keys_[i] - key : 1e18;
-                up = gap * gap < bestDistance;
+                up = i < keys_.size() && !Apart(keys_[i] - key, bestDistance);
                 if (up) {
                     const double d = distance(order_[i]);
                     if (d < bestDistance) {
@@ -386,8 +406,7 @@ class NearestCentre {
                 }
             }
             if (down) {
-                const double gap = step < at ? key - keys_[at - step - 1] : 1e18;
-                down = gap * gap < bestDistance;
+                down = step < at && !Apart(key - keys_[at - step - 1], bestDistance);
                 if (down) {
                     const std::uint32_t c = order_[at - step - 1];
                     const double d = distance(c);
@@ -402,9 +421,65 @@ class NearestCentre {
     }
 
   private:
+    // The unit direction along which the centres spread most: the largest eigenvector of
+    // their scatter, by power iteration from the widest channel.
+    static std::array<double, 4> Spread(const std::vector<std::array<double, 4>>& centres) {
+        std::array<double, 4> mean{}, lo, hi;
+        lo.fill(std::numeric_limits<double>::max());
+        hi.fill(std::numeric_limits<double>::lowest());
+        for (const auto& c : centres) {
+            for (int k = 0; k < 4; ++k) {
+                mean[k] += c[k] / double(centres.size());
+                lo[k] = std::min(lo[k], c[k]);
+                hi[k] = std::max(hi[k], c[k]);
+            }
+        }
+        std::array<double, 4> u{};
+        int widest = 0;
+        for (int k = 1; k < 4; ++k) {
+            widest = hi[k] - lo[k] > hi[widest] - lo[widest] ? k : widest;
+        }
+        u[widest] = 1;
+        double scatter[4][4] = {};
+        for (const auto& c : centres) {
+            for (int a = 0; a < 4; ++a) {
+                for (int b = 0; b < 4; ++b) {
+                    scatter[a][b] += (c[a] - mean[a]) * (c[b] - mean[b]);
+                }
+            }
+        }
+        for (int round = 0; round < 16; ++round) {
+            std::array<double, 4> next{};
+            for (int a = 0; a < 4; ++a) {
+                for (int b = 0; b < 4; ++b) {
+                    next[a] += scatter[a][b] * u[b];
+                }
+            }
+            const double length = std::sqrt(next[0] * next[0] + next[1] * next[1] +
+                                            next[2] * next[2] + next[3] * next[3]);
+            if (!(length > 0)) {
+                break;
+            }
+            for (int a = 0; a < 4; ++a) {
+                u[a] = next[a] / length;
+            }
+        }
+        return u;
+    }
+    double Along(double v0, double v1, double v2, double v3) const {
+        return direction_[0] * v0 + direction_[1] * v1 + direction_[2] * v2 + direction_[3] * v3;
+    }
+    // Whether two points whose places are gap apart are at least distance (squared) apart.
+    // The places are rounded, and the direction's length may be off 1 by as much: the gap
+    // is taken a little short, so that no nearer centre is passed by.
+    static bool Apart(double gap, double distance) {
+        const double shorter = std::abs(gap) * (1 - 1e-9) - 1e-6;
+        return shorter > 0 && shorter * shorter >= distance;
+    }
+
     const std::vector<std::array<double, 4>>& centres_;
-    int axis_ = 0;
-    std::vector<std::uint32_t> order_;
+    std::array<double, 4> direction_{};
+    std::vector<std::uint32_t> order_, placeOf_;
     std::vector<double> keys_, keep_;
 };
 
@@ -682,7 +757,9 @@ std::vector<IndexedImage> QuantizeParts(const RgbaImage& image, const std::vecto
         entries.reserve(table->Size());
         for (std::uint32_t n = 1; n <= table->Size(); ++n) {
             const PaletteColor c = ColorOfKey(keys[n]);
-            entries.push_back({{c.r * c.a, c.g * c.a, c.b * c.a, c.a * 255}, counts[n], n});
+            const auto times = [](int u, int v) { return static_cast<std::uint16_t>(u * v); };
+            entries.push_back(
+                {{times(c.r, c.a), times(c.g, c.a), times(c.b, c.a), times(c.a, 255)}, counts[n], n});
         }
         std::vector<std::uint8_t> colorOfEntry;
         const std::vector<PaletteColor> colors =
