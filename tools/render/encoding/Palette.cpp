@@ -27,12 +27,13 @@ constexpr double kRefineError = 255.0 * 255.0;
 // number and the key together, so that a lookup reads one place; it starts at the size the
 // last picture on this thread needed, since pictures one after another have about as many
 // colours, and grows when a quarter full: a lookup then mostly reads one slot (at half full,
-// numbering the opening's pictures took a tenth longer).
+// numbering the opening's pictures took a tenth longer). A table past a million slots grows
+// only when half full, so that a picture of millions of colours does not take twice the memory.
 class ColorTable {
   public:
     ColorTable() {
         std::size_t capacity = kLeastCapacity;
-        while (capacity < 4 * lastSize_) {
+        while (Crowded(lastSize_, capacity)) {
             capacity *= 2;
         }
         Resize(capacity);
@@ -51,7 +52,7 @@ class ColorTable {
         }
         keys_.push_back(key);
         slots_[slot] = std::uint64_t{++size_} << 32 | key;
-        if (size_ * 4 > slots_.size()) {
+        if (Crowded(size_, slots_.size())) {
             Resize(slots_.size() * 2);
         }
         return size_;
@@ -64,6 +65,11 @@ class ColorTable {
 
   private:
     static constexpr std::size_t kLeastCapacity = 1024;
+    static constexpr std::size_t kRoomyCapacity = std::size_t{1} << 20;
+
+    static bool Crowded(std::size_t size, std::size_t capacity) {
+        return size * (capacity <= kRoomyCapacity ? 4 : 2) > capacity;
+    }
 
     // Multiplicative hashing: the high bits of the product mix every channel.
     std::size_t Hash(std::uint32_t key) const {
