@@ -2,15 +2,6 @@
 
 #include "base/Simd.h"
 
-// Linux builds on x86-64 also carry AVX2 twins of the blending and the division, taken when the
-// processor has AVX2: the same arithmetic on twice the pixels, so the same bytes. (Windows builds
-// leave them out: mingw-w64 does not align the stack for spilled 32-byte registers.)
-#if defined(PELLDRIN_SSE2) && defined(__x86_64__) && !defined(_WIN32) && \
-    (defined(__GNUC__) || defined(__clang__))
-#define PELLDRIN_AVX2_TWINS 1
-#include <immintrin.h>
-#endif
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -95,13 +86,6 @@ bool AllZero(const std::uint8_t* p, std::size_t bytes) {
 }
 
 #ifdef PELLDRIN_AVX2_TWINS
-bool HasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
-
-#define PELLDRIN_AVX2 __attribute__((target("avx2")))
-
 // Two 16-byte blocks as the low and high lanes of one register: each AVX2 step below works
 // within its lanes, so a lane holding what BlendEight holds gets what BlendEight computes.
 PELLDRIN_AVX2 inline __m256i LoadLanes(const std::uint8_t* low, const std::uint8_t* high) {
