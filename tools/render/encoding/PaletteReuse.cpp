@@ -152,7 +152,8 @@ std::vector<PaletteColor> AveragePalette(const PictureRuns& runs, const PartIndi
 }
 
 // Gives the pixels that stray from their index's colour new indices, one per colour they
-// share within an index. Returns the palette size, or 0 when it would pass kMaxEntries.
+// share within an index. Returns the palette size, or 0 when it would pass kMaxEntries (the
+// indices are then left part way, to be given up).
 std::size_t SplitStrays(const PictureRuns& runs, const std::vector<PaletteColor>& palette,
                         const ColorStray& allowed, PartIndices& indices) {
     std::size_t next = palette.size();
@@ -173,6 +174,9 @@ std::size_t SplitStrays(const PictureRuns& runs, const std::vector<PaletteColor>
     std::uint8_t beforeFrom = 0;
     std::uint8_t beforeTo = 0;
     runs.ForEach([&](std::size_t k, std::size_t i, std::size_t n, const std::uint8_t* p) {
+        if (next == 0) {
+            return; // the palette is full: the rest need no look
+        }
         std::uint8_t* run = indices[k].data() + i;
         const std::uint8_t from = run[0];
         std::uint8_t index = from;
