@@ -158,15 +158,10 @@ std::size_t SplitStrays(const PictureRuns& runs, const std::vector<PaletteColor>
                         const ColorStray& allowed, PartIndices& indices) {
     std::size_t next = palette.size();
     struct Seed {
-        std::uint8_t index;
+        std::uint8_t from, index;
         std::array<std::uint8_t, 4> colour;
-        int next; // the next seed split from the same index, or -1
     };
     std::vector<Seed> seeds;
-    // The seeds split from each index, in the order they were made.
-    std::array<int, 256> firstSeed, lastSeed;
-    firstSeed.fill(-1);
-    lastSeed.fill(-1);
     // A pixel like the one before it, with the index it had, goes where that one went: the
     // pixels of a run, and a row's first pixel like the last one of the row before.
     std::uint32_t before = 0;
@@ -183,26 +178,16 @@ std::size_t SplitStrays(const PictureRuns& runs, const std::vector<PaletteColor>
         if (haveBefore && from == beforeFrom && PixelValue(p) == before) {
             index = beforeTo;
         } else if (next != 0 && !Within(p, palette[from], allowed)) {
-            // The first seed of this index that the pixel is within.
-            const Seed* seed = nullptr;
-            for (int s = firstSeed[from]; s >= 0 && seed == nullptr;
-                 s = seeds[static_cast<std::size_t>(s)].next) {
-                const Seed& candidate = seeds[static_cast<std::size_t>(s)];
-                const std::array<std::uint8_t, 4>& c = candidate.colour;
-                seed = Within(p, {c[0], c[1], c[2], c[3]}, allowed) ? &candidate : nullptr;
-            }
-            if (seed != nullptr) {
+            const auto seed = std::find_if(seeds.begin(), seeds.end(), [&](const Seed& s) {
+                return s.from == from &&
+                       Within(p, {s.colour[0], s.colour[1], s.colour[2], s.colour[3]}, allowed);
+            });
+            if (seed != seeds.end()) {
                 index = seed->index;
             } else if (next == kMaxEntries) {
                 next = 0;
             } else {
-                const int made = static_cast<int>(seeds.size());
-                seeds.push_back({static_cast<std::uint8_t>(next), {p[0], p[1], p[2], p[3]}, -1});
-                int& link = lastSeed[from] >= 0
-                                ? seeds[static_cast<std::size_t>(lastSeed[from])].next
-                                : firstSeed[from];
-                link = made;
-                lastSeed[from] = made;
+                seeds.push_back({from, static_cast<std::uint8_t>(next), {p[0], p[1], p[2], p[3]}});
                 index = static_cast<std::uint8_t>(next++);
             }
         }
