@@ -196,6 +196,9 @@ void BlendMask(const ASS_Image& img, RgbaImage& canvas, const Box& box) {
     for (int i = 4; i < 32; ++i) {
         solid[i] = solid[i % 4];
     }
+#ifdef PELLDRIN_AVX2_TWINS
+    const bool avx2 = HasAvx2() && count >= 16;
+#endif
     for (int y = y0; y < y1; ++y) {
         const unsigned char* src =
             img.bitmap + static_cast<std::ptrdiff_t>(y - img.dst_y) * img.stride + (x0 - img.dst_x);
@@ -205,7 +208,7 @@ void BlendMask(const ASS_Image& img, RgbaImage& canvas, const Box& box) {
         // coverage leaves a pixel as it was and full coverage stores the colour, exactly.
         int x = 0;
 #ifdef PELLDRIN_AVX2_TWINS
-        if (HasAvx2()) {
+        if (avx2) {
             x = BlendGroupsAvx2(src, dst, count, solid, r, g, b, a);
         }
 #endif
