@@ -17,6 +17,10 @@ extern "C" {
 #include <libavutil/mathematics.h>
 }
 
+#ifndef PELLDRIN_FFMPEG_LINKED
+#include <dlfcn.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -59,9 +63,67 @@ std::string Quoted(const std::string& path) {
     return "\"" + QuoteForMessage(path) + "\"";
 }
 
+// --- FFmpeg's functions.
+
+// Where FFmpeg is the system's (Linux), libavformat is loaded when the first Matroska file is
+// read, not at start: linked, it and the hundred libraries a distribution builds it with
+// took some 30 ms of every start of either program, as long as converting a small subtitle
+// takes, and a batch starts the renderer once a file. Our own small build of it (the
+// Windows program folder) is linked as usual.
+// clang-format off
+#define PELLDRIN_FFMPEG_CALLS(X)                                                                   \
+    X(av_dict_free) X(av_dict_get) X(av_dict_set_int) X(av_find_input_format)                      \
+    X(av_log_default_callback) X(av_log_set_callback) X(av_packet_alloc) X(av_packet_free)        \
+    X(av_packet_unref) X(av_read_frame) X(av_rescale) X(av_rescale_q_rnd) X(av_strerror)          \
+    X(avcodec_get_name) X(avformat_alloc_context) X(avformat_close_input)                         \
+    X(avformat_open_input) X(avio_size)
+// clang-format on
+
+struct FfmpegCalls {
+#define PELLDRIN_FFMPEG_MEMBER(name) decltype(&::name) name = nullptr;
+    PELLDRIN_FFMPEG_CALLS(PELLDRIN_FFMPEG_MEMBER)
+#undef PELLDRIN_FFMPEG_MEMBER
+};
+
+FfmpegCalls LoadFfmpeg() {
+    FfmpegCalls calls;
+#ifdef PELLDRIN_FFMPEG_LINKED
+#define PELLDRIN_FFMPEG_TAKE(name) calls.name = &::name;
+#else
+    // The name the headers we are built with belong to: another major version has other
+    // structures.
+    const std::string library = "libavformat.so." AV_STRINGIFY(LIBAVFORMAT_VERSION_MAJOR);
+    void* handle = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* why = ::dlerror();
+        throw MatroskaError(MatroskaFault::Unreadable,
+                            "Matroska files are read with FFmpeg's " + library +
+                                ", which cannot be loaded" +
+                                (why != nullptr ? std::string(": ") + why : std::string()));
+    }
+    // Looked up in libavformat and the libraries it needs (libavcodec, libavutil).
+#define PELLDRIN_FFMPEG_TAKE(name)                                                                 \
+    calls.name = reinterpret_cast<decltype(calls.name)>(::dlsym(handle, #name));                   \
+    if (calls.name == nullptr) {                                                                   \
+        throw MatroskaError(MatroskaFault::Unreadable, "Matroska files are read with FFmpeg's " +  \
+                                                           library + ", which lacks " #name);      \
+    }
+#endif
+    PELLDRIN_FFMPEG_CALLS(PELLDRIN_FFMPEG_TAKE)
+#undef PELLDRIN_FFMPEG_TAKE
+    return calls;
+}
+
+// FFmpeg's functions, loaded by the first call; throws MatroskaError when they cannot be,
+// and tries again at the next call.
+const FfmpegCalls& Ff() {
+    static const FfmpegCalls calls = LoadFfmpeg();
+    return calls;
+}
+
 std::string FfmpegErrorText(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
+    Ff().av_strerror(code, text, sizeof text);
     return text;
 }
 
@@ -72,7 +134,7 @@ thread_local std::vector<std::string>* tlMessages = nullptr;
 
 void CatchLog(void* avcl, int level, const char* format, va_list args) {
     if (tlMessages == nullptr) {
-        av_log_default_callback(avcl, level, format, args);
+        Ff().av_log_default_callback(avcl, level, format, args);
         return;
     }
     if (level > AV_LOG_INFO) {
@@ -107,7 +169,7 @@ class MessageCatch {
   public:
     explicit MessageCatch(std::vector<std::string>& sink) : previous_(tlMessages) {
         static std::once_flag once;
-        std::call_once(once, [] { av_log_set_callback(CatchLog); });
+        std::call_once(once, [] { Ff().av_log_set_callback(CatchLog); });
         tlMessages = &sink;
     }
     ~MessageCatch() { tlMessages = previous_; }
@@ -178,12 +240,12 @@ class OpenFile {
             throw MatroskaError(MatroskaFault::Unreadable,
                                 Quoted(path) + " cannot be read: it is not a file");
         }
-        const AVInputFormat* format = av_find_input_format("matroska");
+        const AVInputFormat* format = Ff().av_find_input_format("matroska");
         if (format == nullptr) {
             throw MatroskaError(MatroskaFault::Unreadable, "this FFmpeg cannot read Matroska, so " +
                                                                Quoted(path) + " cannot be read");
         }
-        context_ = avformat_alloc_context();
+        context_ = Ff().avformat_alloc_context();
         if (context_ == nullptr) {
             throw std::bad_alloc();
         }
@@ -192,11 +254,11 @@ class OpenFile {
         watch_.callbacks = callbacks != nullptr ? callbacks : &noCallbacks_;
         context_->interrupt_callback = {Interrupt, &watch_};
         AVDictionary* options = nullptr;
-        av_dict_set_int(&options, "blocksize", kReadPieceBytes, 0);
+        Ff().av_dict_set_int(&options, "blocksize", kReadPieceBytes, 0);
         // "file:" keeps a name with a colon from being taken for another protocol.
         const int opened =
-            avformat_open_input(&context_, ("file:" + path).c_str(), format, &options);
-        av_dict_free(&options);
+            Ff().avformat_open_input(&context_, ("file:" + path).c_str(), format, &options);
+        Ff().av_dict_free(&options);
         if (opened < 0) {
             context_ = nullptr; // freed by FFmpeg
             watch_.context = nullptr;
@@ -226,16 +288,16 @@ class OpenFile {
         watch_.headBudget = -1;
         if (watch_.overBudget || watch_.stopped || watch_.failure) {
             // FFmpeg may open a file whose attachments it could not all read.
-            avformat_close_input(&context_);
+            Ff().avformat_close_input(&context_);
             watch_.context = nullptr;
             ThrowWatched(limits);
         }
-        const std::int64_t size = avio_size(context_->pb);
+        const std::int64_t size = Ff().avio_size(context_->pb);
         watch_.total = size > 0 ? size : 0;
     }
     ~OpenFile() {
         if (context_ != nullptr) {
-            avformat_close_input(&context_);
+            Ff().avformat_close_input(&context_);
         }
     }
     OpenFile(const OpenFile&) = delete;
@@ -300,7 +362,7 @@ class OpenFile {
 };
 
 std::string MetadataValue(const AVDictionary* metadata, const char* key) {
-    const AVDictionaryEntry* entry = av_dict_get(metadata, key, nullptr, 0);
+    const AVDictionaryEntry* entry = Ff().av_dict_get(metadata, key, nullptr, 0);
     return entry != nullptr && entry->value != nullptr ? entry->value : "";
 }
 
@@ -355,7 +417,7 @@ MatroskaTrack DescribeTrack(const AVStream* stream) {
         track.codec = known->name;
         track.kind = known->kind;
     } else {
-        track.codec = avcodec_get_name(id);
+        track.codec = Ff().avcodec_get_name(id);
     }
     return track;
 }
@@ -572,22 +634,23 @@ ExtractedTrack ExtractTrack(const std::string& path, std::int64_t number, const 
     }
     const AVRational unit{1, ass ? 100 : 1000};
     const auto toUnit = [&](std::int64_t ts) {
-        return av_rescale_q_rnd(ts, stream->time_base, unit,
-                                static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+        return Ff().av_rescale_q_rnd(
+            ts, stream->time_base, unit,
+            static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
     };
     std::vector<TextBlock> blocks;
     std::int64_t bytes = 0;
     std::int64_t untimed = 0;
     bool timed = false; // a block with a duration above zero
     int readError = 0;
-    std::unique_ptr<AVPacket, void (*)(AVPacket*)> packet(av_packet_alloc(),
-                                                          [](AVPacket* p) { av_packet_free(&p); });
+    std::unique_ptr<AVPacket, void (*)(AVPacket*)> packet(
+        Ff().av_packet_alloc(), [](AVPacket* p) { Ff().av_packet_free(&p); });
     if (!packet) {
         throw std::bad_alloc();
     }
     ReadWatch& watch = file.Watch();
     for (;;) {
-        const int status = av_read_frame(context, packet.get());
+        const int status = Ff().av_read_frame(context, packet.get());
         if (watch.failure) {
             std::rethrow_exception(watch.failure);
         }
@@ -630,7 +693,7 @@ ExtractedTrack ExtractTrack(const std::string& path, std::int64_t number, const 
                 blocks.push_back(std::move(block));
             }
         }
-        av_packet_unref(packet.get());
+        Ff().av_packet_unref(packet.get());
     }
     if (callbacks.progress) {
         callbacks.progress(watch.total, watch.total);
@@ -673,7 +736,7 @@ ExtractedTrack ExtractTrack(const std::string& path, std::int64_t number, const 
     }
 
     const std::int64_t fileEnd =
-        context->duration > 0 ? av_rescale(context->duration, unit.den, AV_TIME_BASE) : 0;
+        context->duration > 0 ? Ff().av_rescale(context->duration, unit.den, AV_TIME_BASE) : 0;
     const std::string_view header = Extradata(stream);
     if (ass && Trim(header).empty()) {
         result.warnings.push_back(where + ": the track has no header (styles, script info): "
