@@ -65,16 +65,14 @@ std::span<const std::uint8_t> Deflate(const std::uint8_t* data, std::size_t size
         return out;
     }
     libdeflate_compressor* compressor = Compressor(settings.level);
-    // Subtitle pictures deflate to a small part of their size: room for a quarter is tried
-    // first, and the size that always suffices only when that is not enough.
-    Scratch(out, size / 4 + 1024);
-    std::size_t written = libdeflate_zlib_compress(compressor, data, size, out.data(), out.size());
+    // Room for the most it can take, so that a picture is compressed once: with room for a
+    // quarter of its size tried first, the one picture in eleven of an animated opening that
+    // took more was compressed twice. The buffer is this thread's and kept.
+    Scratch(out, libdeflate_zlib_compress_bound(compressor, size));
+    const std::size_t written =
+        libdeflate_zlib_compress(compressor, data, size, out.data(), out.size());
     if (written == 0) {
-        Scratch(out, libdeflate_zlib_compress_bound(compressor, size));
-        written = libdeflate_zlib_compress(compressor, data, size, out.data(), out.size());
-        if (written == 0) {
-            throw PngError("libdeflate could not compress a picture");
-        }
+        throw PngError("libdeflate could not compress a picture");
     }
     return {out.data(), written};
 }
