@@ -65,9 +65,9 @@ std::span<const std::uint8_t> Deflate(const std::uint8_t* data, std::size_t size
         return out;
     }
     libdeflate_compressor* compressor = Compressor(settings.level);
-    // Room for the most it can take, so that a picture is compressed once: with room for a
-    // quarter of its size tried first, the one picture in eleven of an animated opening that
-    // took more was compressed twice. The buffer is this thread's and kept.
+    // Room for the most it can take, so that every picture is compressed once: a smaller
+    // first try would compress again the pictures that outgrow it. The buffer is this
+    // thread's and kept.
     Scratch(out, libdeflate_zlib_compress_bound(compressor, size));
     const std::size_t written =
         libdeflate_zlib_compress(compressor, data, size, out.data(), out.size());
